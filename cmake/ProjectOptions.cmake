@@ -1,0 +1,34 @@
+# Warnings, sanitizers and the kernel-style rules shared by every target.
+
+add_compile_options(-Wall -Wextra -Werror)
+
+set(BAYERCAM_SANITIZE "" CACHE STRING "Sanitizers: address, thread or empty")
+if(BAYERCAM_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+elseif(BAYERCAM_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT BAYERCAM_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "BAYERCAM_SANITIZE must be address, thread or empty")
+endif()
+
+# Driver code: no exceptions, no RTTI, only platform/ and the freestanding headers.
+function(bayercam_driver_target target)
+  target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+  target_link_libraries(${target} PUBLIC bayercam_platform)
+endfunction()
+
+# A GoogleTest program whose cases are registered with CTest one by one.
+# Usage: bayercam_test(NAME SOURCES a.cpp b.cpp LIBS x y [LABELS concurrency])
+function(bayercam_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock)
+  set(props "")
+  if(T_LABELS)
+    set(props PROPERTIES LABELS "${T_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST ${props})
+endfunction()
