@@ -32,3 +32,13 @@ function(bayercam_test name)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST ${props})
 endfunction()
+
+# Adds each listed folder that has a CMakeLists.txt; the build notices when one appears.
+function(bayercam_add_subdirectories)
+  foreach(dir ${ARGN})
+    file(GLOB present CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+    if(present)
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
+endfunction()

@@ -10,7 +10,7 @@
 
 #define NTAPI
 #define FORCEINLINE inline
-#define POINTER_ALIGNMENT alignas(8)
+#define POINTER_ALIGNMENT __attribute__((aligned(8)))
 
 // ---------------------------------------------------------------- basic types
 
