@@ -1,7 +1,5 @@
 // The platform's registry calls over the persistent store. A key handle remembers the store it
 // was opened in, the key and the access it was opened with.
-#include <algorithm>
-#include <cstring>
 #include <new>
 #include <optional>
 #include <span>
@@ -10,6 +8,7 @@
 #include "host/kernel/registry_names.h"
 #include "host/kernel/registry_session.h"
 #include "host/kernel/registry_store.h"
+#include "host/kernel/registry_value_info.h"
 
 namespace bayercam::host {
 namespace {
@@ -102,27 +101,6 @@ NTSTATUS valueName(const UNICODE_STRING* name, std::string& text) {
     return STATUS_SUCCESS;
 }
 
-// KEY_VALUE_PARTIAL_INFORMATION with the platform's buffer rules: the size needed is always
-// reported; a buffer too small for the header gets nothing; one too small for the data gets
-// the header and as much of the data as fits.
-NTSTATUS fillPartialInformation(const StoredValue& value, PVOID buffer, ULONG length,
-                                PULONG resultLength) {
-    constexpr ULONG kHeader = offsetof(KEY_VALUE_PARTIAL_INFORMATION, Data);
-    const auto dataLength = static_cast<ULONG>(value.data.size());
-    *resultLength = kHeader + dataLength;
-    if (length < kHeader || buffer == nullptr) return STATUS_BUFFER_TOO_SMALL;
-    auto* info = static_cast<PKEY_VALUE_PARTIAL_INFORMATION>(buffer);
-    info->TitleIndex = 0;
-    info->Type = value.type;
-    info->DataLength = dataLength;
-    const ULONG room = length - kHeader;
-    if (dataLength != 0) {
-        std::memcpy(static_cast<PUCHAR>(buffer) + kHeader, value.data.data(),
-                    std::min(room, dataLength));
-    }
-    return room < dataLength ? STATUS_BUFFER_OVERFLOW : STATUS_SUCCESS;
-}
-
 }  // namespace
 }  // namespace bayercam::host
 
@@ -201,16 +179,11 @@ extern "C" NTSTATUS ZwQueryValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName,
         std::string name;
         status = valueName(ValueName, name);
         if (!NT_SUCCESS(status)) return status;
-        if (KeyValueInformationClass != KeyValuePartialInformation) {
-            return KeyValueInformationClass == KeyValueBasicInformation ||
-                           KeyValueInformationClass == KeyValueFullInformation
-                       ? STATUS_NOT_IMPLEMENTED
-                       : STATUS_INVALID_PARAMETER;
-        }
         StoredValue value;
         status = key->store->queryValue(key->id, name, value);
         if (!NT_SUCCESS(status)) return status;
-        return fillPartialInformation(value, KeyValueInformation, Length, ResultLength);
+        return fillValueInformation(value, KeyValueInformationClass, KeyValueInformation, Length,
+                                    ResultLength);
     });
 }
 
