@@ -3,7 +3,9 @@
 #include <sqlite3.h>
 
 #include <cerrno>
+#include <chrono>
 #include <system_error>
+#include <thread>
 
 #include "host/kernel/registry_names.h"
 
@@ -88,6 +90,18 @@ NTSTATUS statusFromSqlite(int rc, int systemErrno) {
 
 }  // namespace
 
+template <class Body>
+NTSTATUS RegistryStore::inWriteTransaction(Body&& body) {
+    // IMMEDIATE takes the write lock at once, waiting for other writers within the busy
+    // time-out; a transaction that began as a reader could not wait to become a writer.
+    NTSTATUS status = execute("BEGIN IMMEDIATE");
+    if (!NT_SUCCESS(status)) return status;
+    status = body();
+    if (NT_SUCCESS(status)) status = execute("COMMIT");
+    if (!NT_SUCCESS(status)) execute("ROLLBACK");
+    return status;
+}
+
 NTSTATUS RegistryStore::open(const std::filesystem::path& file,
                              std::shared_ptr<RegistryStore>& store) {
     std::error_code error;
@@ -115,38 +129,51 @@ NTSTATUS RegistryStore::configure() {
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     // Write-ahead logging lets readers and one writer of other processes work at once; NORMAL
     // synchronisation keeps every commit atomic and durable against a crash of the process.
-    Statement journal(db_, "PRAGMA journal_mode=WAL");
-    if (journal.prepared() != SQLITE_OK) return failure(journal.prepared());
-    int rc = journal.step();
-    if (rc != SQLITE_ROW) return failure(rc);
-    auto mode = reinterpret_cast<const char*>(sqlite3_column_text(journal.get(), 0));
-    if (mode == nullptr || std::string_view(mode) != "wal") return STATUS_REGISTRY_IO_FAILED;
-
-    NTSTATUS status = execute("PRAGMA synchronous=NORMAL");
+    NTSTATUS status = enableWriteAheadLog();
     if (!NT_SUCCESS(status)) return status;
-    status = execute(kSchema);
+    status = execute("PRAGMA synchronous=NORMAL");
+    if (!NT_SUCCESS(status)) return status;
+    status = inWriteTransaction([&] { return execute(kSchema); });
     if (!NT_SUCCESS(status)) return status;
 
-    Statement check(db_, "PRAGMA quick_check");
-    if (check.prepared() != SQLITE_OK) return failure(check.prepared());
-    rc = check.step();
+    std::string verdict;
+    status = firstText("PRAGMA quick_check", verdict);
+    if (!NT_SUCCESS(status)) return status;
+    return verdict == "ok" ? STATUS_SUCCESS : STATUS_REGISTRY_CORRUPT;
+}
+
+NTSTATUS RegistryStore::enableWriteAheadLog() {
+    // Switching a new file to the log needs it to itself for a moment, and SQLite does not wait
+    // for that by itself; other processes opening the file at the same time hold it briefly.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    for (;;) {
+        Statement journal(db_, "PRAGMA journal_mode=WAL");
+        int rc = journal.prepared() == SQLITE_OK ? journal.step() : journal.prepared();
+        if (rc == SQLITE_ROW) {
+            auto mode = reinterpret_cast<const char*>(sqlite3_column_text(journal.get(), 0));
+            return mode && std::string_view(mode) == "wal" ? STATUS_SUCCESS
+                                                           : STATUS_REGISTRY_IO_FAILED;
+        }
+        if (rc != SQLITE_BUSY || std::chrono::steady_clock::now() > deadline) return failure(rc);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+NTSTATUS RegistryStore::firstText(const char* sql, std::string& text) {
+    Statement statement(db_, sql);
+    if (statement.prepared() != SQLITE_OK) return failure(statement.prepared());
+    int rc = statement.step();
     if (rc != SQLITE_ROW) return failure(rc);
-    auto verdict = reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0));
-    return verdict != nullptr && std::string_view(verdict) == "ok" ? STATUS_SUCCESS
-                                                                   : STATUS_REGISTRY_CORRUPT;
+    auto first = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
+    text = first ? first : "";
+    return STATUS_SUCCESS;
 }
 
 NTSTATUS RegistryStore::createKey(std::string_view path, bool withAncestors, KeyId& id,
                                   bool& created) {
     std::lock_guard guard(lock_);
-    // IMMEDIATE takes the write lock at once, so two processes creating keys wait for each
-    // other instead of failing when a read lock cannot be upgraded.
-    NTSTATUS status = execute("BEGIN IMMEDIATE");
-    if (!NT_SUCCESS(status)) return status;
-    status = createKeyLocked(path, withAncestors, id, created);
-    if (NT_SUCCESS(status)) status = execute("COMMIT");
-    if (!NT_SUCCESS(status)) execute("ROLLBACK");
-    return status;
+    return inWriteTransaction([&] { return createKeyLocked(path, withAncestors, id, created); });
 }
 
 NTSTATUS RegistryStore::createKeyLocked(std::string_view path, bool withAncestors, KeyId& id,
@@ -194,8 +221,7 @@ NTSTATUS RegistryStore::openKey(std::string_view path, KeyId& id) {
 NTSTATUS RegistryStore::setValue(KeyId key, std::string_view name, ULONG type,
                                  std::span<const std::uint8_t> data) {
     std::lock_guard guard(lock_);
-    // One statement is one transaction; a value keeps the spelling of its name it was created
-    // with, as on the platform.
+    // A value keeps the spelling of its name it was created with, as on the platform.
     Statement upsert(db_,
                      "INSERT INTO key_values(key_id, name, type, data) VALUES(?1, ?2, ?3, ?4) "
                      "ON CONFLICT(key_id, name) DO UPDATE SET type = excluded.type, "
@@ -205,8 +231,10 @@ NTSTATUS RegistryStore::setValue(KeyId key, std::string_view name, ULONG type,
     upsert.bind(2, name);
     upsert.bind(3, static_cast<std::int64_t>(type));
     upsert.bind(4, data);
-    int rc = upsert.step();
-    return rc == SQLITE_DONE ? STATUS_SUCCESS : failure(rc);
+    return inWriteTransaction([&] {
+        int rc = upsert.step();
+        return rc == SQLITE_DONE ? STATUS_SUCCESS : failure(rc);
+    });
 }
 
 NTSTATUS RegistryStore::queryValue(KeyId key, std::string_view name, StoredValue& value) {

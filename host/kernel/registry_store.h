@@ -53,10 +53,15 @@ class RegistryStore {
   private:
     explicit RegistryStore(sqlite3* db) : db_(db) {}
     NTSTATUS configure();
+    NTSTATUS enableWriteAheadLog();
     NTSTATUS createKeyLocked(std::string_view path, bool withAncestors, KeyId& id, bool& created);
     NTSTATUS insertKey(std::string_view path, bool& inserted);
     NTSTATUS keyId(std::string_view path, KeyId& id);
+    template <class Body>
+    NTSTATUS inWriteTransaction(Body&& body);
     NTSTATUS execute(const char* sql);
+    // The first column of the first row a statement gives.
+    NTSTATUS firstText(const char* sql, std::string& text);
     NTSTATUS failure(int rc) const;
 
     std::mutex lock_;
