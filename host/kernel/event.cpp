@@ -13,7 +13,8 @@ bool isEvent(PRKEVENT event, const char* service) {
     if (type == dispatcher::kNotificationEvent || type == dispatcher::kSynchronizationEvent) {
         return true;
     }
-    verifier::report(std::string(service) + " on an object that is not an initialized event (type " +
+    verifier::report(std::string(service) +
+                     " on an object that is not an initialized event (type " +
                      std::to_string(type) + ")");
     return false;
 }

@@ -11,9 +11,9 @@ namespace {
 
 struct Plan {
     std::mutex lock;
-    std::optional<std::size_t> remaining;        // guarded by lock: allocations before the failing one
-    std::optional<ULONG> tag;                    // guarded by lock: only this tag counts when set
-    std::size_t injected = 0;                    // guarded by lock
+    std::optional<std::size_t> remaining;  // guarded by lock: allocations before the failing one
+    std::optional<ULONG> tag;              // guarded by lock: only this tag counts when set
+    std::size_t injected = 0;              // guarded by lock
 };
 
 Plan& plan() {

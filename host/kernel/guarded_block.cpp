@@ -17,7 +17,9 @@ SIZE_T pageSize() noexcept {
 
 SIZE_T alignedBytes(SIZE_T bytes) noexcept { return (bytes + kAlignment - 1) & ~(kAlignment - 1); }
 
-SIZE_T dataPages(SIZE_T bytes) noexcept { return (alignedBytes(bytes) + pageSize() - 1) / pageSize(); }
+SIZE_T dataPages(SIZE_T bytes) noexcept {
+    return (alignedBytes(bytes) + pageSize() - 1) / pageSize();
+}
 
 // The first byte of the mapping that holds a block: the data pages precede the guard page.
 char* mappingOf(void* block, SIZE_T bytes) noexcept {

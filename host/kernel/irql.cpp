@@ -14,8 +14,7 @@ thread_local KIRQL currentIrql = PASSIVE_LEVEL;
 
 bool checkMayBlock(const char* service) noexcept {
     if (currentIrql <= APC_LEVEL) return true;
-    verifier::report(std::string(service) + " would block at IRQL " +
-                     std::to_string(currentIrql) +
+    verifier::report(std::string(service) + " would block at IRQL " + std::to_string(currentIrql) +
                      " (DISPATCH_LEVEL or above); a thread may block only below DISPATCH_LEVEL");
     return false;
 }

@@ -35,10 +35,10 @@ struct FreedBlock {
 struct State {
     std::mutex lock;
     std::unordered_map<void*, Block> live;  // guarded by lock
-    Snapshot perTag;                         // guarded by lock
-    std::deque<FreedBlock> quarantine;       // guarded by lock, oldest first
-    std::size_t quarantineBytes = 0;         // guarded by lock
-    std::set<ULONG> guardedTags;             // guarded by lock
+    Snapshot perTag;                        // guarded by lock
+    std::deque<FreedBlock> quarantine;      // guarded by lock, oldest first
+    std::size_t quarantineBytes = 0;        // guarded by lock
+    std::set<ULONG> guardedTags;            // guarded by lock
 };
 
 State& state() {

@@ -35,8 +35,9 @@ extern "C" NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR
                                           PLARGE_INTEGER Timeout) {
     auto& header = *static_cast<DISPATCHER_HEADER*>(Object);
     if (!isWaitable(header)) {
-        verifier::report("KeWaitForSingleObject on an object that is not an event or a thread (type " +
-                         std::to_string(dispatcher::typeOf(header)) + ")");
+        verifier::report(
+            "KeWaitForSingleObject on an object that is not an event or a thread (type " +
+            std::to_string(dispatcher::typeOf(header)) + ")");
         return STATUS_INVALID_PARAMETER;
     }
     if (Timeout && Timeout->QuadPart > 0) {
@@ -49,8 +50,8 @@ extern "C" NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR
     if (!poll) irql::checkMayBlock("KeWaitForSingleObject");
     const dispatcher::Deadline deadline =
         !Timeout ? std::nullopt
-                 : poll ? dispatcher::Deadline(std::chrono::steady_clock::now())
-                        : deadlineAfter(Timeout->QuadPart);
+        : poll   ? dispatcher::Deadline(std::chrono::steady_clock::now())
+                 : deadlineAfter(Timeout->QuadPart);
     return dispatcher::wait(header, deadline) ? STATUS_SUCCESS : STATUS_TIMEOUT;
 }
 

@@ -80,12 +80,12 @@ std::vector<std::string> KernelTest::takeVerifierFailures() { return verifier::t
 
 void KernelTest::expectVerifierFailure(std::string_view fragment) {
     const auto failures = verifier::takeFailures();
-    ASSERT_EQ(failures.size(), 1u) << "expected one verifier failure containing \"" << fragment
-                                   << "\", got:\n"
-                                   << joined(failures);
+    ASSERT_EQ(failures.size(), 1u)
+        << "expected one verifier failure containing \"" << fragment << "\", got:\n"
+        << joined(failures);
     EXPECT_NE(failures.front().find(fragment), std::string::npos)
-        << "expected a verifier failure containing \"" << fragment << "\", got: "
-        << failures.front();
+        << "expected a verifier failure containing \"" << fragment
+        << "\", got: " << failures.front();
 }
 
 }  // namespace bayercam::host::testing

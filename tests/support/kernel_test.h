@@ -18,7 +18,7 @@
 namespace bayercam::host::testing {
 
 class KernelTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -29,7 +29,7 @@ protected:
     // Takes and returns the verifier failures recorded so far.
     std::vector<std::string> takeVerifierFailures();
 
-private:
+  private:
     bool everythingReleased() const;
     void reportLeaks() const;
 

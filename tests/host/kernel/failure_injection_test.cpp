@@ -1,6 +1,7 @@
+#include "host/kernel/failure_injection.h"
+
 #include <vector>
 
-#include "host/kernel/failure_injection.h"
 #include "host/kernel/pool.h"
 #include "tests/support/kernel_test.h"
 
@@ -17,8 +18,10 @@ std::vector<int> allocateAndFree(int n, ULONG tag) {
     std::vector<int> failed;
     for (int i = 1; i <= n; ++i) {
         void* p = ExAllocatePoolWithTag(NonPagedPoolNx, 16, tag);
-        if (!p) failed.push_back(i);
-        else ExFreePoolWithTag(p, tag);
+        if (!p)
+            failed.push_back(i);
+        else
+            ExFreePoolWithTag(p, tag);
     }
     return failed;
 }
@@ -81,9 +84,9 @@ TEST_F(FailureInjectionTest, WalkerFailsEachAllocationInTurnThenRunsClean) {
         EXPECT_EQ(pool::leakReport(before), "") << "failure path leaked";
     });
     EXPECT_EQ(runs, 4u);
-    EXPECT_EQ(statuses, (std::vector<NTSTATUS>{STATUS_INSUFFICIENT_RESOURCES,
-                                               STATUS_INSUFFICIENT_RESOURCES,
-                                               STATUS_INSUFFICIENT_RESOURCES, STATUS_SUCCESS}));
+    EXPECT_EQ(statuses,
+              (std::vector<NTSTATUS>{STATUS_INSUFFICIENT_RESOURCES, STATUS_INSUFFICIENT_RESOURCES,
+                                     STATUS_INSUFFICIENT_RESOURCES, STATUS_SUCCESS}));
 }
 
 TEST_F(FailureInjectionTest, WalkerLeavesInjectionDisarmed) {

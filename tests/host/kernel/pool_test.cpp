@@ -1,6 +1,7 @@
+#include "host/kernel/pool.h"
+
 #include <cstring>
 
-#include "host/kernel/pool.h"
 #include "tests/support/kernel_test.h"
 
 namespace bayercam::host {
@@ -133,8 +134,8 @@ using PoolDeathTest = PoolTest;
 TEST_F(PoolDeathTest, OverrunOfGuardedBlockFaultsAtOnce) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     pool::setGuardedTags({kUsbTag});
-    auto* p = static_cast<volatile unsigned char*>(
-        ExAllocatePoolWithTag(NonPagedPoolNx, 64, kUsbTag));
+    auto* p =
+        static_cast<volatile unsigned char*>(ExAllocatePoolWithTag(NonPagedPoolNx, 64, kUsbTag));
     ASSERT_NE(p, nullptr);
     EXPECT_DEATH(p[64] = 1, "");
     ExFreePoolWithTag(const_cast<unsigned char*>(p), kUsbTag);
@@ -143,8 +144,8 @@ TEST_F(PoolDeathTest, OverrunOfGuardedBlockFaultsAtOnce) {
 TEST_F(PoolDeathTest, UseAfterFreeOfGuardedBlockFaults) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     pool::setGuardedTags({kUsbTag});
-    auto* p = static_cast<volatile unsigned char*>(
-        ExAllocatePoolWithTag(NonPagedPoolNx, 64, kUsbTag));
+    auto* p =
+        static_cast<volatile unsigned char*>(ExAllocatePoolWithTag(NonPagedPoolNx, 64, kUsbTag));
     ExFreePoolWithTag(const_cast<unsigned char*>(p), kUsbTag);
     EXPECT_DEATH(p[0] = 1, "");
 }
