@@ -9,6 +9,7 @@
 #include "host/kernel/registry_session.h"
 #include "host/kernel/registry_store.h"
 #include "host/kernel/registry_value_info.h"
+#include "host/kernel/verifier.h"
 
 namespace bayercam::host {
 namespace {
@@ -40,10 +41,15 @@ ACCESS_MASK grantedAccess(ACCESS_MASK desired) {
     return granted;
 }
 
-// Runs a call's body so that nothing is thrown across the platform boundary.
+// Runs a call's body so that nothing is thrown across the platform boundary. Registry routines
+// may only be called at PASSIVE_LEVEL; a call above it is reported, then carried out.
 template <class Body>
-NTSTATUS guarded(Body&& body) noexcept {
+NTSTATUS guarded(const char* service, Body&& body) noexcept {
     try {
+        if (KIRQL level = KeGetCurrentIrql(); level != PASSIVE_LEVEL) {
+            verifier::report(std::string(service) + " called at IRQL " + std::to_string(level) +
+                             "; registry routines run at PASSIVE_LEVEL only");
+        }
         return body();
     } catch (const std::bad_alloc&) {
         return STATUS_INSUFFICIENT_RESOURCES;
@@ -108,7 +114,7 @@ using namespace bayercam::host;
 
 extern "C" NTSTATUS IoOpenDeviceRegistryKey(PDEVICE_OBJECT DeviceObject, ULONG DevInstKeyType,
                                             ACCESS_MASK DesiredAccess, PHANDLE DevInstRegKey) {
-    return guarded([&] {
+    return guarded("IoOpenDeviceRegistryKey", [&] {
         if (DevInstRegKey == nullptr) return STATUS_INVALID_PARAMETER;
         *DevInstRegKey = nullptr;
         if (DevInstKeyType != PLUGPLAY_REGKEY_DEVICE && DevInstKeyType != PLUGPLAY_REGKEY_DRIVER) {
@@ -132,7 +138,7 @@ extern "C" NTSTATUS ZwCreateKey(PHANDLE KeyHandle, ACCESS_MASK DesiredAccess,
                                 POBJECT_ATTRIBUTES ObjectAttributes, ULONG /*TitleIndex*/,
                                 PUNICODE_STRING /*Class*/, ULONG CreateOptions,
                                 PULONG Disposition) {
-    return guarded([&] {
+    return guarded("ZwCreateKey", [&] {
         if (KeyHandle == nullptr) return STATUS_INVALID_PARAMETER;
         *KeyHandle = nullptr;
         // Volatile keys would have to vanish at the next boot; nothing here needs them.
@@ -152,7 +158,7 @@ extern "C" NTSTATUS ZwCreateKey(PHANDLE KeyHandle, ACCESS_MASK DesiredAccess,
 
 extern "C" NTSTATUS ZwOpenKey(PHANDLE KeyHandle, ACCESS_MASK DesiredAccess,
                               POBJECT_ATTRIBUTES ObjectAttributes) {
-    return guarded([&] {
+    return guarded("ZwOpenKey", [&] {
         if (KeyHandle == nullptr) return STATUS_INVALID_PARAMETER;
         *KeyHandle = nullptr;
         std::shared_ptr<RegistryStore> store;
@@ -169,7 +175,7 @@ extern "C" NTSTATUS ZwOpenKey(PHANDLE KeyHandle, ACCESS_MASK DesiredAccess,
 extern "C" NTSTATUS ZwQueryValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName,
                                     KEY_VALUE_INFORMATION_CLASS KeyValueInformationClass,
                                     PVOID KeyValueInformation, ULONG Length, PULONG ResultLength) {
-    return guarded([&] {
+    return guarded("ZwQueryValueKey", [&] {
         if (ResultLength == nullptr) return STATUS_INVALID_PARAMETER;
         *ResultLength = 0;
         std::shared_ptr<RegistryKeyObject> key;
@@ -189,7 +195,7 @@ extern "C" NTSTATUS ZwQueryValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName,
 
 extern "C" NTSTATUS ZwSetValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName, ULONG /*TitleIndex*/,
                                   ULONG Type, PVOID Data, ULONG DataSize) {
-    return guarded([&] {
+    return guarded("ZwSetValueKey", [&] {
         std::shared_ptr<RegistryKeyObject> key;
         NTSTATUS status = keyFromHandle(KeyHandle, key);
         if (!NT_SUCCESS(status)) return status;

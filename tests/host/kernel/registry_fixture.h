@@ -7,24 +7,24 @@
 #include <filesystem>
 #include <string>
 
-#include "host/kernel/handle_table.h"
 #include "host/kernel/registry_config.h"
 #include "tests/host/kernel/registry_helpers.h"
+#include "tests/support/kernel_test.h"
 
 namespace bayercam::host::testing {
 
-class RegistryTest : public ::testing::Test {
+class RegistryTest : public KernelTest {
   protected:
     void SetUp() override {
+        KernelTest::SetUp();
         std::string pattern = (std::filesystem::temp_directory_path() / "registry-XXXXXX");
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         folder_ = pattern;
         setRegistryPath(databaseFile());
-        handlesBefore_ = openHandleCount();
     }
 
     void TearDown() override {
-        EXPECT_EQ(openHandleCount(), handlesBefore_) << "registry key handles left open";
+        KernelTest::TearDown();
         closeRegistry();
         std::filesystem::remove_all(folder_);
     }
@@ -34,7 +34,6 @@ class RegistryTest : public ::testing::Test {
 
   private:
     std::filesystem::path folder_;
-    std::size_t handlesBefore_ = 0;
 };
 
 }  // namespace bayercam::host::testing

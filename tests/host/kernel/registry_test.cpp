@@ -272,6 +272,17 @@ TEST_F(RegistryTest, BadHandlesAreRefused) {
     EXPECT_EQ(setDword(reinterpret_cast<HANDLE>(0x7FF0), L"Value", 1), STATUS_INVALID_HANDLE);
 }
 
+TEST_F(RegistryTest, CallsAbovePassiveLevelAreReported) {
+    HANDLE key = nullptr;
+    ASSERT_EQ(createKey(nullptr, L"\\Raised", key), STATUS_SUCCESS);
+    KIRQL old = 0;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    setDword(key, L"Value", 1);
+    KeLowerIrql(old);
+    expectVerifierFailure("ZwSetValueKey called at IRQL 2");
+    EXPECT_EQ(ZwClose(key), STATUS_SUCCESS);
+}
+
 TEST_F(RegistryTest, ValuesNeedTheAccessTheyUse) {
     HANDLE created = nullptr;
     ASSERT_EQ(createKey(nullptr, L"\\Guarded", created), STATUS_SUCCESS);
