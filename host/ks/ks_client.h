@@ -22,7 +22,7 @@ using KsFilterHandle = KsFilter*;
 using KsPinHandle = KsPin*;
 
 class KsClient {
-public:
+  public:
     KsClient() noexcept;
     // Detaches every device still attached (closing its pins and filters) and unloads.
     ~KsClient();
@@ -30,8 +30,9 @@ public:
     KsClient& operator=(const KsClient&) = delete;
 
     // Runs the minidriver's load entry with a fresh driver object; returns its status.
-    NTSTATUS loadDriver(PDRIVER_INITIALIZE driverEntry,
-                        PCWSTR registryPath = L"\\Registry\\Machine\\System\\Services\\ks") noexcept;
+    NTSTATUS loadDriver(
+        PDRIVER_INITIALIZE driverEntry,
+        PCWSTR registryPath = L"\\Registry\\Machine\\System\\Services\\ks") noexcept;
     PDRIVER_OBJECT driverObject() noexcept { return driver_.get(); }
 
     // Device arrival over lowerDevice: Add, then Start.
@@ -49,8 +50,8 @@ public:
     PKSFILTER filterObject(KsFilterHandle filter) noexcept;
 
     // A property request with raw buffers; the verb is in the request's Flags.
-    NTSTATUS property(KsFilterHandle filter, const void* request, ULONG requestLength,
-                      void* data, ULONG dataLength, ULONG* returned = nullptr) noexcept;
+    NTSTATUS property(KsFilterHandle filter, const void* request, ULONG requestLength, void* data,
+                      ULONG dataLength, ULONG* returned = nullptr) noexcept;
     // Data intersection for pin factory pinId; a zero dataLength asks for the size.
     NTSTATUS intersect(KsFilterHandle filter, ULONG pinId, const KSDATARANGE* range, void* data,
                        ULONG dataLength, ULONG* returned) noexcept;
@@ -69,7 +70,7 @@ public:
     NTSTATUS waitFrame(KsPinHandle pin, std::chrono::milliseconds timeout,
                        StreamFrame* frame) noexcept;
 
-private:
+  private:
     KsDevice* checkDevice(KsDeviceHandle device) noexcept;
     void closeEverything(KsDevice* device) noexcept;
 

@@ -2,9 +2,9 @@
 
 #include <utility>
 
+#include "host/kernel/verifier.h"
 #include "host/ks/format_match.h"
 #include "host/ks/ks_filter.h"
-#include "host/ks/ks_verifier.h"
 #include "host/ks/pin_clock.h"
 #include "host/ks/request_irp.h"
 
@@ -33,14 +33,14 @@ KsPin::KsPin(KsFilter& filter, ULONG id, const KSPIN_DESCRIPTOR_EX* descriptor) 
     ks_.ResetState = KSRESET_END;
     registerNode(&ks_, this);
     registerNode(this, this);
-    processor_ = std::make_unique<PinProcessor>([this] { return mayProcess(); },
-                                                [this] { processPass(); });
+    processor_ =
+        std::make_unique<PinProcessor>([this] { return mayProcess(); }, [this] { processPass(); });
 }
 
 KsPin::~KsPin() {
     processor_->shutdown();
     if (clock_->references() != 1) {
-        reportMisuse("the pin's reference clock is still referenced when the pin closes");
+        verifier::report("ks: the pin's reference clock is still referenced when the pin closes");
     }
     clock_->Release();
     bag_.releaseAll();

@@ -18,7 +18,7 @@ class KsFilter;
 class PinClock;
 
 class KsPin final : public KsNode {
-public:
+  public:
     // Checks the format against the descriptor's data ranges, calls SetDataFormat with no old
     // format, then Create. On failure nothing is kept.
     static NTSTATUS create(KsFilter& filter, ULONG id, const KSPIN_DESCRIPTOR_EX* descriptor,
@@ -39,7 +39,7 @@ public:
     PinProcessor& processor() noexcept { return *processor_; }
     PinClock& clock() noexcept { return *clock_; }
 
-private:
+  private:
     KsPin(KsFilter& filter, ULONG id, const KSPIN_DESCRIPTOR_EX* descriptor) noexcept;
     NTSTATUS createInstance(const KSDATARANGE* range) noexcept;
     void adoptFormat(const KSDATAFORMAT* format);
@@ -54,7 +54,7 @@ private:
     std::unique_ptr<LONGLONG[]> format_;  // the connection format; KSPIN.ConnectionFormat
     FrameQueue frames_;
     PinClock* clock_;
-    std::mutex control_;  // serialises format and state changes and close
+    std::mutex control_;                // serialises format and state changes and close
     std::atomic<bool> created_{false};  // between Create and Close
     std::unique_ptr<PinProcessor> processor_;
 };
