@@ -2,6 +2,10 @@
 // bag, filter factories freed on stop and created again, filter instances, removal.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "host/kernel/failure_injection.h"
 #include "host/kernel/pool.h"
 #include "tests/host/ks/ks_fixture.h"
@@ -58,6 +62,33 @@ TEST_F(DeviceLifecycle, FailedBagInsertionAddsNothing) {
     injection::failNthOfTag(pool::makeTag("KsOb"), 1);
     EXPECT_EQ(KsAddItemToObjectBag(device->Bag, item, nullptr), STATUS_INSUFFICIENT_RESOURCES);
     ExFreePoolWithTag(item, kContextTag);  // still ours: the bag must not free it again
+}
+
+TEST_F(DeviceLifecycle, TheDeviceMutexExcludesOtherThreadsAndNestsInOne) {
+    ASSERT_EQ(client_->attachDevice(lowerDevice_, &device_), STATUS_SUCCESS);
+    PKSDEVICE device = client_->deviceObject(device_);
+    KsAcquireDevice(device);
+    KsAcquireDevice(device);  // the platform's device mutex is recursive
+    std::atomic<bool> entered{false};
+    std::thread other([&] {
+        KsAcquireDevice(device);
+        entered = true;
+        KsReleaseDevice(device);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(entered) << "another thread got the mutex while it was held";
+    KsReleaseDevice(device);
+    KsReleaseDevice(device);
+    other.join();
+    EXPECT_TRUE(entered);
+}
+
+TEST_F(DeviceLifecycle, ServicesGivenForeignObjectsAreVerifierFailures) {
+    int notAnObject = 0;
+    EXPECT_EQ(KsGetDevice(&notAnObject), nullptr);
+    expectVerifierFailure("KsGetDevice");
+    EXPECT_EQ(KsAddItemToObjectBag(&notAnObject, &notAnObject, nullptr), STATUS_INVALID_PARAMETER);
+    expectVerifierFailure("KsAddItemToObjectBag");
 }
 
 using FilterFactories = KsHostTest;
