@@ -40,7 +40,6 @@ class FrameQueue {
     void flush() noexcept;
     // The oldest frame handed back, waiting at most timeout: STATUS_SUCCESS or STATUS_TIMEOUT.
     NTSTATUS wait(std::chrono::milliseconds timeout, StreamFrame* frame) noexcept;
-    size_t queuedCount() noexcept;
 
   private:
     struct ClientFrame {

@@ -1,7 +1,8 @@
 // The client side of the class driver, as applications use it: load a minidriver, attach it
 // to a device, open filters, send property requests, negotiate a format, create pins, change
 // their format and state, queue frame buffers and wait for the frames that come back.
-// Every call returns the platform's status; nothing throws.
+// Every call returns the platform's status; nothing throws. Device arrival, start, stop and
+// removal come from one thread, as PnP requests do; the other calls from any thread.
 #pragma once
 
 #include <chrono>

@@ -91,6 +91,18 @@ TEST_F(DeviceLifecycle, ServicesGivenForeignObjectsAreVerifierFailures) {
     expectVerifierFailure("KsAddItemToObjectBag");
 }
 
+TEST_F(DeviceLifecycle, AnItemRemovedFromTheBagIsNotReleasedAgainAtRemoval) {
+    ASSERT_EQ(client_->attachDevice(lowerDevice_, &device_), STATUS_SUCCESS);
+    PKSDEVICE device = client_->deviceObject(device_);
+    EXPECT_EQ(KsRemoveItemFromObjectBag(device->Bag, device->Context, TRUE), 1u);
+    EXPECT_EQ(CountEvents(kReleaseFirstItem), 1u);
+    EXPECT_EQ(KsRemoveItemFromObjectBag(device->Bag, device->Context, TRUE), 0u);
+    device->Context = nullptr;
+    ASSERT_EQ(client_->detachDevice(device_), STATUS_SUCCESS);
+    EXPECT_EQ(CountEvents(kReleaseFirstItem), 1u);
+    EXPECT_EQ(CountEvents(kReleaseSecondItem), 1u);
+}
+
 using FilterFactories = KsHostTest;
 
 TEST_F(FilterFactories, StopFreesTheFactoryAndStartCreatesItAgain) {
