@@ -114,6 +114,15 @@ NTSTATUS KsPin::setFormat(const KSDATAFORMAT* format) noexcept {
     return status;
 }
 
+NTSTATUS KsPin::queueFrame(ULONG dataSize, bool withFrameInfo) noexcept {
+    NTSTATUS status = frames_.queue(dataSize, withFrameInfo);
+    if (NT_SUCCESS(status) &&
+        (ks_.Descriptor->Flags & KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING) == 0) {
+        processor_->attempt();
+    }
+    return status;
+}
+
 bool KsPin::mayProcess() noexcept {
     if (!created_) return false;
     if (ks_.DeviceState == KSSTATE_RUN) return true;

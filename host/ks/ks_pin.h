@@ -32,6 +32,9 @@ class KsPin final : public KsNode {
     // Walks one state at a time towards target; a failing step ends the walk where it is.
     NTSTATUS setState(KSSTATE target) noexcept;
     KSSTATE state() noexcept;
+    // Queues a client frame; its arrival asks for a pass unless the descriptor's flags say
+    // KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING.
+    NTSTATUS queueFrame(ULONG dataSize, bool withFrameInfo) noexcept;
 
     PKSPIN ks() noexcept { return &ks_; }
     void* publicObject() noexcept override { return &ks_; }
