@@ -75,6 +75,7 @@ constexpr ULONG kRefusedSampleSize = 0xBAD;
 constexpr ULONG kIntersectResultSize = sizeof(KSDATAFORMAT) + 8;
 constexpr ULONG kTestEditTag = 'T' | ('d' << 8) | ('E' << 16) | ('d' << 24);
 
+const KSFILTER_DESCRIPTOR* TestFilterDescriptor();
 const KSPIN_DESCRIPTOR_EX* TestPinDescriptor();
 
 }  // namespace testminidriver
