@@ -109,7 +109,7 @@ TEST_F(FilterFactories, StopFreesTheFactoryAndStartCreatesItAgain) {
     ASSERT_EQ(client_->attachDevice(lowerDevice_, &device_), STATUS_SUCCESS);
     ASSERT_EQ(client_->stopDevice(device_), STATUS_SUCCESS);
     EXPECT_FALSE(client_->deviceObject(device_)->Started);
-    EXPECT_EQ(client_->openFilter(device_, L"GLOBAL", &filter_), STATUS_OBJECT_NAME_NOT_FOUND);
+    EXPECT_EQ(client_->openFilter(device_, L"GLOBAL", &filter_), STATUS_DEVICE_NOT_READY);
 
     ASSERT_EQ(client_->startDevice(device_), STATUS_SUCCESS);
     EXPECT_EQ(CountEvents(kStart), 2u);
