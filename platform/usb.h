@@ -14,7 +14,7 @@
 #define USB_ENDPOINT_DESCRIPTOR_TYPE 0x05
 
 #define USB_ENDPOINT_DIRECTION_MASK 0x80
-#define USB_ENDPOINT_DIRECTION_IN(addr) ((addr) & USB_ENDPOINT_DIRECTION_MASK)
+#define USB_ENDPOINT_DIRECTION_IN(addr) ((addr)&USB_ENDPOINT_DIRECTION_MASK)
 #define USB_ENDPOINT_TYPE_MASK 0x03
 #define USB_ENDPOINT_TYPE_CONTROL 0x00
 #define USB_ENDPOINT_TYPE_ISOCHRONOUS 0x01
@@ -157,8 +157,8 @@ static_assert(offsetof(USBD_INTERFACE_INFORMATION, NumberOfPipes) == 16, "Number
 static_assert(offsetof(USBD_INTERFACE_INFORMATION, Pipes) == 24, "Pipes at 24");
 
 // Interface information for n pipes, as the bus driver lays it out.
-#define GET_USBD_INTERFACE_SIZE(numEndpoints)                   \
-    (offsetof(USBD_INTERFACE_INFORMATION, Pipes) +              \
+#define GET_USBD_INTERFACE_SIZE(numEndpoints)      \
+    (offsetof(USBD_INTERFACE_INFORMATION, Pipes) + \
      (SIZE_T)(numEndpoints) * sizeof(USBD_PIPE_INFORMATION))
 
 typedef struct _USBD_INTERFACE_LIST_ENTRY {
@@ -279,8 +279,7 @@ static_assert(sizeof(URB) == 136, "URB union size");
     CTL_CODE(FILE_DEVICE_USB, USB_GET_PORT_STATUS, METHOD_NEITHER, FILE_ANY_ACCESS)
 static_assert(IOCTL_INTERNAL_USB_SUBMIT_URB == 0x220003, "IOCTL_INTERNAL_USB_SUBMIT_URB");
 static_assert(IOCTL_INTERNAL_USB_RESET_PORT == 0x220007, "IOCTL_INTERNAL_USB_RESET_PORT");
-static_assert(IOCTL_INTERNAL_USB_GET_PORT_STATUS == 0x220013,
-              "IOCTL_INTERNAL_USB_GET_PORT_STATUS");
+static_assert(IOCTL_INTERNAL_USB_GET_PORT_STATUS == 0x220013, "IOCTL_INTERNAL_USB_GET_PORT_STATUS");
 
 // Bits of the ULONG that IOCTL_INTERNAL_USB_GET_PORT_STATUS fills (Argument1).
 #define USBD_PORT_ENABLED 0x00000001
@@ -301,6 +300,6 @@ PUSB_INTERFACE_DESCRIPTOR USBD_ParseConfigurationDescriptorEx(
 // a null descriptor, points each entry's Interface at its information inside the URB, and
 // returns it (null when out of memory). The caller releases it with ExFreePool.
 PURB USBD_CreateConfigurationRequestEx(PUSB_CONFIGURATION_DESCRIPTOR ConfigurationDescriptor,
-                                      PUSBD_INTERFACE_LIST_ENTRY InterfaceList);
+                                       PUSBD_INTERFACE_LIST_ENTRY InterfaceList);
 
 }  // extern "C"
