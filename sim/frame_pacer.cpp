@@ -16,21 +16,21 @@ void FramePacer::restart(host::UsbClock::time_point start) {
     nextSlot_ = 0;
 }
 
+// Slot k runs from start + k x interval to the next slot. A request inside a slot not yet used is
+// served at once; one inside a used slot waits for the next slot.
 host::UsbClock::time_point FramePacer::schedule(host::UsbClock::time_point now) {
     if (pacing_ == FramePacing::AsFastAsPossible) return now;
     if (!started_) restart(now);
-    std::uint64_t slot = nextSlot_;
-    if (now > start_) {
-        auto elapsed = now - start_;
-        auto ceiling = static_cast<std::uint64_t>(
-            (elapsed + interval_ - host::UsbClock::duration(1)) / interval_);
-        if (ceiling > slot) {
-            missed_ += ceiling - slot;
-            slot = ceiling;
-        }
+    std::uint64_t current =
+        now > start_ ? static_cast<std::uint64_t>((now - start_) / interval_) : 0;
+    if (current < nextSlot_) {
+        auto due = start_ + interval_ * static_cast<std::int64_t>(nextSlot_);
+        ++nextSlot_;
+        return due;
     }
-    nextSlot_ = slot + 1;
-    return start_ + interval_ * static_cast<std::int64_t>(slot);
+    missed_ += current - nextSlot_;
+    nextSlot_ = current + 1;
+    return now;
 }
 
 }  // namespace bayercam::sim

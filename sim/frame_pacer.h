@@ -1,4 +1,4 @@
-// When the camera may send its next frame. Frame slot n is due at start + n x interval, counted
+// When the camera may send its next frame. Frame slot n begins at start + n x interval, counted
 // from the stream's start so that the rate does not drift; slots that pass with no frame asked
 // for are counted as missed.
 #pragma once
@@ -19,7 +19,7 @@ class FramePacer {
     void configure(FramePacing pacing, double framesPerSecond);
     // The stream starts (again) at this time: slot 0 is due then.
     void restart(host::UsbClock::time_point start);
-    // A frame was asked for at `now`: the time it is due, the first free slot not earlier.
+    // A frame was asked for at `now`: the time it is due.
     host::UsbClock::time_point schedule(host::UsbClock::time_point now);
     std::uint64_t missed() const { return missed_; }
 
