@@ -43,6 +43,14 @@ LONG signal(DISPATCHER_HEADER& header) noexcept {
     return previous;
 }
 
+void signalThen(DISPATCHER_HEADER& header, const std::function<void()>& last) noexcept {
+    WaitBucket& bucket = bucketOf(&header);
+    std::lock_guard guard(bucket.lock);
+    signalState(header).store(1);
+    bucket.changed.notify_all();
+    last();
+}
+
 LONG reset(DISPATCHER_HEADER& header) noexcept {
     WaitBucket& bucket = bucketOf(&header);
     std::lock_guard guard(bucket.lock);

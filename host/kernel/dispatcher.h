@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <optional>
 
 #include "platform/kernel.h"
@@ -31,6 +32,11 @@ void initialize(DISPATCHER_HEADER& header, UCHAR type, LONG signalState) noexcep
 
 // Signals the object and wakes its waiters; returns the previous state.
 LONG signal(DISPATCHER_HEADER& header) noexcept;
+
+// Signals the object, wakes its waiters and runs `last` before any of them can return: a
+// thread object drops its own reference there, so a waiter that then drops its reference
+// finds the count it expects.
+void signalThen(DISPATCHER_HEADER& header, const std::function<void()>& last) noexcept;
 
 // Makes the object non-signalled; returns the previous state.
 LONG reset(DISPATCHER_HEADER& header) noexcept;
