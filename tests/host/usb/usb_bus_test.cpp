@@ -175,7 +175,12 @@ INSTANTIATE_TEST_SUITE_P(
         VariantCase{DescriptorVariant::InterfaceWithoutPipes, {{0, 0}}, UsbdPipeTypeBulk},
         VariantCase{DescriptorVariant::TwoPipes, {{0, 2}}, UsbdPipeTypeBulk},
         VariantCase{DescriptorVariant::InterruptFramePipe, {{0, 3}}, UsbdPipeTypeInterrupt},
-        VariantCase{DescriptorVariant::ClassSpecificDescriptors, {{0, 3}}, UsbdPipeTypeBulk}));
+        VariantCase{DescriptorVariant::ClassSpecificDescriptors, {{0, 3}}, UsbdPipeTypeBulk}),
+    [](const ::testing::TestParamInfo<VariantCase>& info) {
+        static const char* const kNames[] = {"Standard", "InterfacesZeroAndTwo", "WithoutPipes",
+                                             "TwoPipes", "InterruptFrame",       "ClassSpecific"};
+        return std::string(kNames[static_cast<int>(info.param.variant)]);
+    });
 
 // ---------------------------------------------------------------- command and reply packets
 
