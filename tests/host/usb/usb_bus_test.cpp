@@ -167,6 +167,12 @@ TEST_P(UsbBusConfigurationTest, SelectFillsThePipeTableAndDeconfigureEndsIt) {
     }
 }
 
+std::string variantName(const ::testing::TestParamInfo<VariantCase>& info) {
+    static const char* const kNames[] = {"Standard", "InterfacesZeroAndTwo", "WithoutPipes",
+                                         "TwoPipes", "InterruptFrame",       "ClassSpecific"};
+    return kNames[static_cast<int>(info.param.variant)];
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Variants, UsbBusConfigurationTest,
     ::testing::Values(
@@ -176,11 +182,7 @@ INSTANTIATE_TEST_SUITE_P(
         VariantCase{DescriptorVariant::TwoPipes, {{0, 2}}, UsbdPipeTypeBulk},
         VariantCase{DescriptorVariant::InterruptFramePipe, {{0, 3}}, UsbdPipeTypeInterrupt},
         VariantCase{DescriptorVariant::ClassSpecificDescriptors, {{0, 3}}, UsbdPipeTypeBulk}),
-    [](const ::testing::TestParamInfo<VariantCase>& info) {
-        static const char* const kNames[] = {"Standard", "InterfacesZeroAndTwo", "WithoutPipes",
-                                             "TwoPipes", "InterruptFrame",       "ClassSpecific"};
-        return std::string(kNames[static_cast<int>(info.param.variant)]);
-    });
+    variantName);
 
 // ---------------------------------------------------------------- command and reply packets
 
