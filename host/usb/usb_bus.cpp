@@ -4,11 +4,36 @@
 #include <atomic>
 #include <cstdio>
 #include <stdexcept>
+#include <string>
+
+#include "host/kernel/verifier.h"
 
 namespace bayercam::host {
 namespace {
 
 std::atomic<unsigned> nextPortNumber{1};
+
+// The request structure each function needs; a shorter URB is a driver fault.
+std::size_t requiredLength(USHORT function) {
+    switch (function) {
+        case URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE:
+            return sizeof(_URB_CONTROL_DESCRIPTOR_REQUEST);
+        case URB_FUNCTION_SELECT_CONFIGURATION:
+            return offsetof(_URB_SELECT_CONFIGURATION, Interface);
+        case URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER:
+            return sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER);
+        default:
+            return sizeof(_URB_PIPE_REQUEST);
+    }
+}
+
+bool lengthFits(const _URB_HEADER& header) {
+    if (header.Length >= requiredLength(header.Function)) return true;
+    verifier::report("URB function " + std::to_string(header.Function) + " has Length " +
+                     std::to_string(header.Length) + ", below the " +
+                     std::to_string(requiredLength(header.Function)) + " bytes of its request");
+    return false;
+}
 
 std::wstring makeInstancePath(const std::vector<std::uint8_t>& deviceDescriptor) {
     unsigned vendor = 0;
@@ -55,7 +80,7 @@ UsbBus::~UsbBus() {
         std::unique_lock lock(lock_);
         abortAllLocked(STATUS_DEVICE_NOT_CONNECTED, USBD_STATUS_DEVICE_GONE, done);
     }
-    completeTransfers(done);
+    completeRequests(done);
     IoDeleteDevice(pdo_);
 }
 
@@ -100,6 +125,11 @@ NTSTATUS UsbBus::submitUrb(PIRP irp, PURB urb) noexcept {
     }
     NTSTATUS refused = refuseIfPortDown(irp, urb);
     if (refused != STATUS_SUCCESS) return refused;
+    if (!lengthFits(urb->UrbHeader)) {
+        urb->UrbHeader.Status = USBD_STATUS_INVALID_PARAMETER;
+        complete(irp, STATUS_INVALID_PARAMETER, 0);
+        return STATUS_INVALID_PARAMETER;
+    }
     switch (urb->UrbHeader.Function) {
         case URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE:
             return getDescriptor(irp, urb->UrbControlDescriptorRequest);
@@ -114,6 +144,8 @@ NTSTATUS UsbBus::submitUrb(PIRP irp, PURB urb) noexcept {
         case URB_FUNCTION_SYNC_CLEAR_STALL:
             return resetPipe(irp, urb->UrbPipeRequest);
         default:
+            verifier::report("URB function " + std::to_string(urb->UrbHeader.Function) +
+                             " is not implemented by the USB bus stand-in");
             urb->UrbHeader.Status = USBD_STATUS_INVALID_URB_FUNCTION;
             complete(irp, STATUS_INVALID_PARAMETER, 0);
             return STATUS_INVALID_PARAMETER;

@@ -44,16 +44,18 @@ class UsbBus final : private UsbFunctionEvents {
         bool claimed = false;  // the bus thread is moving data for it, outside the lock
         bool aborted = false;  // abort or deconfigure asked for it while claimed
     };
-    struct Pipe {
-        USBD_PIPE_INFORMATION info;
-        std::deque<Transfer> queue;
-    };
+    // A request to complete once no lock is held; moved is a transfer's byte count.
     struct Completion {
         PIRP irp;
-        _URB_BULK_OR_INTERRUPT_TRANSFER* urb;
+        PURB urb;
         NTSTATUS status;
         USBD_STATUS usbdStatus;
         std::size_t moved;
+    };
+    struct Pipe {
+        USBD_PIPE_INFORMATION info;
+        std::deque<Transfer> queue;
+        std::vector<Completion> aborts;  // abort requests that complete when the queue empties
     };
 
     static NTSTATUS dispatchInternalControl(PDEVICE_OBJECT device, PIRP irp);
@@ -77,7 +79,9 @@ class UsbBus final : private UsbFunctionEvents {
     void abortLocked(Pipe& pipe, NTSTATUS status, USBD_STATUS usbdStatus,
                      std::vector<Completion>& done);
     void abortAllLocked(NTSTATUS status, USBD_STATUS usbdStatus, std::vector<Completion>& done);
-    void waitUntilUnclaimed(std::unique_lock<std::mutex>& lock, Pipe* pipe);
+    std::deque<Transfer>::iterator eraseLocked(Pipe& pipe, std::deque<Transfer>::iterator at,
+                                               std::vector<Completion>& done);
+    void waitUntilDrained(std::unique_lock<std::mutex>& lock);
 
     void functionChanged() noexcept override;
     void run();
@@ -88,7 +92,7 @@ class UsbBus final : private UsbFunctionEvents {
     void failWhilePortDown();
 
     static void complete(PIRP irp, NTSTATUS status, ULONG_PTR information) noexcept;
-    static void completeTransfers(const std::vector<Completion>& done) noexcept;
+    static void completeRequests(const std::vector<Completion>& done) noexcept;
 
     UsbFunction& function_;
     DRIVER_OBJECT driver_{};

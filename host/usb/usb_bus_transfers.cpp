@@ -63,7 +63,8 @@ NTSTATUS UsbBus::queueTransfer(PIRP irp, _URB_BULK_OR_INTERRUPT_TRANSFER& reques
     if (cancelRequested(irp) && IoSetCancelRoutine(irp, nullptr) != nullptr) {
         pipe->queue.pop_back();
         lock.unlock();
-        completeTransfers({Completion{irp, &request, STATUS_CANCELLED, USBD_STATUS_CANCELED, 0}});
+        completeRequests({Completion{irp, reinterpret_cast<PURB>(&request), STATUS_CANCELLED,
+                                     USBD_STATUS_CANCELED, 0}});
         return STATUS_PENDING;
     }
     lock.unlock();
@@ -81,11 +82,12 @@ VOID UsbBus::cancelTransfer(PDEVICE_OBJECT device, PIRP irp) {
         auto found = std::find_if(queue.begin(), queue.end(),
                                   [irp](const Transfer& t) { return t.irp == irp; });
         if (found == queue.end()) continue;
-        Completion completion{irp, found->urb, STATUS_CANCELLED, USBD_STATUS_CANCELED,
-                              found->moved};
-        queue.erase(found);
+        std::vector<Completion> done{Completion{irp, reinterpret_cast<PURB>(found->urb),
+                                                STATUS_CANCELLED, USBD_STATUS_CANCELED,
+                                                found->moved}};
+        bus->eraseLocked(*pipe, found, done);
         lock.unlock();
-        completeTransfers({completion});
+        completeRequests(done);
         bus->changed_.notify_all();
         return;
     }
@@ -100,8 +102,9 @@ void UsbBus::abortLocked(Pipe& pipe, NTSTATUS status, USBD_STATUS usbdStatus,
             it->aborted = true;
             ++it;
         } else if (IoSetCancelRoutine(it->irp, nullptr) != nullptr) {
-            done.push_back(Completion{it->irp, it->urb, status, usbdStatus, it->moved});
-            it = pipe.queue.erase(it);
+            done.push_back(Completion{it->irp, reinterpret_cast<PURB>(it->urb), status, usbdStatus,
+                                      it->moved});
+            it = eraseLocked(pipe, it, done);
         } else {
             ++it;
         }
@@ -113,16 +116,28 @@ void UsbBus::abortAllLocked(NTSTATUS status, USBD_STATUS usbdStatus,
     for (auto& pipe : pipes_) abortLocked(*pipe, status, usbdStatus, done);
 }
 
-// Waits until no transfer of the pipe (of any pipe when null) is left in its queue.
-void UsbBus::waitUntilUnclaimed(std::unique_lock<std::mutex>& lock, Pipe* pipe) {
+// Removes a transfer; when it was the pipe's last, the aborts waiting for that complete too.
+std::deque<UsbBus::Transfer>::iterator UsbBus::eraseLocked(Pipe& pipe,
+                                                           std::deque<Transfer>::iterator at,
+                                                           std::vector<Completion>& done) {
+    auto next = pipe.queue.erase(at);
+    if (pipe.queue.empty()) {
+        done.insert(done.end(), pipe.aborts.begin(), pipe.aborts.end());
+        pipe.aborts.clear();
+    }
+    return next;
+}
+
+// Waits until every pipe's queue is empty; passive level only.
+void UsbBus::waitUntilDrained(std::unique_lock<std::mutex>& lock) {
     changed_.wait(lock, [&] {
-        if (pipe != nullptr) return findPipe(pipe) == nullptr || pipe->queue.empty();
         return std::all_of(pipes_.begin(), pipes_.end(),
                            [](const auto& p) { return p->queue.empty(); });
     });
 }
 
-// Completes once every transfer of the pipe has completed, as the platform does.
+// Completes once every transfer of the pipe has completed, as the platform does: at once when
+// none is left, else pending until the last one completes. Callable at dispatch level.
 NTSTATUS UsbBus::abortPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept {
     std::vector<Completion> done;
     std::unique_lock lock(lock_);
@@ -134,14 +149,18 @@ NTSTATUS UsbBus::abortPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept {
         return STATUS_INVALID_PARAMETER;
     }
     abortLocked(*pipe, STATUS_CANCELLED, USBD_STATUS_CANCELED, done);
+    Completion self{irp, reinterpret_cast<PURB>(&request), STATUS_SUCCESS, USBD_STATUS_SUCCESS, 0};
+    bool pending = !pipe->queue.empty();
+    if (pending) {
+        IoMarkIrpPending(irp);
+        request.Hdr.Status = USBD_STATUS_PENDING;
+        pipe->aborts.push_back(self);
+    } else {
+        done.push_back(self);
+    }
     lock.unlock();
-    completeTransfers(done);
-    lock.lock();
-    waitUntilUnclaimed(lock, pipe);
-    lock.unlock();
-    request.Hdr.Status = USBD_STATUS_SUCCESS;
-    complete(irp, STATUS_SUCCESS, 0);
-    return STATUS_SUCCESS;
+    completeRequests(done);
+    return pending ? STATUS_PENDING : STATUS_SUCCESS;
 }
 
 NTSTATUS UsbBus::resetPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept {
@@ -175,7 +194,7 @@ void UsbBus::failWhilePortDown() {
             abortAllLocked(STATUS_DEVICE_NOT_CONNECTED, USBD_STATUS_DEVICE_GONE, done);
         }
     }
-    completeTransfers(done);
+    completeRequests(done);
 }
 
 // One attempt on the pipe's leading transfer, by the bus thread. The lock is released around the
@@ -199,17 +218,18 @@ bool UsbBus::serviceHead(std::unique_lock<std::mutex>& lock, Pipe& pipe,
     if (!ended) {
         IoSetCancelRoutine(transfer.irp, &UsbBus::cancelTransfer);
         if (cancelRequested(transfer.irp) && IoSetCancelRoutine(transfer.irp, nullptr) != nullptr) {
-            completion = Completion{transfer.irp, transfer.urb, STATUS_CANCELLED,
-                                    USBD_STATUS_CANCELED, it->moved};
+            completion = Completion{transfer.irp, reinterpret_cast<PURB>(transfer.urb),
+                                    STATUS_CANCELLED, USBD_STATUS_CANCELED, it->moved};
             ended = true;
         } else if (result.handshake == UsbHandshake::Nak) {
             wakeAt = std::min(wakeAt, result.retryAt);
         }
     }
     if (ended) {
-        pipe.queue.erase(it);
+        std::vector<Completion> done{completion};
+        eraseLocked(pipe, it, done);
         lock.unlock();
-        completeTransfers({completion});
+        completeRequests(done);
         lock.lock();
     }
     changed_.notify_all();
@@ -231,8 +251,8 @@ UsbDataResult UsbBus::attempt(const USBD_PIPE_INFORMATION& info, const Transfer&
 bool UsbBus::finishAttempt(Pipe& pipe, Transfer& transfer, const UsbDataResult& result,
                            Completion& completion) {
     transfer.moved += std::min(result.bytes, transfer.length - transfer.moved);
-    completion =
-        Completion{transfer.irp, transfer.urb, STATUS_SUCCESS, USBD_STATUS_SUCCESS, transfer.moved};
+    completion = Completion{transfer.irp, reinterpret_cast<PURB>(transfer.urb), STATUS_SUCCESS,
+                            USBD_STATUS_SUCCESS, transfer.moved};
     switch (result.handshake) {
         case UsbHandshake::Stall:
             completion.status = STATUS_UNSUCCESSFUL;
@@ -262,10 +282,12 @@ bool UsbBus::finishAttempt(Pipe& pipe, Transfer& transfer, const UsbDataResult& 
 }
 
 // Completes at dispatch level, as a host controller's completion does.
-void UsbBus::completeTransfers(const std::vector<Completion>& done) noexcept {
+void UsbBus::completeRequests(const std::vector<Completion>& done) noexcept {
     for (const Completion& c : done) {
-        c.urb->Hdr.Status = c.usbdStatus;
-        c.urb->TransferBufferLength = static_cast<ULONG>(c.moved);
+        c.urb->UrbHeader.Status = c.usbdStatus;
+        if (c.urb->UrbHeader.Function == URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER) {
+            c.urb->UrbBulkOrInterruptTransfer.TransferBufferLength = static_cast<ULONG>(c.moved);
+        }
         KIRQL old = KfRaiseIrql(DISPATCH_LEVEL);
         complete(c.irp, c.status, 0);
         KeLowerIrql(old);

@@ -436,12 +436,55 @@ TEST_F(UsbBusTest, UnknownRequestsAreRefused) {
     USBD_STATUS usbd = 0;
     EXPECT_EQ(client->pipeRequest(0x0077, client->pipe(0), &usbd), STATUS_INVALID_PARAMETER);
     EXPECT_EQ(usbd, USBD_STATUS_INVALID_URB_FUNCTION);
+    expectVerifierFailure("not implemented");
     std::uint8_t packet[64] = {};
     ULONG length = sizeof(packet);
     EXPECT_EQ(client->transfer(reinterpret_cast<USBD_PIPE_HANDLE>(0x1234), packet, length,
                                kOutFlags, &usbd),
               STATUS_INVALID_PARAMETER);
     EXPECT_EQ(usbd, USBD_STATUS_INVALID_PIPE_HANDLE);
+}
+
+TEST_F(UsbBusTest, UrbShorterThanItsRequestIsAVerifierFailure) {
+    ASSERT_EQ(client->configure(), STATUS_SUCCESS);
+    _URB_BULK_OR_INTERRUPT_TRANSFER urb{};
+    std::uint8_t packet[64] = {};
+    urb.Hdr.Length = sizeof(_URB_PIPE_REQUEST);
+    urb.Hdr.Function = URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER;
+    urb.PipeHandle = client->pipe(0);
+    urb.TransferBuffer = packet;
+    urb.TransferBufferLength = sizeof(packet);
+    EXPECT_EQ(client->submit(reinterpret_cast<PURB>(&urb)), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(urb.Hdr.Status, USBD_STATUS_INVALID_PARAMETER);
+    expectVerifierFailure("below the 128 bytes");
+    EXPECT_EQ(camera->packetLog().snapshot().size(), 0u) << "nothing reached the camera";
+}
+
+TEST_F(UsbBusTest, ExternalTriggerReleasesOneFramePerTrigger) {
+    ASSERT_EQ(client->configure(), STATUS_SUCCESS);
+    sendCommand(CommandCode::Control, {sim::kTriggerSelector, 1});
+    PoolBuffer frame(kFrameBytes);
+    for (std::uint32_t n = 0; n < 2; ++n) {
+        ChunkedRead read(bus->physicalDeviceObject(), client->pipe(2), frame.bytes, kFrameBytes);
+        postFrameReads(read);
+        EXPECT_FALSE(read.waitAll(30)) << "no frame before the trigger";
+        camera->trigger();
+        ASSERT_TRUE(read.waitAll(10000));
+        EXPECT_EQ(sim::decodeFrameNumber({frame.bytes, frame.size}, sim::kSensorWidth), n);
+    }
+}
+
+TEST_F(UsbBusTest, FrameReadsWorkOnAnInterruptPipeToo) {
+    auto interruptCamera = options();
+    interruptCamera.descriptors = DescriptorVariant::InterruptFramePipe;
+    plugIn(interruptCamera);
+    ASSERT_EQ(client->configure(), STATUS_SUCCESS);
+    ASSERT_EQ(client->interface(0)->Pipes[2].PipeType, UsbdPipeTypeInterrupt);
+    PoolBuffer frame(kFrameBytes);
+    ChunkedRead read(bus->physicalDeviceObject(), client->pipe(2), frame.bytes, kFrameBytes);
+    postFrameReads(read);
+    ASSERT_TRUE(read.waitAll(10000));
+    EXPECT_TRUE(frame.copy() == camera->renderFrame(0));
 }
 
 }  // namespace
