@@ -60,6 +60,7 @@ class UsbBus final : private UsbFunctionEvents {
 
     static NTSTATUS dispatchInternalControl(PDEVICE_OBJECT device, PIRP irp);
     static NTSTATUS dispatchPassThrough(PDEVICE_OBJECT device, PIRP irp);
+    static NTSTATUS dispatchPnp(PDEVICE_OBJECT device, PIRP irp);
     static VOID cancelTransfer(PDEVICE_OBJECT device, PIRP irp);
     static UsbBus* fromDevice(PDEVICE_OBJECT device) noexcept;
 

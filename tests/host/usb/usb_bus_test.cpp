@@ -445,6 +445,24 @@ TEST_F(UsbBusTest, UnknownRequestsAreRefused) {
     EXPECT_EQ(usbd, USBD_STATUS_INVALID_PIPE_HANDLE);
 }
 
+TEST_F(UsbBusTest, PhysicalDeviceCompletesPlugAndPlayRequests) {
+    for (UCHAR minor : {UCHAR{IRP_MN_START_DEVICE}, UCHAR{0x07}}) {
+        PIRP irp = IoAllocateIrp(bus->physicalDeviceObject()->StackSize, FALSE);
+        ASSERT_NE(irp, nullptr);
+        irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+        PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+        next->MajorFunction = IRP_MJ_PNP;
+        next->MinorFunction = minor;
+        IoSetCompletionRoutine(
+            irp, [](PDEVICE_OBJECT, PIRP, PVOID) { return STATUS_MORE_PROCESSING_REQUIRED; },
+            nullptr, TRUE, TRUE, TRUE);
+        NTSTATUS status = IofCallDriver(bus->physicalDeviceObject(), irp);
+        EXPECT_EQ(status, minor == IRP_MN_START_DEVICE ? STATUS_SUCCESS : STATUS_NOT_SUPPORTED)
+            << "minor " << int(minor);
+        IoFreeIrp(irp);
+    }
+}
+
 TEST_F(UsbBusTest, UrbShorterThanItsRequestIsAVerifierFailure) {
     ASSERT_EQ(client->configure(), STATUS_SUCCESS);
     _URB_BULK_OR_INTERRUPT_TRANSFER urb{};
