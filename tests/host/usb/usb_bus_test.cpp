@@ -315,6 +315,15 @@ TEST_F(UsbBusTest, ShortAndFailedChunksAreReportedPerChunk) {
     EXPECT_EQ(camera->counters().delivered, 1u);
 }
 
+TEST_F(UsbBusTest, ReadLargerThanThePipesMaximumTransferSizeIsRefused) {
+    ASSERT_EQ(client->configure(USBD_DEFAULT_MAXIMUM_TRANSFER_SIZE), STATUS_SUCCESS);
+    PoolBuffer buffer(65536);
+    ChunkedRead read(bus->physicalDeviceObject(), client->pipe(2), buffer.bytes, 65536);
+    EXPECT_EQ(read.post(), 0u);
+    EXPECT_EQ(read.chunks()[0]->callStatus, STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(read.usbdStatus(0), USBD_STATUS_INVALID_PARAMETER);
+}
+
 TEST_F(UsbBusTest, StalledFramePipeFailsUntilResetPipe) {
     ASSERT_EQ(client->configure(), STATUS_SUCCESS);
     PoolBuffer frame(kFrameBytes);

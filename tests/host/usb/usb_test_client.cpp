@@ -64,7 +64,7 @@ NTSTATUS UsbTestClient::getDescriptor(UCHAR type, void* buffer, ULONG& length, U
     return status;
 }
 
-NTSTATUS UsbTestClient::configure() {
+NTSTATUS UsbTestClient::configure(ULONG maximumTransferSize) {
     std::uint8_t header[9];
     ULONG length = sizeof(header);
     NTSTATUS status = getDescriptor(USB_CONFIGURATION_DESCRIPTOR_TYPE, header, length);
@@ -83,7 +83,7 @@ NTSTATUS UsbTestClient::configure() {
     PURB urb = USBD_CreateConfigurationRequestEx(config, list.data());
     if (urb == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
     for (ULONG p = 0; p < list[0].Interface->NumberOfPipes; ++p) {
-        list[0].Interface->Pipes[p].MaximumTransferSize = 0xFFFFFFFF;
+        list[0].Interface->Pipes[p].MaximumTransferSize = maximumTransferSize;
     }
     status = submit(urb);
     interfaces_.clear();
