@@ -44,18 +44,22 @@ class UsbBus final : private UsbFunctionEvents {
         bool claimed = false;  // the bus thread is moving data for it, outside the lock
         bool aborted = false;  // abort or deconfigure asked for it while claimed
     };
-    // A request to complete once no lock is held; moved is a transfer's byte count.
+    struct Pipe;
+    // A request to complete once no lock is held; moved is a transfer's byte count, pipe the
+    // pipe a transfer was taken from (null for other requests).
     struct Completion {
         PIRP irp;
         PURB urb;
         NTSTATUS status;
         USBD_STATUS usbdStatus;
         std::size_t moved;
+        Pipe* pipe = nullptr;
     };
     struct Pipe {
         USBD_PIPE_INFORMATION info;
         std::deque<Transfer> queue;
-        std::vector<Completion> aborts;  // abort requests that complete when the queue empties
+        std::size_t completing = 0;      // taken from the queue, completion not yet returned
+        std::vector<Completion> aborts;  // complete once queue and completing are both empty
     };
 
     static NTSTATUS dispatchInternalControl(PDEVICE_OBJECT device, PIRP irp);
@@ -81,7 +85,9 @@ class UsbBus final : private UsbFunctionEvents {
                      std::vector<Completion>& done);
     void abortAllLocked(NTSTATUS status, USBD_STATUS usbdStatus, std::vector<Completion>& done);
     std::deque<Transfer>::iterator eraseLocked(Pipe& pipe, std::deque<Transfer>::iterator at,
+                                               Completion completion,
                                                std::vector<Completion>& done);
+    void transferFinished(Pipe& pipe) noexcept;
     void waitUntilDrained(std::unique_lock<std::mutex>& lock);
 
     void functionChanged() noexcept override;
@@ -93,7 +99,7 @@ class UsbBus final : private UsbFunctionEvents {
     void failWhilePortDown();
 
     static void complete(PIRP irp, NTSTATUS status, ULONG_PTR information) noexcept;
-    static void completeRequests(const std::vector<Completion>& done) noexcept;
+    void completeRequests(const std::vector<Completion>& done) noexcept;
 
     UsbFunction& function_;
     DRIVER_OBJECT driver_{};

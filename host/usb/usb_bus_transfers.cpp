@@ -61,10 +61,13 @@ NTSTATUS UsbBus::queueTransfer(PIRP irp, _URB_BULK_OR_INTERRUPT_TRANSFER& reques
     pipe->queue.push_back(Transfer{irp, &request, buffer, request.TransferBufferLength});
     IoSetCancelRoutine(irp, &UsbBus::cancelTransfer);
     if (cancelRequested(irp) && IoSetCancelRoutine(irp, nullptr) != nullptr) {
-        pipe->queue.pop_back();
+        std::vector<Completion> done;
+        eraseLocked(*pipe, std::prev(pipe->queue.end()),
+                    Completion{irp, reinterpret_cast<PURB>(&request), STATUS_CANCELLED,
+                               USBD_STATUS_CANCELED, 0},
+                    done);
         lock.unlock();
-        completeRequests({Completion{irp, reinterpret_cast<PURB>(&request), STATUS_CANCELLED,
-                                     USBD_STATUS_CANCELED, 0}});
+        completeRequests(done);
         return STATUS_PENDING;
     }
     lock.unlock();
@@ -82,12 +85,13 @@ VOID UsbBus::cancelTransfer(PDEVICE_OBJECT device, PIRP irp) {
         auto found = std::find_if(queue.begin(), queue.end(),
                                   [irp](const Transfer& t) { return t.irp == irp; });
         if (found == queue.end()) continue;
-        std::vector<Completion> done{Completion{irp, reinterpret_cast<PURB>(found->urb),
-                                                STATUS_CANCELLED, USBD_STATUS_CANCELED,
-                                                found->moved}};
-        bus->eraseLocked(*pipe, found, done);
+        std::vector<Completion> done;
+        bus->eraseLocked(*pipe, found,
+                         Completion{irp, reinterpret_cast<PURB>(found->urb), STATUS_CANCELLED,
+                                    USBD_STATUS_CANCELED, found->moved},
+                         done);
         lock.unlock();
-        completeRequests(done);
+        bus->completeRequests(done);
         bus->changed_.notify_all();
         return;
     }
@@ -102,9 +106,10 @@ void UsbBus::abortLocked(Pipe& pipe, NTSTATUS status, USBD_STATUS usbdStatus,
             it->aborted = true;
             ++it;
         } else if (IoSetCancelRoutine(it->irp, nullptr) != nullptr) {
-            done.push_back(Completion{it->irp, reinterpret_cast<PURB>(it->urb), status, usbdStatus,
-                                      it->moved});
-            it = eraseLocked(pipe, it, done);
+            it = eraseLocked(
+                pipe, it,
+                Completion{it->irp, reinterpret_cast<PURB>(it->urb), status, usbdStatus, it->moved},
+                done);
         } else {
             ++it;
         }
@@ -116,23 +121,34 @@ void UsbBus::abortAllLocked(NTSTATUS status, USBD_STATUS usbdStatus,
     for (auto& pipe : pipes_) abortLocked(*pipe, status, usbdStatus, done);
 }
 
-// Removes a transfer; when it was the pipe's last, the aborts waiting for that complete too.
+// Takes a transfer out of its queue to be completed; it still counts as the pipe's until its
+// completion has returned (transferFinished), so that an abort never completes before it.
 std::deque<UsbBus::Transfer>::iterator UsbBus::eraseLocked(Pipe& pipe,
                                                            std::deque<Transfer>::iterator at,
+                                                           Completion completion,
                                                            std::vector<Completion>& done) {
-    auto next = pipe.queue.erase(at);
-    if (pipe.queue.empty()) {
-        done.insert(done.end(), pipe.aborts.begin(), pipe.aborts.end());
-        pipe.aborts.clear();
-    }
-    return next;
+    completion.pipe = &pipe;
+    done.push_back(completion);
+    ++pipe.completing;
+    return pipe.queue.erase(at);
 }
 
-// Waits until every pipe's queue is empty; passive level only.
+void UsbBus::transferFinished(Pipe& pipe) noexcept {
+    std::vector<Completion> aborts;
+    {
+        std::lock_guard guard(lock_);
+        --pipe.completing;
+        if (pipe.queue.empty() && pipe.completing == 0) aborts.swap(pipe.aborts);
+    }
+    changed_.notify_all();
+    completeRequests(aborts);
+}
+
+// Waits until no pipe holds a transfer; passive level only.
 void UsbBus::waitUntilDrained(std::unique_lock<std::mutex>& lock) {
     changed_.wait(lock, [&] {
         return std::all_of(pipes_.begin(), pipes_.end(),
-                           [](const auto& p) { return p->queue.empty(); });
+                           [](const auto& p) { return p->queue.empty() && p->completing == 0; });
     });
 }
 
@@ -150,7 +166,7 @@ NTSTATUS UsbBus::abortPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept {
     }
     abortLocked(*pipe, STATUS_CANCELLED, USBD_STATUS_CANCELED, done);
     Completion self{irp, reinterpret_cast<PURB>(&request), STATUS_SUCCESS, USBD_STATUS_SUCCESS, 0};
-    bool pending = !pipe->queue.empty();
+    bool pending = !pipe->queue.empty() || pipe->completing != 0;
     if (pending) {
         IoMarkIrpPending(irp);
         request.Hdr.Status = USBD_STATUS_PENDING;
@@ -226,8 +242,8 @@ bool UsbBus::serviceHead(std::unique_lock<std::mutex>& lock, Pipe& pipe,
         }
     }
     if (ended) {
-        std::vector<Completion> done{completion};
-        eraseLocked(pipe, it, done);
+        std::vector<Completion> done;
+        eraseLocked(pipe, it, completion, done);
         lock.unlock();
         completeRequests(done);
         lock.lock();
@@ -291,6 +307,7 @@ void UsbBus::completeRequests(const std::vector<Completion>& done) noexcept {
         KIRQL old = KfRaiseIrql(DISPATCH_LEVEL);
         complete(c.irp, c.status, 0);
         KeLowerIrql(old);
+        if (c.pipe != nullptr) transferFinished(*c.pipe);
     }
 }
 
