@@ -87,7 +87,6 @@ class UsbBus final : private UsbFunctionEvents {
     std::deque<Transfer>::iterator eraseLocked(Pipe& pipe, std::deque<Transfer>::iterator at,
                                                Completion completion,
                                                std::vector<Completion>& done);
-    void transferFinished(Pipe& pipe) noexcept;
     void waitUntilDrained(std::unique_lock<std::mutex>& lock);
 
     void functionChanged() noexcept override;
@@ -98,8 +97,10 @@ class UsbBus final : private UsbFunctionEvents {
                        Completion& completion);
     void failWhilePortDown();
 
+    // Called with lock_ not held.
     static void complete(PIRP irp, NTSTATUS status, ULONG_PTR information) noexcept;
     void completeRequests(const std::vector<Completion>& done) noexcept;
+    void transferFinished(Pipe& pipe) noexcept;
 
     UsbFunction& function_;
     DRIVER_OBJECT driver_{};
