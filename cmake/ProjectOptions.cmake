@@ -25,12 +25,18 @@ endfunction()
 function(bayercam_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock)
-  set(props "")
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST)
   if(T_LABELS)
-    set(props PROPERTIES LABELS "${T_LABELS}")
+    # Discovery flattens a list of labels given through PROPERTIES, so the labels are set by a
+    # script that CTest runs after discovery has listed the program's tests.
+    set(script "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake")
+    file(WRITE "${script}"
+         "if(${name}_TESTS)\n"
+         "  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${T_LABELS}\")\n"
+         "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST ${props})
 endfunction()
 
 # Adds each listed folder that has a CMakeLists.txt; the build notices when one appears.

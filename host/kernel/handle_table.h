@@ -12,7 +12,7 @@ namespace bayercam::host {
 enum class HandleKind { Thread, RegistryKey };
 
 class HandleObject {
-public:
+  public:
     virtual ~HandleObject() = default;
     virtual HandleKind kind() const noexcept = 0;
 };

@@ -1,0 +1,34 @@
+// Allocation-failure injection. Every allocation site of the stand-in (pool blocks, requests,
+// MDLs, completion contexts, device objects, system threads) asks shouldFail() first, so one
+// sequence numbers them all; a test makes the Nth allocation fail, the Nth of one tag, or walks
+// an operation through every allocation failing in turn.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+#include "platform/kernel.h"
+
+namespace bayercam::host::injection {
+
+// The nth allocation from now (1 = the next one) fails, once.
+void failNth(std::size_t n) noexcept;
+
+// The nth allocation with this tag from now fails, once.
+void failNthOfTag(ULONG tag, std::size_t n) noexcept;
+
+// Disarms every injection and zeroes the count of injected failures.
+void reset() noexcept;
+
+// Failures injected since the last reset().
+std::size_t injectedCount() noexcept;
+
+// Called by each allocation site; true means the site must fail as the platform would.
+bool shouldFail(ULONG tag) noexcept;
+
+// Runs operation with the 1st allocation failing, then the 2nd, and so on, until a run sees
+// no injected failure. Returns the number of runs, the clean one included; the operation must
+// clean up after itself every time.
+std::size_t walkAllocationFailures(const std::function<void(std::size_t failing)>& operation);
+
+}  // namespace bayercam::host::injection

@@ -1,0 +1,41 @@
+// The base fixture of every host and driver test. At teardown it fails the test when pool
+// blocks, requests, MDLs, thread objects, device objects or handles are not back to where
+// they were at set-up (printing the leak report), when the thread was left at a raised IRQL,
+// or when a verifier failure was left unconsumed. It disarms failure injection and guard mode.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/kernel/live_objects.h"
+#include "host/kernel/pool.h"
+
+namespace bayercam::host::testing {
+
+class KernelTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Takes the verifier failures recorded so far and expects exactly one, containing
+    // `fragment`.
+    void expectVerifierFailure(std::string_view fragment);
+
+    // Takes and returns the verifier failures recorded so far.
+    std::vector<std::string> takeVerifierFailures();
+
+  private:
+    bool everythingReleased() const;
+    void reportLeaks() const;
+
+    pool::Snapshot poolBefore_;
+    std::array<std::size_t, std::size(live::kAllKinds)> liveBefore_{};
+    std::size_t handlesBefore_ = 0;
+};
+
+}  // namespace bayercam::host::testing
