@@ -1,0 +1,33 @@
+// bayercam convert: a raw Bayer file to PNG or BGRA with the driver's conversion.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace bayercam::app {
+
+class ConvertCommand {
+  public:
+    // Registers the subcommand and its options on the tool.
+    explicit ConvertCommand(CLI::App& tool);
+
+    bool selected() const { return command_->parsed(); }
+
+    // Carries out a parsed command line, reporting to out; throws ToolError.
+    void run(std::ostream& out) const;
+
+  private:
+    CLI::App* command_;
+    std::string input_;
+    std::string output_;
+    std::string size_;
+    std::string phase_ = "1";
+    std::optional<std::string> format_;
+    std::vector<std::string> assignments_;
+    bool json_ = false;
+};
+
+}  // namespace bayercam::app
