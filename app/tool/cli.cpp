@@ -59,7 +59,6 @@ int runTool(int argc, char** argv) {
     CLI::App tool("Offline tools for the bayercam USB colour camera.", "bayercam");
     tool.set_version_flag("--version", "bayercam " BAYERCAM_VERSION);
     tool.require_subcommand(1);
-    tool.failure_message(CLI::FailureMessage::simple);
     const ConvertCommand convert(tool);
 
     try {

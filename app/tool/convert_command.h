@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/tool/convert_arguments.h"
+
 namespace bayercam::app {
 
 class ConvertCommand {
@@ -24,7 +26,7 @@ class ConvertCommand {
     std::string input_;
     std::string output_;
     std::string size_;
-    std::string phase_ = "1";
+    std::string phase_ = std::to_string(kSensorBayerPhase);
     std::optional<std::string> format_;
     std::vector<std::string> assignments_;
     bool json_ = false;

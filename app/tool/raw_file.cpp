@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/tool/tool_error.h"
@@ -11,6 +12,8 @@
 namespace bayercam::app {
 
 namespace {
+
+constexpr std::uintmax_t kSensorFrameBytes = 1360 * 1024;
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -20,6 +23,28 @@ std::string quoted(const std::filesystem::path& path) { return "'" + path.string
 
 ToolError readError(const std::filesystem::path& path, int error) {
     return failure("cannot read " + quoted(path) + ": " + std::strerror(error));
+}
+
+// A size the file would fit: the same width with another height, or the full sensor frame.
+std::string sizeHint(std::uintmax_t actual, FrameSize size) {
+    const std::uintmax_t rows = actual / static_cast<std::uintmax_t>(size.width);
+    if (actual % static_cast<std::uintmax_t>(size.width) == 0 && rows >= kMinFrameSide &&
+        rows <= kMaxFrameSide) {
+        return "; with width " + std::to_string(size.width) + " it would be " +
+               FrameSize{size.width, static_cast<std::int32_t>(rows)}.text();
+    }
+    if (actual == kSensorFrameBytes) return "; a full sensor frame is 1360x1024";
+    return "";
+}
+
+ToolError wrongSize(const std::filesystem::path& path, FrameSize size,
+                    std::optional<std::uintmax_t> actual) {
+    const std::string found =
+        actual ? std::to_string(*actual) : "more than " + std::to_string(size.pixels());
+    return failure(quoted(path) + " holds " + found + " bytes, but a " + size.text() +
+                   " 8-bit Bayer frame is " + std::to_string(size.pixels()) +
+                   " bytes (one byte per sample); check --size" +
+                   (actual ? sizeHint(*actual, size) : ""));
 }
 
 }  // namespace
@@ -35,14 +60,12 @@ std::vector<std::uint8_t> readRawFrame(const std::filesystem::path& path, FrameS
     const std::size_t got = std::fread(samples.data(), 1, samples.size(), file.get());
     if (std::ferror(file.get())) throw readError(path, errno);
     if (got != size.pixels()) {
-        std::string found = std::to_string(got);
+        std::optional<std::uintmax_t> actual = got;
         if (got > size.pixels()) {
-            const std::uintmax_t actual = std::filesystem::file_size(path, status);
-            found = status ? "more than " + std::to_string(size.pixels()) : std::to_string(actual);
+            const std::uintmax_t length = std::filesystem::file_size(path, status);
+            actual = status ? std::nullopt : std::optional(length);
         }
-        throw failure(quoted(path) + " holds " + found + " bytes, but a " + size.text() +
-                      " 8-bit Bayer frame is " + std::to_string(size.pixels()) +
-                      " bytes (one byte per sample); check --size");
+        throw wrongSize(path, size, actual);
     }
     samples.pop_back();
     return samples;

@@ -66,6 +66,11 @@ TEST_F(ConvertFiles, LongRawFileIsRefusedToo) {
     expectFailure(convert(in, dir_ / "out.png", "16x8"), "holds 129 bytes");
 }
 
+TEST_F(ConvertFiles, WrongSizeSuggestsTheHeightThatFitsTheWidth) {
+    const fs::path in = writeRaw("tall.raw", 16 * 10);
+    expectFailure(convert(in, dir_ / "out.png", "16x8"), "with width 16 it would be 16x10");
+}
+
 TEST_F(ConvertFiles, MissingInputNamesTheFileAndTheReason) {
     expectFailure(convert(dir_ / "absent.raw", dir_ / "out.png", "16x8"),
                   "cannot read '" + (dir_ / "absent.raw").string() + "': No such file");
