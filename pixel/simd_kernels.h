@@ -249,26 +249,29 @@ inline void ConvertChunk(const UCHAR* centre, ptrdiff_t stride, const Op& op, PU
     op.Store(out, SiteColours<V, EvenSite>(even), SiteColours<V, OddSite>(odd));
 }
 
-// One output row. Whole chunks first; the rest is one more chunk that ends at the last image
-// column and overlaps the previous one (same values rewritten), so no read passes column W+1.
-// A row narrower than a chunk (only the narrowest level sees one) is staged and clipped.
+// First even column of the chunk that ends a row of `width` pixels (width >= one chunk): it
+// overlaps the chunk before and, for an odd remainder, takes in column W as well; its reads end
+// at column W+2, inside the padded row.
+template <class V>
+inline LONG LastChunkStart(LONG width) {
+    return (width - 2 * V::kLanes + 1) & ~1;
+}
+
+// One output row. Whole chunks first, then one chunk that ends the row (see LastChunkStart),
+// staged so that only the pixels x .. W-1 are stored. A row narrower than a chunk (only the
+// narrowest level sees one) is one staged chunk.
 template <class V, BayerSite EvenSite, BayerSite OddSite, class Op>
 void ConvertRow(const UCHAR* row, ptrdiff_t stride, LONG width, const Op& op, PUCHAR out) {
     const LONG chunk = 2 * V::kLanes;
-    if (width < chunk) {
-        UCHAR staging[4 * 2 * V::kLanes];
-        ConvertChunk<V, EvenSite, OddSite>(row, stride, op, staging);
-        memcpy(out, staging, 4 * (size_t)width);
-        return;
-    }
     LONG x = 0;
     for (; x + chunk <= width; x += chunk) {
         ConvertChunk<V, EvenSite, OddSite>(row + x, stride, op, out + 4 * (size_t)x);
     }
-    if (x < width) {
-        const LONG last = (width - chunk) & ~1;  // even, so the site pattern stays
-        ConvertChunk<V, EvenSite, OddSite>(row + last, stride, op, out + 4 * (size_t)last);
-    }
+    if (x == width) return;
+    const LONG last = width < chunk ? 0 : LastChunkStart<V>(width);
+    UCHAR staging[4 * 2 * V::kLanes];
+    ConvertChunk<V, EvenSite, OddSite>(row + last, stride, op, staging);
+    memcpy(out + 4 * (size_t)x, staging + 4 * (x - last), 4 * (size_t)(width - x));
 }
 
 template <class V, int Phase, class Op>
@@ -379,7 +382,7 @@ void MeasureRow(const UCHAR* row, ptrdiff_t stride, LONG width, ULONG64 (&sums)[
         rowSums.Add(SiteColours<V, EvenSite>(even), SiteColours<V, OddSite>(odd));
     }
     if (x < width) {
-        const LONG last = width < chunk ? 0 : (width - chunk) & ~1;
+        const LONG last = width < chunk ? 0 : LastChunkStart<V>(width);
         Neighbourhoods<V>(row + last, stride, even, odd);
         const auto evenColumns = V::EvenLaneColumns();
         const auto oddColumns = V::Add(evenColumns, V::Set1(1));
