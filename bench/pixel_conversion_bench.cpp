@@ -46,8 +46,10 @@ const std::vector<UCHAR>& rawFrame() {
 
 // A pipeline in the state of a running capture with a full-frame region.
 class Run {
-public:
-    Run() : pipeline_(CreateColorPipeline()), output_(static_cast<std::size_t>(kWidth) * kHeight * 4) {
+  public:
+    Run()
+        : pipeline_(CreateColorPipeline()),
+          output_(static_cast<std::size_t>(kWidth) * kHeight * 4) {
         SetFrameSize(pipeline_, kWidth, kHeight);
         AllocateWorkBuffer(pipeline_);
         pipeline_->outputFrame = output_.data();
@@ -57,7 +59,7 @@ public:
     ~Run() { FreeColorPipeline(pipeline_); }
     ColorPipeline* pipeline() const { return pipeline_; }
 
-private:
+  private:
     ColorPipeline* pipeline_;
     std::vector<UCHAR> output_;
 };
@@ -135,8 +137,8 @@ void registerBenchmarks() {
         benchmark::RegisterBenchmark(("MeasureWhiteBalanceBGGR" + suffix).c_str(), measureKernel,
                                      table->measureWhiteBalance[kSensorPhase]);
         const auto isa = static_cast<PixelIsa>(level);
-        benchmark::RegisterBenchmark(("ConvertFrame/Colour" + suffix).c_str(), convertFrame, isa,
-                                     1, 0);
+        benchmark::RegisterBenchmark(("ConvertFrame/Colour" + suffix).c_str(), convertFrame, isa, 1,
+                                     0);
         benchmark::RegisterBenchmark(("ConvertFrame/Grey" + suffix).c_str(), convertFrame, isa, 0,
                                      0);
         benchmark::RegisterBenchmark(("ConvertFrame/ColourWhiteBalance" + suffix).c_str(),
@@ -150,7 +152,7 @@ void registerBenchmarks() {
 // Keeps the median CPU time of every benchmark for the ratios: on a shared machine the
 // single-threaded CPU time is the steadier of the two.
 class MedianReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
@@ -169,7 +171,7 @@ public:
                     bottom.c_str());
     }
 
-private:
+  private:
     std::map<std::string, double> medians_;
 };
 
@@ -185,8 +187,8 @@ int main(int argc, char** argv) {
                 kLevelNames[BestPixelIsa()]);
     for (int level = PixelIsaSse2; level < PixelIsaCount; ++level) {
         const std::string suffix = std::string("/") + kLevelNames[level];
-        reporter.printRatio("colour ConvertFrame vs OpenCV bilinear", "ConvertFrame/Colour" + suffix,
-                            "OpenCV/cvtColorBayerToBGRA");
+        reporter.printRatio("colour ConvertFrame vs OpenCV bilinear",
+                            "ConvertFrame/Colour" + suffix, "OpenCV/cvtColorBayerToBGRA");
         reporter.printRatio("grey vs colour ConvertFrame", "ConvertFrame/Grey" + suffix,
                             "ConvertFrame/Colour" + suffix);
         reporter.printRatio("white-balance measurement vs colour ConvertFrame",
