@@ -30,11 +30,12 @@ std::string sizeHint(std::uintmax_t actual, FrameSize size) {
     const std::uintmax_t rows = actual / static_cast<std::uintmax_t>(size.width);
     if (actual % static_cast<std::uintmax_t>(size.width) == 0 && rows >= kMinFrameSide &&
         rows <= kMaxFrameSide) {
-        return "; with width " + std::to_string(size.width) + " it would be " +
-               FrameSize{size.width, static_cast<std::int32_t>(rows)}.text();
+        return "--size " + FrameSize{size.width, static_cast<std::int32_t>(rows)}.text() +
+               " would fit it";
     }
-    if (actual == kSensorFrameBytes) return "; a full sensor frame is 1360x1024";
-    return "";
+    if (actual == kSensorFrameBytes)
+        return "it is the size of a full sensor frame, --size 1360x1024";
+    return "check --size";
 }
 
 ToolError wrongSize(const std::filesystem::path& path, FrameSize size,
@@ -43,8 +44,8 @@ ToolError wrongSize(const std::filesystem::path& path, FrameSize size,
         actual ? std::to_string(*actual) : "more than " + std::to_string(size.pixels());
     return failure(quoted(path) + " holds " + found + " bytes, but a " + size.text() +
                    " 8-bit Bayer frame is " + std::to_string(size.pixels()) +
-                   " bytes (one byte per sample); check --size" +
-                   (actual ? sizeHint(*actual, size) : ""));
+                   " bytes (one byte per sample); " +
+                   (actual ? sizeHint(*actual, size) : "check --size"));
 }
 
 }  // namespace

@@ -64,11 +64,13 @@ TEST_F(ConvertFiles, ShortRawFileIsRefusedWithExpectedAndActualSize) {
 TEST_F(ConvertFiles, LongRawFileIsRefusedToo) {
     const fs::path in = writeRaw("long.raw", 129);
     expectFailure(convert(in, dir_ / "out.png", "16x8"), "holds 129 bytes");
+    EXPECT_NE(convert(in, dir_ / "out.png", "16x8").err.find("check --size"), std::string::npos);
 }
 
 TEST_F(ConvertFiles, WrongSizeSuggestsTheHeightThatFitsTheWidth) {
     const fs::path in = writeRaw("tall.raw", 16 * 10);
-    expectFailure(convert(in, dir_ / "out.png", "16x8"), "with width 16 it would be 16x10");
+    expectFailure(convert(in, dir_ / "out.png", "16x8"),
+                  "is 128 bytes (one byte per sample); --size 16x10 would fit it");
 }
 
 TEST_F(ConvertFiles, MissingInputNamesTheFileAndTheReason) {
