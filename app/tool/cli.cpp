@@ -3,7 +3,10 @@
 #include <CLI/CLI.hpp>
 #include <array>
 #include <iostream>
+#include <new>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/tool/convert_command.h"
 #include "app/tool/name_matching.h"
@@ -72,6 +75,8 @@ int runTool(int argc, char** argv) {
         return static_cast<int>(ExitStatus::kOk);
     } catch (const ToolError& error) {
         return reportError(error.what(), error.status());
+    } catch (const std::bad_alloc&) {
+        return reportError("out of memory", ExitStatus::kFailure);
     } catch (const std::exception& error) {
         return reportError(error.what(), ExitStatus::kFailure);
     }
