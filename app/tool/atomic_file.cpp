@@ -27,7 +27,10 @@ mode_t defaultFileMode() {
 AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)) {
     const std::filesystem::path folder =
         target_.has_parent_path() ? target_.parent_path() : std::filesystem::path(".");
-    std::string pattern = (folder / ("." + target_.filename().string() + ".XXXXXX")).string();
+    // A hidden name beside the target, unique to this process.
+    std::string hidden(1, '.');
+    hidden.append(target_.filename().string()).append(".XXXXXX");
+    std::string pattern = (folder / hidden).string();
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0) {
         throw failure("cannot write '" + target_.string() + "': cannot create a file in '" +

@@ -27,7 +27,7 @@ std::optional<std::int32_t> parseSide(std::string_view text) {
 
 FrameSize parseFrameSize(std::string_view text) {
     const std::size_t x = text.find_first_of("xX");
-    const std::string shown = "'" + std::string(text) + "'";
+    const std::string shown = inQuotes(text);
     if (x == std::string_view::npos) {
         throw usageError("--size expects WIDTHxHEIGHT, e.g. 1360x1024; got " + shown);
     }

@@ -39,6 +39,9 @@ bool encodePng(std::FILE* stream, png_bytepp rows, FrameSize size, PngErrorSink&
         return false;
     }
     png_init_io(png, stream);
+    // Sensor noise compresses poorly at any level: the fastest one takes a third of the time
+    // of the default for files about an eighth larger.
+    png_set_compression_level(png, 1);
     png_set_IHDR(png, info, static_cast<png_uint_32>(size.width),
                  static_cast<png_uint_32>(size.height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);

@@ -19,10 +19,8 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-std::string quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
-
 ToolError readError(const std::filesystem::path& path, int error) {
-    return failure("cannot read " + quoted(path) + ": " + std::strerror(error));
+    return failure("cannot read " + inQuotes(path.string()) + ": " + std::strerror(error));
 }
 
 // A size the file would fit: the same width with another height, or the full sensor frame.
@@ -42,7 +40,7 @@ ToolError wrongSize(const std::filesystem::path& path, FrameSize size,
                     std::optional<std::uintmax_t> actual) {
     const std::string found =
         actual ? std::to_string(*actual) : "more than " + std::to_string(size.pixels());
-    return failure(quoted(path) + " holds " + found + " bytes, but a " + size.text() +
+    return failure(inQuotes(path.string()) + " holds " + found + " bytes, but a " + size.text() +
                    " 8-bit Bayer frame is " + std::to_string(size.pixels()) +
                    " bytes (one byte per sample); " +
                    (actual ? sizeHint(*actual, size) : "check --size"));

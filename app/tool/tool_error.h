@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace bayercam::app {
 
@@ -23,6 +24,14 @@ class ToolError : public std::runtime_error {
   private:
     ExitStatus status_;
 };
+
+// 'text', as names and values are shown in messages.
+inline std::string inQuotes(std::string_view text) {
+    std::string result(1, '\'');
+    result.append(text);
+    result.push_back('\'');
+    return result;
+}
 
 // A command line that asks for something impossible: a malformed or out-of-range argument.
 inline ToolError usageError(const std::string& message) {
