@@ -37,7 +37,13 @@ inline RowSamples<V> SplitRow(const UCHAR* at) {
             V::template Srl<8>(centre), V::And(right, low),       V::template Srl<8>(right)};
 }
 
-// Partial sums around the centres of one column group, shared by the four filters.
+// Partial sums around the centres of one column group, shared by the four filters:
+//
+//                  vert2
+//           diag   vert1   diag
+//   horz2   horz1  centre  horz1   horz2
+//           diag   vert1   diag
+//                  vert2
 template <class V>
 struct Group {
     typename V::Reg centre;  // S(0, 0)
