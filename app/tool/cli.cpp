@@ -1,0 +1,85 @@
+#include "app/tool/cli.h"
+
+#include <CLI/CLI.hpp>
+#include <array>
+#include <iostream>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/tool/convert_command.h"
+#include "app/tool/name_matching.h"
+#include "app/tool/tool_error.h"
+
+namespace bayercam::app {
+
+namespace {
+
+constexpr std::array<std::string_view, 1> kCommands = {"convert"};
+
+std::string commandList() {
+    const std::vector<std::string> names(kCommands.begin(), kCommands.end());
+    return joinAlternatives(names);
+}
+
+int reportError(std::string_view message, ExitStatus status) {
+    std::cerr << "bayercam: " << message << "\n";
+    return static_cast<int>(status);
+}
+
+// CLI11 takes a stray word for an unexpected argument; name it as the unknown command it is.
+void checkCommandName(int argc, char** argv) {
+    if (argc < 2) {
+        throw usageError("no command given; commands: " + commandList() +
+                         " (see 'bayercam --help')");
+    }
+    if (argv[1][0] == '-') return;
+    const std::string_view word = argv[1];
+    for (std::string_view command : kCommands) {
+        if (word == command) return;
+    }
+    std::string message = "unknown command '" + std::string(word) + "'";
+    const std::vector<std::string> matches = closeMatches(word, kCommands);
+    message += matches.empty() ? "; commands: " + commandList()
+                               : "; did you mean " + joinAlternatives(matches) + "?";
+    throw usageError(message + " (see 'bayercam --help')");
+}
+
+int reportParseError(const CLI::App& tool, const CLI::ParseError& error) {
+    if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+        return tool.exit(error);  // --help or --version: printed on stdout
+    }
+    std::string where = "bayercam";
+    for (const CLI::App* command : tool.get_subcommands()) where += " " + command->get_name();
+    return reportError(std::string(error.what()) + " (see '" + where + " --help')",
+                       ExitStatus::kUsage);
+}
+
+}  // namespace
+
+int runTool(int argc, char** argv) {
+    CLI::App tool("Offline tools for the bayercam USB colour camera.", "bayercam");
+    tool.set_version_flag("--version", "bayercam " BAYERCAM_VERSION);
+    tool.require_subcommand(1);
+    const ConvertCommand convert(tool);
+
+    try {
+        checkCommandName(argc, argv);
+        try {
+            tool.parse(argc, argv);
+        } catch (const CLI::ParseError& error) {
+            return reportParseError(tool, error);
+        }
+        if (convert.selected()) convert.run(std::cout);
+        return static_cast<int>(ExitStatus::kOk);
+    } catch (const ToolError& error) {
+        return reportError(error.what(), error.status());
+    } catch (const std::bad_alloc&) {
+        return reportError("out of memory", ExitStatus::kFailure);
+    } catch (const std::exception& error) {
+        return reportError(error.what(), ExitStatus::kFailure);
+    }
+}
+
+}  // namespace bayercam::app

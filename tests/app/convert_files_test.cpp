@@ -1,0 +1,150 @@
+// bayercam convert run as a process: reading the raw file and writing the output, and what a
+// person is told when either goes wrong. Failures exit with 1 and never leave a partial or
+// temporary file behind.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/app/scratch_dir.h"
+#include "tests/app/tool_process.h"
+
+namespace bayercam::app::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ConvertFiles : public ::testing::Test {
+  protected:
+    fs::path writeRaw(const std::string& name, std::size_t bytes) {
+        const fs::path path = dir_ / name;
+        std::ofstream(path, std::ios::binary) << std::string(bytes, '\x40');
+        return path;
+    }
+
+    ToolRun convert(const fs::path& in, const fs::path& out, const std::string& size,
+                    std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{"convert", in.string(), "-o", out.string(), "--size", size};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return runBayercam(args);
+    }
+
+    // The names in a folder, so a test can tell that nothing stray was left there.
+    static std::vector<std::string> entries(const fs::path& folder) {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    static void expectFailure(const ToolRun& run, const std::string& fragment) {
+        EXPECT_EQ(run.exitCode, 1) << "stderr: " << run.err;
+        EXPECT_EQ(run.err.rfind("bayercam: ", 0), 0u) << "stderr: " << run.err;
+        EXPECT_NE(run.err.find(fragment), std::string::npos)
+            << "expected stderr to contain: " << fragment << "\ngot: " << run.err;
+    }
+
+    ScratchDir dir_;
+};
+
+// ---------------------------------------------------------------- the raw input
+
+TEST_F(ConvertFiles, ShortRawFileIsRefusedWithExpectedAndActualSize) {
+    const fs::path in = writeRaw("short.raw", 100);
+    expectFailure(convert(in, dir_ / "out.png", "16x8"),
+                  "holds 100 bytes, but a 16x8 8-bit Bayer frame is 128 bytes");
+    EXPECT_FALSE(fs::exists(dir_ / "out.png"));
+}
+
+TEST_F(ConvertFiles, LongRawFileIsRefusedToo) {
+    const fs::path in = writeRaw("long.raw", 129);
+    expectFailure(convert(in, dir_ / "out.png", "16x8"), "holds 129 bytes");
+    EXPECT_NE(convert(in, dir_ / "out.png", "16x8").err.find("check --size"), std::string::npos);
+}
+
+TEST_F(ConvertFiles, WrongSizeSuggestsTheHeightThatFitsTheWidth) {
+    const fs::path in = writeRaw("tall.raw", 16 * 10);
+    expectFailure(convert(in, dir_ / "out.png", "16x8"),
+                  "is 128 bytes (one byte per sample); --size 16x10 would fit it");
+}
+
+TEST_F(ConvertFiles, MissingInputNamesTheFileAndTheReason) {
+    expectFailure(convert(dir_ / "absent.raw", dir_ / "out.png", "16x8"),
+                  "cannot read '" + (dir_ / "absent.raw").string() + "': No such file");
+}
+
+TEST_F(ConvertFiles, FolderAsInputIsRefused) {
+    expectFailure(convert(dir_.path(), dir_ / "out.png", "16x8"), "Is a directory");
+}
+
+TEST_F(ConvertFiles, InputWithoutReadPermissionIsRefused) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads files regardless of permissions";
+    const fs::path in = writeRaw("locked.raw", 128);
+    fs::permissions(in, fs::perms::none);
+    expectFailure(convert(in, dir_ / "out.png", "16x8"), "Permission denied");
+}
+
+// ---------------------------------------------------------------- the output
+
+TEST_F(ConvertFiles, MissingOutputFolderIsNamed) {
+    const fs::path in = writeRaw("in.raw", 128);
+    expectFailure(convert(in, dir_ / "no" / "out.png", "16x8"),
+                  "cannot create a file in '" + (dir_ / "no").string() + "'");
+}
+
+TEST_F(ConvertFiles, OutputFolderThatIsAFileIsRefused) {
+    const fs::path in = writeRaw("in.raw", 128);
+    expectFailure(convert(in, in / "out.png", "16x8"), "Not a directory");
+}
+
+TEST_F(ConvertFiles, ReadOnlyOutputFolderIsRefused) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes into folders regardless of permissions";
+    const fs::path in = writeRaw("in.raw", 128);
+    fs::create_directory(dir_ / "ro");
+    fs::permissions(dir_ / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+    expectFailure(convert(in, dir_ / "ro" / "out.png", "16x8"), "Permission denied");
+}
+
+TEST_F(ConvertFiles, FailedReplaceLeavesNoTemporaryFileBehind) {
+    const fs::path in = writeRaw("in.raw", 128);
+    fs::create_directory(dir_ / "taken.png");  // the final rename cannot replace a folder
+    expectFailure(convert(in, dir_ / "taken.png", "16x8"), "cannot write");
+    EXPECT_EQ(entries(dir_.path()), (std::vector<std::string>{"in.raw", "taken.png"}));
+    EXPECT_TRUE(fs::is_directory(dir_ / "taken.png"));
+}
+
+TEST_F(ConvertFiles, ExistingOutputIsReplacedWhole) {
+    const fs::path in = writeRaw("in.raw", 128);
+    std::ofstream(dir_ / "out.bgra") << std::string(10000, 'x');
+    const ToolRun run = convert(in, dir_ / "out.bgra", "16x8");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(fs::file_size(dir_ / "out.bgra"), 16u * 8u * 4u);
+    EXPECT_EQ(entries(dir_.path()), (std::vector<std::string>{"in.raw", "out.bgra"}));
+}
+
+TEST_F(ConvertFiles, BgraOutputIsFourBytesPerPixelWithoutHeader) {
+    const fs::path in = writeRaw("in.raw", 40 * 24);
+    ASSERT_EQ(convert(in, dir_ / "frame.bgra", "40x24").exitCode, 0);
+    EXPECT_EQ(fs::file_size(dir_ / "frame.bgra"), 40u * 24u * 4u);
+    // --format overrides the name.
+    ASSERT_EQ(convert(in, dir_ / "frame.dat", "40x24", {"--format", "bgra"}).exitCode, 0);
+    EXPECT_EQ(fs::file_size(dir_ / "frame.dat"), 40u * 24u * 4u);
+}
+
+TEST_F(ConvertFiles, NewOutputGetsTheUsualPermissions) {
+    const fs::path in = writeRaw("in.raw", 128);
+    const mode_t mask = ::umask(022);
+    ASSERT_EQ(convert(in, dir_ / "out.png", "16x8").exitCode, 0);
+    ::umask(mask);
+    const fs::perms expected = fs::perms::owner_read | fs::perms::owner_write |
+                               fs::perms::group_read | fs::perms::others_read;
+    EXPECT_EQ(fs::status(dir_ / "out.png").permissions(), expected);
+}
+
+}  // namespace
+}  // namespace bayercam::app::testing
