@@ -26,7 +26,8 @@ function(bayercam_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST)
+  # A hang fails its test after the time-out instead of stalling the whole run.
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 300)
   if(T_LABELS)
     # Discovery flattens a list of labels given through PROPERTIES, so the labels are set by a
     # script that CTest runs after discovery has listed the program's tests.
