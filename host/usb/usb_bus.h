@@ -111,8 +111,11 @@ class UsbBus final : private UsbFunctionEvents {
     std::condition_variable changed_;           // guarded by lock_: work arrived or a claim ended
     std::vector<std::unique_ptr<Pipe>> pipes_;  // guarded by lock_: pipes of the configuration
     std::uint8_t configurationValue_ = 0;       // guarded by lock_
-    bool functionSignalled_ = false;            // guarded by lock_
     bool stopping_ = false;                     // guarded by lock_
+    // Guarded by lock_: a transfer was queued or the function changed since the bus thread began
+    // its pass over the pipes. The pass may have looked at that pipe already, so the thread
+    // passes again instead of waiting.
+    bool workSignalled_ = false;
     std::thread thread_;
 };
 

@@ -70,6 +70,7 @@ NTSTATUS UsbBus::queueTransfer(PIRP irp, _URB_BULK_OR_INTERRUPT_TRANSFER& reques
         completeRequests(done);
         return STATUS_PENDING;
     }
+    workSignalled_ = true;
     lock.unlock();
     changed_.notify_all();
     return STATUS_PENDING;
