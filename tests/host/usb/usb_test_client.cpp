@@ -192,21 +192,23 @@ NTSTATUS ChunkedRead::completed(PDEVICE_OBJECT, PIRP, PVOID context) {
     if (insideCallDriver) chunk->completedInsideCall = true;
     chunk->completions.fetch_add(1);
     ChunkedRead* owner = chunk->owner;
-    if (owner->done_.fetch_add(1) + 1 >= static_cast<LONG>(owner->chunks_.size())) {
-        KeSetEvent(&owner->allDone_, 1, FALSE);
-    }
+    // A waiter that sees the count may go on to destroy the owner, so the total is read first.
+    const auto total = static_cast<LONG>(owner->chunks_.size());
+    if (owner->done_.fetch_add(1) + 1 >= total) KeSetEvent(&owner->allDone_, 1, FALSE);
     return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
 bool ChunkedRead::waitAll(unsigned milliseconds) {
     LARGE_INTEGER timeout;
     timeout.QuadPart = -static_cast<LONGLONG>(milliseconds) * 10000;
+    // With every chunk posted the event is the answer: done_ reaches the total before the last
+    // completion routine sets the event, and the caller may destroy this object once we return.
+    if (posted_ == chunks_.size()) {
+        return KeWaitForSingleObject(&allDone_, Executive, KernelMode, FALSE, &timeout) ==
+               STATUS_SUCCESS;
+    }
     for (;;) {
         if (done_.load() >= static_cast<LONG>(posted_)) return true;
-        if (posted_ == chunks_.size()) {
-            return KeWaitForSingleObject(&allDone_, Executive, KernelMode, FALSE, &timeout) ==
-                   STATUS_SUCCESS;
-        }
         if (milliseconds-- == 0) return false;
         LARGE_INTEGER tick;
         tick.QuadPart = -10000;
