@@ -4,10 +4,8 @@
 
 #include <chrono>
 #include <cstring>
-#include <memory>
 
-#include "tests/host/usb/holding_function.h"
-#include "tests/host/usb/usb_bus_fixture.h"
+#include "tests/host/usb/holding_bus_fixture.h"
 
 namespace bayercam::host::testing {
 namespace {
@@ -25,29 +23,10 @@ struct PoolBuffer {
     std::uint8_t* bytes;
 };
 
-// The camera behind a function that can hold the bus thread inside an attempt.
-class UsbBusWakeupTest : public UsbBusTest {
-  protected:
-    void SetUp() override {
-        UsbBusTest::SetUp();
-        client.reset();
-        bus.reset();
-        holding = std::make_unique<HoldingFunction>(*camera);
-        bus = std::make_unique<UsbBus>(*holding);
-        client = std::make_unique<UsbTestClient>(bus->physicalDeviceObject());
-    }
-    void TearDown() override {
-        holding->release();
-        UsbBusTest::TearDown();
-    }
-
-    std::unique_ptr<HoldingFunction> holding;
-};
-
 // The bus thread looks at the command pipe, then tries the reply pipe, which has nothing yet and
 // no time to try again. A command queued during that attempt must still be sent: nothing else
 // will wake the thread, and the reply read waits for the command's answer.
-TEST_F(UsbBusWakeupTest, CommandQueuedDuringAFruitlessReplyAttemptIsSent) {
+TEST_F(UsbBusHoldingTest, CommandQueuedDuringAFruitlessReplyAttemptIsSent) {
     ASSERT_EQ(client->configure(), STATUS_SUCCESS);
     PDEVICE_OBJECT pdo = bus->physicalDeviceObject();
     PoolBuffer reply(64);

@@ -136,6 +136,41 @@ NTSTATUS UsbTestClient::pipeRequest(USHORT function, USBD_PIPE_HANDLE pipe, USBD
     return status;
 }
 
+AsyncPipeRequest::AsyncPipeRequest(PDEVICE_OBJECT pdo, USHORT function, USBD_PIPE_HANDLE pipe)
+    : pdo_(pdo) {
+    KeInitializeEvent(&done_, NotificationEvent, FALSE);
+    irp_ = IoAllocateIrp(static_cast<CCHAR>(pdo->StackSize + 1), FALSE);
+    urb_ = allocateZeroed<_URB_PIPE_REQUEST>();
+    urb_->Hdr.Length = sizeof(*urb_);
+    urb_->Hdr.Function = function;
+    urb_->PipeHandle = pipe;
+}
+
+AsyncPipeRequest::~AsyncPipeRequest() {
+    IoFreeIrp(irp_);
+    ExFreePoolWithTag(urb_, kTag);
+}
+
+NTSTATUS AsyncPipeRequest::send() {
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp_);
+    next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+    next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
+    next->Parameters.Others.Argument1 = urb_;
+    IoSetCompletionRoutine(irp_, &AsyncPipeRequest::completed, this, TRUE, TRUE, TRUE);
+    return IofCallDriver(pdo_, irp_);
+}
+
+NTSTATUS AsyncPipeRequest::completed(PDEVICE_OBJECT, PIRP, PVOID context) {
+    KeSetEvent(&static_cast<AsyncPipeRequest*>(context)->done_, 1, FALSE);
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+bool AsyncPipeRequest::wait(unsigned milliseconds) {
+    LARGE_INTEGER timeout;
+    timeout.QuadPart = -static_cast<LONGLONG>(milliseconds) * 10000;
+    return KeWaitForSingleObject(&done_, Executive, KernelMode, FALSE, &timeout) == STATUS_SUCCESS;
+}
+
 ChunkedRead::ChunkedRead(PDEVICE_OBJECT pdo, USBD_PIPE_HANDLE pipe, std::uint8_t* buffer,
                          std::size_t length, ULONG flags, std::size_t chunkSize)
     : pdo_(pdo) {
