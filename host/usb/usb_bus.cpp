@@ -213,7 +213,7 @@ NTSTATUS UsbBus::resetPort(PIRP irp) noexcept {
 void UsbBus::functionChanged() noexcept {
     {
         std::lock_guard guard(lock_);
-        functionSignalled_ = true;
+        workSignalled_ = true;
     }
     changed_.notify_all();
 }
@@ -221,7 +221,7 @@ void UsbBus::functionChanged() noexcept {
 void UsbBus::run() {
     std::unique_lock lock(lock_);
     while (!stopping_) {
-        functionSignalled_ = false;
+        workSignalled_ = false;
         lock.unlock();
         failWhilePortDown();
         lock.lock();
@@ -230,7 +230,7 @@ void UsbBus::run() {
         for (std::size_t i = 0; i < pipes_.size() && !stopping_; ++i) {
             progress |= serviceHead(lock, *pipes_[i], wakeAt);
         }
-        if (progress || functionSignalled_ || stopping_) continue;
+        if (progress || workSignalled_ || stopping_) continue;
         if (wakeAt == UsbClock::time_point::max()) {
             changed_.wait(lock);
         } else {

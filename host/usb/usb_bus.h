@@ -3,11 +3,13 @@
 // per pipe and completed from the bus's own thread at dispatch level, never inside IofCallDriver.
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,13 +42,15 @@ class UsbBus final : private UsbFunctionEvents {
         _URB_BULK_OR_INTERRUPT_TRANSFER* urb;
         std::uint8_t* buffer;
         std::size_t length;
+        std::uint64_t sequence;  // the pipe's count of transfers queued before this one
         std::size_t moved = 0;
         bool claimed = false;  // the bus thread is moving data for it, outside the lock
         bool aborted = false;  // abort or deconfigure asked for it while claimed
     };
     struct Pipe;
-    // A request to complete once no lock is held; moved is a transfer's byte count, pipe the
-    // pipe a transfer was taken from (null for other requests).
+    // A request to complete once no lock is held; moved is a transfer's byte count, pipe and
+    // sequence the pipe a transfer was taken from and its number there (pipe null for other
+    // requests).
     struct Completion {
         PIRP irp;
         PURB urb;
@@ -54,12 +58,25 @@ class UsbBus final : private UsbFunctionEvents {
         USBD_STATUS usbdStatus;
         std::size_t moved;
         Pipe* pipe = nullptr;
+        std::uint64_t sequence = 0;
+    };
+    // An abort pipe request that completes once no transfer numbered below `before` is left.
+    struct PendingAbort {
+        Completion completion;
+        std::uint64_t before;
     };
     struct Pipe {
         USBD_PIPE_INFORMATION info;
-        std::deque<Transfer> queue;
-        std::size_t completing = 0;      // taken from the queue, completion not yet returned
-        std::vector<Completion> aborts;  // complete once queue and completing are both empty
+        std::deque<Transfer> queue;               // in order of sequence
+        std::uint64_t queued = 0;                 // the sequence of the next transfer queued
+        std::multiset<std::uint64_t> completing;  // taken from the queue, completion not returned
+        std::vector<PendingAbort> aborts;         // in order of `before`
+
+        // The sequence of the oldest transfer not yet completed; `queued` when there is none.
+        std::uint64_t oldest() const {
+            std::uint64_t first = queue.empty() ? queued : queue.front().sequence;
+            return completing.empty() ? first : std::min(first, *completing.begin());
+        }
     };
 
     static NTSTATUS dispatchInternalControl(PDEVICE_OBJECT device, PIRP irp);
@@ -100,7 +117,7 @@ class UsbBus final : private UsbFunctionEvents {
     // Called with lock_ not held.
     static void complete(PIRP irp, NTSTATUS status, ULONG_PTR information) noexcept;
     void completeRequests(const std::vector<Completion>& done) noexcept;
-    void transferFinished(Pipe& pipe) noexcept;
+    void transferFinished(Pipe& pipe, std::uint64_t sequence) noexcept;
 
     UsbFunction& function_;
     DRIVER_OBJECT driver_{};
@@ -111,8 +128,11 @@ class UsbBus final : private UsbFunctionEvents {
     std::condition_variable changed_;           // guarded by lock_: work arrived or a claim ended
     std::vector<std::unique_ptr<Pipe>> pipes_;  // guarded by lock_: pipes of the configuration
     std::uint8_t configurationValue_ = 0;       // guarded by lock_
-    bool functionSignalled_ = false;            // guarded by lock_
     bool stopping_ = false;                     // guarded by lock_
+    // Guarded by lock_: a transfer was queued or the function changed since the bus thread began
+    // its pass over the pipes. The pass may have looked at that pipe already, so the thread
+    // passes again instead of waiting.
+    bool workSignalled_ = false;
     std::thread thread_;
 };
 

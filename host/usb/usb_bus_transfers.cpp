@@ -58,7 +58,8 @@ NTSTATUS UsbBus::queueTransfer(PIRP irp, _URB_BULK_OR_INTERRUPT_TRANSFER& reques
     }
     IoMarkIrpPending(irp);
     request.Hdr.Status = USBD_STATUS_PENDING;
-    pipe->queue.push_back(Transfer{irp, &request, buffer, request.TransferBufferLength});
+    pipe->queue.push_back(
+        Transfer{irp, &request, buffer, request.TransferBufferLength, pipe->queued++});
     IoSetCancelRoutine(irp, &UsbBus::cancelTransfer);
     if (cancelRequested(irp) && IoSetCancelRoutine(irp, nullptr) != nullptr) {
         std::vector<Completion> done;
@@ -70,6 +71,7 @@ NTSTATUS UsbBus::queueTransfer(PIRP irp, _URB_BULK_OR_INTERRUPT_TRANSFER& reques
         completeRequests(done);
         return STATUS_PENDING;
     }
+    workSignalled_ = true;
     lock.unlock();
     changed_.notify_all();
     return STATUS_PENDING;
@@ -128,17 +130,23 @@ std::deque<UsbBus::Transfer>::iterator UsbBus::eraseLocked(Pipe& pipe,
                                                            Completion completion,
                                                            std::vector<Completion>& done) {
     completion.pipe = &pipe;
+    completion.sequence = at->sequence;
     done.push_back(completion);
-    ++pipe.completing;
+    pipe.completing.insert(at->sequence);
     return pipe.queue.erase(at);
 }
 
-void UsbBus::transferFinished(Pipe& pipe) noexcept {
+// Completes the aborts that waited for nothing newer than the pipe's oldest transfer left.
+void UsbBus::transferFinished(Pipe& pipe, std::uint64_t sequence) noexcept {
     std::vector<Completion> aborts;
     {
         std::lock_guard guard(lock_);
-        --pipe.completing;
-        if (pipe.queue.empty() && pipe.completing == 0) aborts.swap(pipe.aborts);
+        pipe.completing.erase(pipe.completing.find(sequence));
+        const std::uint64_t oldest = pipe.oldest();
+        auto due = std::find_if(pipe.aborts.begin(), pipe.aborts.end(),
+                                [oldest](const PendingAbort& a) { return a.before > oldest; });
+        for (auto it = pipe.aborts.begin(); it != due; ++it) aborts.push_back(it->completion);
+        pipe.aborts.erase(pipe.aborts.begin(), due);
     }
     changed_.notify_all();
     completeRequests(aborts);
@@ -148,12 +156,13 @@ void UsbBus::transferFinished(Pipe& pipe) noexcept {
 void UsbBus::waitUntilDrained(std::unique_lock<std::mutex>& lock) {
     changed_.wait(lock, [&] {
         return std::all_of(pipes_.begin(), pipes_.end(),
-                           [](const auto& p) { return p->queue.empty() && p->completing == 0; });
+                           [](const auto& p) { return p->queue.empty() && p->completing.empty(); });
     });
 }
 
-// Completes once every transfer of the pipe has completed, as the platform does: at once when
-// none is left, else pending until the last one completes. Callable at dispatch level.
+// Completes once every transfer the pipe held when the abort came has completed, as the platform
+// does: at once when none is left, else pending until the last of them completes. Transfers
+// queued meanwhile are not waited for. Callable at dispatch level.
 NTSTATUS UsbBus::abortPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept {
     std::vector<Completion> done;
     std::unique_lock lock(lock_);
@@ -166,11 +175,11 @@ NTSTATUS UsbBus::abortPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept {
     }
     abortLocked(*pipe, STATUS_CANCELLED, USBD_STATUS_CANCELED, done);
     Completion self{irp, reinterpret_cast<PURB>(&request), STATUS_SUCCESS, USBD_STATUS_SUCCESS, 0};
-    bool pending = !pipe->queue.empty() || pipe->completing != 0;
+    bool pending = pipe->oldest() != pipe->queued;
     if (pending) {
         IoMarkIrpPending(irp);
         request.Hdr.Status = USBD_STATUS_PENDING;
-        pipe->aborts.push_back(self);
+        pipe->aborts.push_back(PendingAbort{self, pipe->queued});
     } else {
         done.push_back(self);
     }
@@ -307,7 +316,7 @@ void UsbBus::completeRequests(const std::vector<Completion>& done) noexcept {
         KIRQL old = KfRaiseIrql(DISPATCH_LEVEL);
         complete(c.irp, c.status, 0);
         KeLowerIrql(old);
-        if (c.pipe != nullptr) transferFinished(*c.pipe);
+        if (c.pipe != nullptr) transferFinished(*c.pipe, c.sequence);
     }
 }
 

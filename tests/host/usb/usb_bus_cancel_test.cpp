@@ -2,13 +2,16 @@
 // whether the cancel or the data wins.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <thread>
 
-#include "tests/host/usb/usb_bus_fixture.h"
+#include "tests/host/usb/holding_bus_fixture.h"
 
 namespace bayercam::host::testing {
 namespace {
+
+using namespace std::chrono_literals;
 
 constexpr ULONG kBufferTag = 'T' | ('s' << 8) | ('t' << 16) | ('C' << 24);
 
@@ -109,6 +112,37 @@ TEST_F(UsbBusTest, AbortRacingWithStreamingCompletesAfterEveryTransfer) {
                 << "round " << round << " chunk " << i << " status " << std::hex << status;
         }
     }
+}
+
+// The abort finds the bus thread inside an attempt on the pipe's only read, so it waits for that
+// read. A read queued meanwhile is no part of the abort: the abort completes after the first read
+// alone, and the second stays queued until it is cancelled.
+TEST_F(UsbBusHoldingTest, AbortAwaitsOnlyTheTransfersQueuedBeforeIt) {
+    ASSERT_EQ(client->configure(), STATUS_SUCCESS);
+    PDEVICE_OBJECT pdo = bus->physicalDeviceObject();
+    PoolBuffer buffer(2 * 65536);
+    ChunkedRead first(pdo, client->pipe(2), buffer.bytes, 65536);
+    ChunkedRead second(pdo, client->pipe(2), buffer.bytes + 65536, 65536);
+    AsyncPipeRequest abort(pdo, URB_FUNCTION_ABORT_PIPE, client->pipe(2));
+
+    holding->holdNextIn(sim::kFrameEndpoint);
+    ASSERT_EQ(first.post(), 1u);
+    ASSERT_TRUE(holding->waitHeld(10s)) << "the bus thread never tried the frame pipe";
+    EXPECT_EQ(abort.send(), STATUS_PENDING) << "the abort must wait for the read in progress";
+    ASSERT_EQ(second.post(), 1u);
+    holding->release();
+
+    ASSERT_TRUE(first.waitAll(10000));
+    EXPECT_EQ(first.status(0), STATUS_CANCELLED);
+    bool aborted = abort.wait(10000);
+    EXPECT_TRUE(aborted) << "the abort waited for the read queued after it";
+    EXPECT_EQ(second.chunks()[0]->completions.load(), 0) << "the abort took the later read";
+    second.cancelAll();
+    ASSERT_TRUE(second.waitAll(10000));
+    EXPECT_EQ(second.status(0), STATUS_CANCELLED);
+    ASSERT_TRUE(aborted || abort.wait(10000)) << "the abort outlived every read";
+    EXPECT_EQ(abort.status(), STATUS_SUCCESS);
+    EXPECT_EQ(bus->pendingTransfers(), 0u);
 }
 
 }  // namespace

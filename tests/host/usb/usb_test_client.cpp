@@ -136,6 +136,41 @@ NTSTATUS UsbTestClient::pipeRequest(USHORT function, USBD_PIPE_HANDLE pipe, USBD
     return status;
 }
 
+AsyncPipeRequest::AsyncPipeRequest(PDEVICE_OBJECT pdo, USHORT function, USBD_PIPE_HANDLE pipe)
+    : pdo_(pdo) {
+    KeInitializeEvent(&done_, NotificationEvent, FALSE);
+    irp_ = IoAllocateIrp(static_cast<CCHAR>(pdo->StackSize + 1), FALSE);
+    urb_ = allocateZeroed<_URB_PIPE_REQUEST>();
+    urb_->Hdr.Length = sizeof(*urb_);
+    urb_->Hdr.Function = function;
+    urb_->PipeHandle = pipe;
+}
+
+AsyncPipeRequest::~AsyncPipeRequest() {
+    IoFreeIrp(irp_);
+    ExFreePoolWithTag(urb_, kTag);
+}
+
+NTSTATUS AsyncPipeRequest::send() {
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp_);
+    next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+    next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
+    next->Parameters.Others.Argument1 = urb_;
+    IoSetCompletionRoutine(irp_, &AsyncPipeRequest::completed, this, TRUE, TRUE, TRUE);
+    return IofCallDriver(pdo_, irp_);
+}
+
+NTSTATUS AsyncPipeRequest::completed(PDEVICE_OBJECT, PIRP, PVOID context) {
+    KeSetEvent(&static_cast<AsyncPipeRequest*>(context)->done_, 1, FALSE);
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+bool AsyncPipeRequest::wait(unsigned milliseconds) {
+    LARGE_INTEGER timeout;
+    timeout.QuadPart = -static_cast<LONGLONG>(milliseconds) * 10000;
+    return KeWaitForSingleObject(&done_, Executive, KernelMode, FALSE, &timeout) == STATUS_SUCCESS;
+}
+
 ChunkedRead::ChunkedRead(PDEVICE_OBJECT pdo, USBD_PIPE_HANDLE pipe, std::uint8_t* buffer,
                          std::size_t length, ULONG flags, std::size_t chunkSize)
     : pdo_(pdo) {
@@ -192,21 +227,23 @@ NTSTATUS ChunkedRead::completed(PDEVICE_OBJECT, PIRP, PVOID context) {
     if (insideCallDriver) chunk->completedInsideCall = true;
     chunk->completions.fetch_add(1);
     ChunkedRead* owner = chunk->owner;
-    if (owner->done_.fetch_add(1) + 1 >= static_cast<LONG>(owner->chunks_.size())) {
-        KeSetEvent(&owner->allDone_, 1, FALSE);
-    }
+    // A waiter that sees the count may go on to destroy the owner, so the total is read first.
+    const auto total = static_cast<LONG>(owner->chunks_.size());
+    if (owner->done_.fetch_add(1) + 1 >= total) KeSetEvent(&owner->allDone_, 1, FALSE);
     return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
 bool ChunkedRead::waitAll(unsigned milliseconds) {
     LARGE_INTEGER timeout;
     timeout.QuadPart = -static_cast<LONGLONG>(milliseconds) * 10000;
+    // With every chunk posted the event is the answer: done_ reaches the total before the last
+    // completion routine sets the event, and the caller may destroy this object once we return.
+    if (posted_ == chunks_.size()) {
+        return KeWaitForSingleObject(&allDone_, Executive, KernelMode, FALSE, &timeout) ==
+               STATUS_SUCCESS;
+    }
     for (;;) {
         if (done_.load() >= static_cast<LONG>(posted_)) return true;
-        if (posted_ == chunks_.size()) {
-            return KeWaitForSingleObject(&allDone_, Executive, KernelMode, FALSE, &timeout) ==
-                   STATUS_SUCCESS;
-        }
         if (milliseconds-- == 0) return false;
         LARGE_INTEGER tick;
         tick.QuadPart = -10000;

@@ -43,6 +43,29 @@ class UsbTestClient {
     std::vector<std::vector<std::uint8_t>> interfaces_;
 };
 
+// A pipe request (abort, reset) sent through its own IRP without waiting for it, for a test that
+// acts while the request is pending. The request must have completed before destruction.
+class AsyncPipeRequest {
+  public:
+    AsyncPipeRequest(PDEVICE_OBJECT pdo, USHORT function, USBD_PIPE_HANDLE pipe);
+    ~AsyncPipeRequest();
+
+    // What IofCallDriver returned.
+    NTSTATUS send();
+    // Waits for the completion; false on time-out.
+    bool wait(unsigned milliseconds);
+    NTSTATUS status() const { return irp_->IoStatus.Status; }
+    USBD_STATUS usbdStatus() const { return urb_->Hdr.Status; }
+
+  private:
+    static NTSTATUS completed(PDEVICE_OBJECT, PIRP irp, PVOID context);
+
+    PDEVICE_OBJECT pdo_;
+    PIRP irp_ = nullptr;
+    _URB_PIPE_REQUEST* urb_ = nullptr;
+    KEVENT done_;
+};
+
 // A train of reads posted at once on an IN pipe, each through its own IRP, partial MDL and URB;
 // the completion routine keeps the IRP (STATUS_MORE_PROCESSING_REQUIRED) and counts.
 class ChunkedRead {
