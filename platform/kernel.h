@@ -135,6 +135,7 @@ static_assert(sizeof(UNICODE_STRING) == 16, "UNICODE_STRING layout");
 #define STATUS_INVALID_DEVICE_STATE ((NTSTATUS)0xC0000184L)
 #define STATUS_INVALID_BUFFER_SIZE ((NTSTATUS)0xC0000206L)
 #define STATUS_NOT_FOUND ((NTSTATUS)0xC0000225L)
+#define STATUS_PROPSET_NOT_FOUND ((NTSTATUS)0xC0000230L)
 #define STATUS_NO_MATCH ((NTSTATUS)0xC0000272L)
 
 // ---------------------------------------------------------------- IRQL and modes
@@ -458,6 +459,24 @@ typedef enum _KEY_VALUE_INFORMATION_CLASS {
     KeyValueFullInformation = 1,
     KeyValuePartialInformation = 2,
 } KEY_VALUE_INFORMATION_CLASS;
+
+typedef struct _KEY_VALUE_BASIC_INFORMATION {
+    ULONG TitleIndex;
+    ULONG Type;
+    ULONG NameLength;  // bytes
+    WCHAR Name[1];
+} KEY_VALUE_BASIC_INFORMATION, *PKEY_VALUE_BASIC_INFORMATION;
+static_assert(offsetof(KEY_VALUE_BASIC_INFORMATION, Name) == 12, "KEY_VALUE_BASIC_INFORMATION layout");
+
+typedef struct _KEY_VALUE_FULL_INFORMATION {
+    ULONG TitleIndex;
+    ULONG Type;
+    ULONG DataOffset;  // from the start of the structure
+    ULONG DataLength;
+    ULONG NameLength;  // bytes
+    WCHAR Name[1];
+} KEY_VALUE_FULL_INFORMATION, *PKEY_VALUE_FULL_INFORMATION;
+static_assert(offsetof(KEY_VALUE_FULL_INFORMATION, Name) == 20, "KEY_VALUE_FULL_INFORMATION layout");
 
 typedef struct _KEY_VALUE_PARTIAL_INFORMATION {
     ULONG TitleIndex;

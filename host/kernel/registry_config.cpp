@@ -1,0 +1,113 @@
+#include "host/kernel/registry_config.h"
+
+#include <cstdlib>
+#include <mutex>
+#include <stdexcept>
+#include <unordered_map>
+
+#include "host/kernel/registry_names.h"
+#include "host/kernel/registry_session.h"
+
+namespace bayercam::host {
+namespace {
+
+constexpr const char* kEnumRoot = "Registry\\Machine\\System\\CurrentControlSet\\Enum\\";
+constexpr const char* kClassRoot = "Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\";
+
+struct RegistryConfig {
+    std::mutex lock;
+    std::filesystem::path file;            // guarded by lock; empty until chosen
+    std::shared_ptr<RegistryStore> store;  // guarded by lock; null until first use
+    std::unordered_map<PDEVICE_OBJECT, std::string> instances;  // guarded by lock
+};
+
+RegistryConfig& config() {
+    static RegistryConfig instance;
+    return instance;
+}
+
+std::filesystem::path defaultRegistryPath() {
+    if (const char* file = std::getenv("BAYERCAM_REGISTRY"); file && *file) return file;
+    std::filesystem::path state;
+    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg) {
+        state = xdg;
+    } else if (const char* home = std::getenv("HOME"); home && *home) {
+        state = std::filesystem::path(home) / ".local" / "state";
+    } else {
+        state = std::filesystem::temp_directory_path();
+    }
+    return state / "bayercam" / "registry.db";
+}
+
+// Caller holds config().lock.
+const std::filesystem::path& chosenPath(RegistryConfig& c) {
+    if (c.file.empty()) c.file = defaultRegistryPath();
+    return c.file;
+}
+
+}  // namespace
+
+void setRegistryPath(std::filesystem::path file) {
+    RegistryConfig& c = config();
+    std::shared_ptr<RegistryStore> previous;
+    std::lock_guard guard(c.lock);
+    c.file = std::move(file);
+    previous = std::move(c.store);
+}
+
+std::filesystem::path registryPath() {
+    RegistryConfig& c = config();
+    std::lock_guard guard(c.lock);
+    return chosenPath(c);
+}
+
+void closeRegistry() noexcept {
+    RegistryConfig& c = config();
+    std::shared_ptr<RegistryStore> previous;
+    std::lock_guard guard(c.lock);
+    previous = std::move(c.store);
+}
+
+void bindDeviceRegistryKey(PDEVICE_OBJECT physicalDevice, std::string instancePath) {
+    if (physicalDevice == nullptr) throw std::invalid_argument("no device object");
+    if (!isValidKeyPath(instancePath)) {
+        throw std::invalid_argument("bad device instance path: " + instancePath);
+    }
+    RegistryConfig& c = config();
+    std::lock_guard guard(c.lock);
+    c.instances[physicalDevice] = std::move(instancePath);
+}
+
+void unbindDeviceRegistryKey(PDEVICE_OBJECT physicalDevice) noexcept {
+    RegistryConfig& c = config();
+    std::lock_guard guard(c.lock);
+    c.instances.erase(physicalDevice);
+}
+
+NTSTATUS currentRegistryStore(std::shared_ptr<RegistryStore>& store) noexcept {
+    RegistryConfig& c = config();
+    std::lock_guard guard(c.lock);
+    try {
+        if (!c.store) {
+            NTSTATUS status = RegistryStore::open(chosenPath(c), c.store);
+            if (!NT_SUCCESS(status)) return status;
+        }
+        store = c.store;
+        return STATUS_SUCCESS;
+    } catch (const std::bad_alloc&) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    } catch (...) {
+        return STATUS_REGISTRY_IO_FAILED;
+    }
+}
+
+std::optional<std::string> deviceRegistryKeyPath(PDEVICE_OBJECT physicalDevice, ULONG keyType) {
+    RegistryConfig& c = config();
+    std::lock_guard guard(c.lock);
+    auto it = c.instances.find(physicalDevice);
+    if (it == c.instances.end()) return std::nullopt;
+    if (keyType == PLUGPLAY_REGKEY_DRIVER) return kClassRoot + it->second;
+    return kEnumRoot + it->second + "\\Device Parameters";
+}
+
+}  // namespace bayercam::host

@@ -1,0 +1,197 @@
+// One registry store shared by the threads of a process and by several processes at once,
+// and a writer killed in the middle of its writes.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "tests/host/kernel/registry_fixture.h"
+#include "tests/host/kernel/registry_writer.h"
+
+extern char** environ;
+
+namespace bayercam::host::testing {
+namespace {
+
+constexpr const char* kInstance = "USB\\VID_1234&PID_5678\\1";
+
+std::vector<std::uint8_t> dword(ULONG value) {
+    std::vector<std::uint8_t> bytes(sizeof value);
+    std::memcpy(bytes.data(), &value, sizeof value);
+    return bytes;
+}
+
+class SharedRegistry : public RegistryTest {
+  protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        bindDeviceRegistryKey(&pdo_, kInstance);
+        ASSERT_EQ(IoOpenDeviceRegistryKey(&pdo_, PLUGPLAY_REGKEY_DRIVER, READ_CONTROL, &driverKey_),
+                  STATUS_SUCCESS);
+        ASSERT_EQ(createKey(driverKey_, L"Settings", settings_), STATUS_SUCCESS);
+    }
+    void TearDown() override {
+        closeKeys();
+        unbindDeviceRegistryKey(&pdo_);
+        RegistryTest::TearDown();
+    }
+    void closeKeys() {
+        for (HANDLE* key : {&settings_, &driverKey_}) {
+            if (*key) {
+                EXPECT_EQ(ZwClose(*key), STATUS_SUCCESS);
+            }
+            *key = nullptr;
+        }
+    }
+
+    // Starts registry_writer on a database; -1 when it cannot be started.
+    pid_t spawnWriter(std::vector<std::string> args) {
+        return spawnWriterOn(databaseFile(), std::move(args));
+    }
+    pid_t spawnWriterOn(const std::filesystem::path& file, std::vector<std::string> args) {
+        args.insert(args.begin(), {REGISTRY_WRITER, file.string(), kInstance});
+        std::vector<char*> argv;
+        for (std::string& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        pid_t pid = -1;
+        int error = posix_spawn(&pid, REGISTRY_WRITER, nullptr, nullptr, argv.data(), environ);
+        return error == 0 ? pid : -1;
+    }
+
+    // The exit status of a child, or minus the signal that ended it.
+    static int waitForExit(pid_t pid) {
+        int status = 0;
+        if (waitpid(pid, &status, 0) != pid) return -1000;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    }
+
+    DEVICE_OBJECT pdo_{};
+    HANDLE driverKey_ = nullptr;
+    HANDLE settings_ = nullptr;
+};
+
+TEST_F(SharedRegistry, ThreadsOfOneProcessWriteAtOnce) {
+    constexpr int kThreads = 4;
+    constexpr int kWrites = 200;
+    std::vector<std::thread> threads;
+    std::vector<NTSTATUS> failures(kThreads, STATUS_SUCCESS);
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            HANDLE own = nullptr;
+            NTSTATUS status = createKey(driverKey_, L"Settings", own);
+            for (int i = 0; NT_SUCCESS(status) && i < kWrites; ++i) {
+                HANDLE key = i % 2 ? own : settings_;
+                status = setDword(key, L"T" + std::to_wstring(t) + L"_" + std::to_wstring(i), i);
+                if (NT_SUCCESS(status)) status = setDword(key, L"Last", t);
+            }
+            failures[t] = status;
+            if (own) ZwClose(own);
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(failures[t], STATUS_SUCCESS) << "thread " << t;
+        for (int i = 0; i < kWrites; ++i) {
+            std::wstring name = L"T" + std::to_wstring(t) + L"_" + std::to_wstring(i);
+            ASSERT_EQ(readValue(settings_, name), dword(i)) << "thread " << t << " write " << i;
+        }
+    }
+}
+
+TEST_F(SharedRegistry, ProcessesWriteTheSameFileAtOnce) {
+    constexpr int kWrites = 2000;
+    pid_t first = spawnWriter({"dwords", "First", std::to_string(kWrites)});
+    pid_t second = spawnWriter({"dwords", "Second", std::to_string(kWrites)});
+    ASSERT_GT(first, 0);
+    ASSERT_GT(second, 0);
+    // Start writing once both children are writing, so that all three overlap.
+    for (int poll = 0; poll < 10000; ++poll) {
+        NTSTATUS firstStarted = STATUS_UNSUCCESSFUL;
+        NTSTATUS secondStarted = STATUS_UNSUCCESSFUL;
+        readValue(settings_, L"First0", &firstStarted);
+        readValue(settings_, L"Second0", &secondStarted);
+        if (NT_SUCCESS(firstStarted) && NT_SUCCESS(secondStarted)) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (int i = 0; i < kWrites; ++i) {
+        ASSERT_EQ(setDword(settings_, L"Parent" + std::to_wstring(i), i), STATUS_SUCCESS);
+    }
+    EXPECT_EQ(waitForExit(first), 0);
+    EXPECT_EQ(waitForExit(second), 0);
+
+    closeKeys();
+    closeRegistry();
+    ASSERT_EQ(IoOpenDeviceRegistryKey(&pdo_, PLUGPLAY_REGKEY_DRIVER, READ_CONTROL, &driverKey_),
+              STATUS_SUCCESS);
+    ASSERT_EQ(openKey(driverKey_, L"Settings", settings_), STATUS_SUCCESS);
+    for (const wchar_t* prefix : {L"Parent", L"First", L"Second"}) {
+        for (int i = 0; i < kWrites; ++i) {
+            std::wstring name = prefix + std::to_wstring(i);
+            NTSTATUS status = STATUS_UNSUCCESSFUL;
+            std::vector<std::uint8_t> data = readValue(settings_, name, &status);
+            ASSERT_EQ(status, STATUS_SUCCESS) << std::string(name.begin(), name.end());
+            ASSERT_EQ(data, dword(i)) << std::string(name.begin(), name.end());
+        }
+    }
+}
+
+TEST_F(SharedRegistry, ProcessesCreateANewFileAtOnce) {
+    constexpr int kRounds = 25;
+    constexpr int kWriters = 4;
+    for (int round = 0; round < kRounds; ++round) {
+        const auto file = folder() / ("new" + std::to_string(round)) / "registry.sqlite";
+        std::vector<pid_t> writers;
+        for (int w = 0; w < kWriters; ++w) {
+            writers.push_back(spawnWriterOn(file, {"dwords", "W" + std::to_string(w), "5"}));
+        }
+        for (pid_t writer : writers) {
+            ASSERT_GT(writer, 0);
+            ASSERT_EQ(waitForExit(writer), 0) << "round " << round;
+        }
+    }
+}
+
+TEST_F(SharedRegistry, KilledWriterLeavesEveryValueWhole) {
+    pid_t writer = spawnWriter({"generations"});
+    ASSERT_GT(writer, 0);
+    // Let it get well into its writes: poll the generation it last finished.
+    ULONG reached = 0;
+    for (int poll = 0; poll < 3000 && reached < 40; ++poll) {
+        std::vector<std::uint8_t> data = readValue(settings_, L"Generation");
+        if (data.size() == sizeof reached) std::memcpy(&reached, data.data(), sizeof reached);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(kill(writer, SIGKILL), 0);
+    EXPECT_EQ(waitForExit(writer), -SIGKILL);
+    ASSERT_GE(reached, 40u) << "the writer did not get going";
+
+    closeKeys();
+    closeRegistry();
+    ASSERT_EQ(IoOpenDeviceRegistryKey(&pdo_, PLUGPLAY_REGKEY_DRIVER, READ_CONTROL, &driverKey_),
+              STATUS_SUCCESS);
+    ASSERT_EQ(openKey(driverKey_, L"Settings", settings_), STATUS_SUCCESS);
+    std::vector<std::uint8_t> last = readValue(settings_, L"Generation");
+    ASSERT_EQ(last.size(), sizeof(ULONG));
+    ULONG generation = 0;
+    std::memcpy(&generation, last.data(), sizeof generation);
+    // Blocks are written in order before the generation: each holds the last finished
+    // generation or the one after it, and the newer ones come first.
+    ULONG previous = generation + 1;
+    for (int block = 0; block < kBlockCount; ++block) {
+        std::vector<std::uint8_t> data = readValue(settings_, L"Block" + std::to_wstring(block));
+        ASSERT_EQ(data.size(), kBlockSize) << "block " << block;
+        std::vector<ULONG> words(kBlockSize / sizeof(ULONG));
+        std::memcpy(words.data(), data.data(), kBlockSize);
+        for (ULONG word : words) ASSERT_EQ(word, words[0]) << "block " << block << " is torn";
+        EXPECT_TRUE(words[0] == generation || words[0] == generation + 1)
+            << "block " << block << " holds " << words[0] << ", generation " << generation;
+        EXPECT_LE(words[0], previous) << "block " << block;
+        previous = words[0];
+    }
+}
+
+}  // namespace
+}  // namespace bayercam::host::testing
