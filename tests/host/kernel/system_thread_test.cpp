@@ -3,6 +3,7 @@
 #include "host/kernel/failure_injection.h"
 #include "host/kernel/live_objects.h"
 #include "host/kernel/pool.h"
+#include "tests/host/kernel/kernel_style_thread.h"
 #include "tests/support/kernel_test.h"
 
 namespace bayercam::host {
@@ -85,6 +86,20 @@ TEST_F(SystemThreadTest, PsTerminateSystemThreadEndsTheThreadAtOnce) {
     PKTHREAD thread = start(terminateEarly, work);
     EXPECT_EQ(KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
     EXPECT_EQ(work.steps.load(), 1);
+    ObDereferenceObject(thread);
+}
+
+TEST_F(SystemThreadTest, TerminateWorksFromCodeBuiltWithoutExceptions) {
+    volatile LONG steps = 0;
+    HANDLE handle = nullptr;
+    ASSERT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
+                                   KernelStyleThreadRoutine, const_cast<LONG*>(&steps)),
+              STATUS_SUCCESS);
+    PVOID thread = nullptr;
+    ObReferenceObjectByHandle(handle, 0, *PsThreadType, KernelMode, &thread, nullptr);
+    ZwClose(handle);
+    EXPECT_EQ(KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
+    EXPECT_EQ(steps, 1);
     ObDereferenceObject(thread);
 }
 
