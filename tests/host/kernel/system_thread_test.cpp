@@ -138,22 +138,6 @@ TEST_F(SystemThreadTest, ReferencesAreCounted) {
     EXPECT_EQ(ObDereferenceObject(second), 0);
 }
 
-TEST_F(SystemThreadTest, ClientIdNamesTheThread) {
-    Work work;
-    KeInitializeEvent(&work.go, NotificationEvent, TRUE);
-    HANDLE handle = nullptr;
-    CLIENT_ID id{};
-    ASSERT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, &id, countAndWait,
-                                   &work),
-              STATUS_SUCCESS);
-    PVOID object = nullptr;
-    ObReferenceObjectByHandle(handle, 0, *PsThreadType, KernelMode, &object, nullptr);
-    EXPECT_NE(id.UniqueThread, nullptr);
-    KeWaitForSingleObject(object, Executive, KernelMode, FALSE, nullptr);
-    ObDereferenceObject(object);
-    ZwClose(handle);
-}
-
 // ---------------------------------------------------------------- failures and misuse
 
 TEST_F(SystemThreadTest, CreationFailsAsThePlatformDoesWhenInjected) {
