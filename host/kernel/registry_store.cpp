@@ -221,6 +221,9 @@ NTSTATUS RegistryStore::openKey(std::string_view path, KeyId& id) {
 NTSTATUS RegistryStore::setValue(KeyId key, std::string_view name, ULONG type,
                                  std::span<const std::uint8_t> data) {
     std::lock_guard guard(lock_);
+    if (data.size() >= static_cast<std::size_t>(sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, -1))) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
     // A value keeps the spelling of its name it was created with, as on the platform.
     Statement upsert(db_,
                      "INSERT INTO key_values(key_id, name, type, data) VALUES(?1, ?2, ?3, ?4) "
