@@ -13,6 +13,10 @@
 #include "pixel/pixel_levels.h"
 #include "streaming/color_pipeline.h"
 
+// The chunk code must be one straight block per row loop: a call between its pieces would
+// pass every register through memory.
+#define PIXEL_INLINE inline __attribute__((always_inline))
+
 namespace {
 
 // The samples of one work row around a chunk, as 16-bit lanes: lane i of `even` is column
@@ -45,7 +49,7 @@ struct Group {
 };
 
 template <class V>
-inline void Neighbourhoods(const UCHAR* centre, ptrdiff_t stride, Group<V>& even, Group<V>& odd) {
+PIXEL_INLINE void Neighbourhoods(const UCHAR* centre, ptrdiff_t stride, Group<V>& even, Group<V>& odd) {
     const RowSamples<V> m2 = SplitRow<V>(centre - 2 * stride);
     const RowSamples<V> m1 = SplitRow<V>(centre - stride);
     const RowSamples<V> z = SplitRow<V>(centre);
@@ -113,7 +117,7 @@ struct Rgb16 {
 };
 
 template <class V, BayerSite Site>
-inline Rgb16<V> SiteColours(const Group<V>& g) {
+PIXEL_INLINE Rgb16<V> SiteColours(const Group<V>& g) {
     if constexpr (Site == SiteGreenInRedRow) return {FilterH(g), g.centre, FilterV(g)};
     if constexpr (Site == SiteGreenInBlueRow) return {FilterV(g), g.centre, FilterH(g)};
     if constexpr (Site == SiteRed) return {g.centre, FilterX(g), FilterD(g)};
@@ -127,7 +131,13 @@ inline SHORT GainMultiplier(ULONG gain) {
     return (SHORT)(USHORT)(low < 32768 ? 2 * low : 65535);
 }
 
-template <class V>
+inline bool HasUnityGains(const ColorPipeline* p) {
+    return (p->kernelRedGain & 0xFFFF) == 128 && (p->kernelGreenGain & 0xFFFF) == 128 &&
+           (p->kernelBlueGain & 0xFFFF) == 128;
+}
+
+// Unity: every gain is 128 (the frame's gains were checked once), the step changes nothing.
+template <class V, bool Unity>
 struct Gains {
     typename V::Reg red, green, blue;
 
@@ -139,16 +149,17 @@ struct Gains {
     static typename V::Reg Apply(typename V::Reg level, typename V::Reg multiplier) {
         return V::MinU(V::MulHiU(V::template Sll<8>(level), multiplier), V::Set1(255));
     }
-    Rgb16<V> Apply(const Rgb16<V>& c) const {
+    PIXEL_INLINE Rgb16<V> Apply(const Rgb16<V>& c) const {
+        if constexpr (Unity) return c;
         return {Apply(c.red, red), Apply(c.green, green), Apply(c.blue, blue)};
     }
 };
 
 // Colour matrix with 16-bit accumulators: used only when no sum can pass 65535, so every
 // product and sum is exact. Output channel = (P >> 6) - (N >> 6), limited when packed.
-template <class V>
+template <class V, bool UnityGains>
 struct ColorOp16 {
-    Gains<V> gains;
+    Gains<V, UnityGains> gains;
     typename V::Reg positive[4][3];
     typename V::Reg negative[4][3];
 
@@ -165,11 +176,12 @@ struct ColorOp16 {
         const auto rg = V::Add(V::MulLo(c.red, w[0][j]), V::MulLo(c.green, w[1][j]));
         return V::Add(rg, V::Add(V::MulLo(c.blue, w[2][j]), w[3][j]));
     }
-    typename V::Reg Channel(const Rgb16<V>& c, int j) const {
+    PIXEL_INLINE typename V::Reg Channel(const Rgb16<V>& c, int j) const {
         return V::Sub(V::template Srl<6>(Accumulate(c, positive, j)),
                       V::template Srl<6>(Accumulate(c, negative, j)));
     }
-    void Store(PUCHAR out, const Rgb16<V>& evenLevels, const Rgb16<V>& oddLevels) const {
+    PIXEL_INLINE void Store(PUCHAR out, const Rgb16<V>& evenLevels,
+                            const Rgb16<V>& oddLevels) const {
         const Rgb16<V> e = gains.Apply(evenLevels);
         const Rgb16<V> o = gains.Apply(oddLevels);
         V::StorePixels(out, Channel(e, 2), Channel(o, 2), Channel(e, 1), Channel(o, 1),
@@ -181,7 +193,7 @@ struct ColorOp16 {
 // every multiplier up to 32767.
 template <class V>
 struct ColorOp32 {
-    Gains<V> gains;
+    Gains<V, false> gains;
     typename V::Reg positive[3][2];  // [channel]: (row 0, row 1) and (row 2, row 3) pairs
     typename V::Reg negative[3][2];
 
@@ -203,7 +215,7 @@ struct ColorOp32 {
         const auto n = V::Add32(V::Madd(rg, negative[j][0]), V::Madd(b1, negative[j][1]));
         return V::Sub32(V::template Srl32<6>(p), V::template Srl32<6>(n));
     }
-    Rgb16<V> Matrix(const Rgb16<V>& c) const {
+    PIXEL_INLINE Rgb16<V> Matrix(const Rgb16<V>& c) const {
         const auto one = V::Set1(1);
         const auto rgLow = V::UnpackLo16(c.red, c.green);
         const auto rgHigh = V::UnpackHi16(c.red, c.green);
@@ -215,7 +227,8 @@ struct ColorOp32 {
         }
         return {out[0], out[1], out[2]};
     }
-    void Store(PUCHAR out, const Rgb16<V>& evenLevels, const Rgb16<V>& oddLevels) const {
+    PIXEL_INLINE void Store(PUCHAR out, const Rgb16<V>& evenLevels,
+                            const Rgb16<V>& oddLevels) const {
         const Rgb16<V> e = Matrix(gains.Apply(evenLevels));
         const Rgb16<V> o = Matrix(gains.Apply(oddLevels));
         V::StorePixels(out, e.blue, o.blue, e.green, o.green, e.red, o.red);
@@ -223,9 +236,9 @@ struct ColorOp32 {
 };
 
 // Luminance ((R 77) >> 8) + ((G 150) >> 8) + ((B 29) >> 8), each term one pmulhuw.
-template <class V>
+template <class V, bool UnityGains>
 struct GrayOp {
-    Gains<V> gains;
+    Gains<V, UnityGains> gains;
 
     explicit GrayOp(const ColorPipeline* p) : gains(p) {}
 
@@ -235,7 +248,8 @@ struct GrayOp {
         const auto b = V::MulHiU(c.blue, V::Set1(29 << 8));
         return V::Add(V::Add(r, g), b);
     }
-    void Store(PUCHAR out, const Rgb16<V>& evenLevels, const Rgb16<V>& oddLevels) const {
+    PIXEL_INLINE void Store(PUCHAR out, const Rgb16<V>& evenLevels,
+                            const Rgb16<V>& oddLevels) const {
         const auto e = Luminance(gains.Apply(evenLevels));
         const auto o = Luminance(gains.Apply(oddLevels));
         V::StorePixels(out, e, o, e, o, e, o);
@@ -243,7 +257,7 @@ struct GrayOp {
 };
 
 template <class V, BayerSite EvenSite, BayerSite OddSite, class Op>
-inline void ConvertChunk(const UCHAR* centre, ptrdiff_t stride, const Op& op, PUCHAR out) {
+PIXEL_INLINE void ConvertChunk(const UCHAR* centre, ptrdiff_t stride, const Op& op, PUCHAR out) {
     Group<V> even, odd;
     Neighbourhoods<V>(centre, stride, even, odd);
     op.Store(out, SiteColours<V, EvenSite>(even), SiteColours<V, OddSite>(odd));
@@ -309,7 +323,11 @@ VOID ConvertColor(ColorPipeline* p) {
     SplitKernelMatrix(p, &matrix);
     switch (matrix.width) {
         case MatrixFits16:
-            ConvertRows<V, Phase>(p, ColorOp16<V>(p, matrix));
+            if (HasUnityGains(p)) {
+                ConvertRows<V, Phase>(p, ColorOp16<V, true>(p, matrix));
+            } else {
+                ConvertRows<V, Phase>(p, ColorOp16<V, false>(p, matrix));
+            }
             break;
         case MatrixFits32:
             ConvertRows<V, Phase>(p, ColorOp32<V>(p, matrix));
@@ -327,7 +345,11 @@ VOID ConvertGray(ColorPipeline* p) {
         narrower->convertGray[Phase](p);
         return;
     }
-    ConvertRows<V, Phase>(p, GrayOp<V>(p));
+    if (HasUnityGains(p)) {
+        ConvertRows<V, Phase>(p, GrayOp<V, true>(p));
+    } else {
+        ConvertRows<V, Phase>(p, GrayOp<V, false>(p));
+    }
 }
 
 // Channel sums of one row in 16-bit lanes, widened to 32 bits (pmaddwd by 1) before a lane
@@ -342,7 +364,7 @@ struct RowSums {
     RowSums() {
         for (int c = 0; c < 3; ++c) narrow[c] = wide[c] = V::Zero();
     }
-    void Add(const Rgb16<V>& e, const Rgb16<V>& o) {
+    PIXEL_INLINE void Add(const Rgb16<V>& e, const Rgb16<V>& o) {
         narrow[0] = V::Add(narrow[0], V::Add(e.red, o.red));
         narrow[1] = V::Add(narrow[1], V::Add(e.green, o.green));
         narrow[2] = V::Add(narrow[2], V::Add(e.blue, o.blue));
