@@ -6,6 +6,7 @@
 // whose routine is already gone is being cancelled and is left in the queue for the cancel routine
 // to remove.
 #include <algorithm>
+#include <atomic>
 
 #include "host/usb/usb_bus.h"
 
@@ -18,6 +19,11 @@ std::uint8_t* transferBuffer(const _URB_BULK_OR_INTERRUPT_TRANSFER& request) noe
             MmGetSystemAddressForMdlSafe(request.TransferBufferMDL, NormalPagePriority));
     }
     return static_cast<std::uint8_t*>(request.TransferBuffer);
+}
+
+// The canceller sets the flag without our lock.
+bool cancelRequested(PIRP irp) noexcept {
+    return std::atomic_ref<BOOLEAN>(irp->Cancel).load() != 0;
 }
 
 bool isInPipe(const USBD_PIPE_INFORMATION& info) noexcept {
@@ -54,7 +60,7 @@ NTSTATUS UsbBus::queueTransfer(PIRP irp, _URB_BULK_OR_INTERRUPT_TRANSFER& reques
     request.Hdr.Status = USBD_STATUS_PENDING;
     pipe->queue.push_back(Transfer{irp, &request, buffer, request.TransferBufferLength});
     IoSetCancelRoutine(irp, &UsbBus::cancelTransfer);
-    if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
+    if (cancelRequested(irp) && IoSetCancelRoutine(irp, nullptr) != nullptr) {
         pipe->queue.pop_back();
         lock.unlock();
         completeTransfers({Completion{irp, &request, STATUS_CANCELLED, USBD_STATUS_CANCELED, 0}});
@@ -192,7 +198,7 @@ bool UsbBus::serviceHead(std::unique_lock<std::mutex>& lock, Pipe& pipe,
     bool ended = finishAttempt(pipe, *it, result, completion);
     if (!ended) {
         IoSetCancelRoutine(transfer.irp, &UsbBus::cancelTransfer);
-        if (transfer.irp->Cancel && IoSetCancelRoutine(transfer.irp, nullptr) != nullptr) {
+        if (cancelRequested(transfer.irp) && IoSetCancelRoutine(transfer.irp, nullptr) != nullptr) {
             completion = Completion{transfer.irp, transfer.urb, STATUS_CANCELLED,
                                     USBD_STATUS_CANCELED, it->moved};
             ended = true;

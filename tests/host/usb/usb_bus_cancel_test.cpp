@@ -49,9 +49,14 @@ TEST_F(UsbBusTest, CancelRacingWithStreamingLosesAndDoublesNothing) {
                          sim::kFrameBytes);
         sendCommand(sim::CommandCode::RequestFrame);
         read.post();
-        // Every third round cancels before the camera starts sending; the others race with it.
-        std::thread canceller([&read] { read.cancelAll(); });
-        if (round % 3 == 0) canceller.join();
+        // Round 0 cancels before the camera starts sending; the others cancel later and later
+        // into the frame, racing with the bus thread's completions.
+        auto delay = std::chrono::microseconds(150 * round);
+        std::thread canceller([&read, delay] {
+            std::this_thread::sleep_for(delay);
+            read.cancelAll();
+        });
+        if (round == 0) canceller.join();
         sendCommand(sim::CommandCode::ReadsPosted);
         if (canceller.joinable()) canceller.join();
         ASSERT_TRUE(read.waitAll(10000)) << "round " << round;

@@ -167,6 +167,12 @@ TEST_P(UsbBusConfigurationTest, SelectFillsThePipeTableAndDeconfigureEndsIt) {
     }
 }
 
+std::string variantName(const ::testing::TestParamInfo<VariantCase>& info) {
+    static const char* const kNames[] = {"Standard", "InterfacesZeroAndTwo", "WithoutPipes",
+                                         "TwoPipes", "InterruptFrame",       "ClassSpecific"};
+    return kNames[static_cast<int>(info.param.variant)];
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Variants, UsbBusConfigurationTest,
     ::testing::Values(
@@ -175,7 +181,8 @@ INSTANTIATE_TEST_SUITE_P(
         VariantCase{DescriptorVariant::InterfaceWithoutPipes, {{0, 0}}, UsbdPipeTypeBulk},
         VariantCase{DescriptorVariant::TwoPipes, {{0, 2}}, UsbdPipeTypeBulk},
         VariantCase{DescriptorVariant::InterruptFramePipe, {{0, 3}}, UsbdPipeTypeInterrupt},
-        VariantCase{DescriptorVariant::ClassSpecificDescriptors, {{0, 3}}, UsbdPipeTypeBulk}));
+        VariantCase{DescriptorVariant::ClassSpecificDescriptors, {{0, 3}}, UsbdPipeTypeBulk}),
+    variantName);
 
 // ---------------------------------------------------------------- command and reply packets
 
