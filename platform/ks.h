@@ -371,14 +371,16 @@ typedef enum {
     KSSTATE_ACQUIRE,
     KSSTATE_PAUSE,
     KSSTATE_RUN,
-} KSSTATE, *PKSSTATE;
+} KSSTATE,
+    *PKSSTATE;
 
 typedef enum { KSRESET_BEGIN, KSRESET_END } KSRESET;
 
 typedef enum {
     KSPIN_DATAFLOW_IN = 1,
     KSPIN_DATAFLOW_OUT,
-} KSPIN_DATAFLOW, *PKSPIN_DATAFLOW;
+} KSPIN_DATAFLOW,
+    *PKSPIN_DATAFLOW;
 
 typedef enum {
     KSPIN_COMMUNICATION_NONE,
@@ -386,7 +388,8 @@ typedef enum {
     KSPIN_COMMUNICATION_SOURCE,
     KSPIN_COMMUNICATION_BOTH,
     KSPIN_COMMUNICATION_BRIDGE,
-} KSPIN_COMMUNICATION, *PKSPIN_COMMUNICATION;
+} KSPIN_COMMUNICATION,
+    *PKSPIN_COMMUNICATION;
 
 typedef struct {
     LONGLONG Time;
@@ -408,7 +411,8 @@ typedef struct {
 static_assert(sizeof(KSSTREAM_HEADER) == 56, "KSSTREAM_HEADER layout");
 static_assert(offsetof(KSSTREAM_HEADER, PresentationTime) == 8 &&
                   offsetof(KSSTREAM_HEADER, Duration) == 24 &&
-                  offsetof(KSSTREAM_HEADER, DataUsed) == 36 && offsetof(KSSTREAM_HEADER, Data) == 40 &&
+                  offsetof(KSSTREAM_HEADER, DataUsed) == 36 &&
+                  offsetof(KSSTREAM_HEADER, Data) == 40 &&
                   offsetof(KSSTREAM_HEADER, OptionsFlags) == 48,
               "KSSTREAM_HEADER layout");
 
@@ -445,7 +449,8 @@ typedef struct KS_FRAME_INFO {
     };
 } KS_FRAME_INFO, *PKS_FRAME_INFO;
 static_assert(sizeof(KS_FRAME_INFO) == 72, "KS_FRAME_INFO layout");
-static_assert(offsetof(KS_FRAME_INFO, PictureNumber) == 8 && offsetof(KS_FRAME_INFO, DropCount) == 16,
+static_assert(offsetof(KS_FRAME_INFO, PictureNumber) == 8 &&
+                  offsetof(KS_FRAME_INFO, DropCount) == 16,
               "KS_FRAME_INFO layout");
 
 struct _KSSTREAM_POINTER_OFFSET {
@@ -531,9 +536,8 @@ typedef NTSTATUS (*PFNKSPINSETDATAFORMAT)(PKSPIN Pin, PKSDATAFORMAT OldFormat,
                                           const KSATTRIBUTE_LIST* AttributeRange);
 typedef NTSTATUS (*PFNKSPINSETDEVICESTATE)(PKSPIN Pin, KSSTATE ToState, KSSTATE FromState);
 typedef NTSTATUS (*PFNKSINTERSECTHANDLEREX)(PVOID Context, PIRP Irp, PKSP_PIN Pin,
-                                            PKSDATARANGE DataRange,
-                                            PKSDATARANGE MatchingDataRange, ULONG DataBufferSize,
-                                            PVOID Data, PULONG DataSize);
+                                            PKSDATARANGE DataRange, PKSDATARANGE MatchingDataRange,
+                                            ULONG DataBufferSize, PVOID Data, PULONG DataSize);
 
 // Release callback of an object bag item.
 typedef VOID (*PFNKSFREE)(PVOID Data);
@@ -767,7 +771,8 @@ static_assert(offsetof(KSPIN, Context) == 16 && offsetof(KSPIN, ConnectionFormat
     inline constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
 
 KS_GUID(GUID_NULL, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-KS_GUID(KSCATEGORY_VIDEO, 0x6994AD05, 0x93EF, 0x11D0, 0xA3, 0xCC, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96);
+KS_GUID(KSCATEGORY_VIDEO, 0x6994AD05, 0x93EF, 0x11D0, 0xA3, 0xCC, 0x00, 0xA0, 0xC9, 0x22, 0x31,
+        0x96);
 KS_GUID(KSCATEGORY_CAPTURE, 0x65E8773D, 0x8F56, 0x11D0, 0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31,
         0x96);
 KS_GUID(KSNAME_Filter, 0x9B365890, 0x165F, 0x11D0, 0xA1, 0x95, 0x00, 0x20, 0xAF, 0xD1, 0x56, 0xE4);
@@ -827,7 +832,7 @@ VOID KsPinAttemptProcessing(PKSPIN Pin, BOOLEAN Asynchronous);
 
 }  // extern "C"
 
-#define KsEdit(Object, PointerToPointer, Tag)                                              \
+#define KsEdit(Object, PointerToPointer, Tag)                                        \
     _KsEdit((Object)->Bag, (PVOID*)(PointerToPointer), sizeof(**(PointerToPointer)), \
             sizeof(**(PointerToPointer)), (Tag))
 

@@ -2,9 +2,9 @@
 // through the pin's intersect handler, which also answers the size query.
 #include <vector>
 
+#include "host/kernel/verifier.h"
 #include "host/ks/format_match.h"
 #include "host/ks/ks_filter.h"
-#include "host/ks/ks_verifier.h"
 #include "host/ks/request_irp.h"
 
 namespace bayercam::host::ks {
@@ -18,7 +18,7 @@ NTSTATUS KsFilter::intersect(ULONG pinId, const KSDATARANGE* range, void* data, 
         return STATUS_INVALID_PARAMETER;
     }
     if (descriptor->IntersectHandler == nullptr) {
-        reportMisuse("data intersection without an intersect handler is not implemented");
+        verifier::report("ks: data intersection without an intersect handler is not implemented");
         return STATUS_NOT_IMPLEMENTED;
     }
     std::lock_guard lock(control_);
@@ -53,7 +53,7 @@ NTSTATUS KsFilter::intersect(ULONG pinId, const KSDATARANGE* range, void* data, 
         if (status == STATUS_BUFFER_OVERFLOW) *returned = size;
         if (NT_SUCCESS(status)) {
             if (size > dataLength) {
-                reportMisuse("intersect handler reported more data than the buffer holds");
+                verifier::report("ks: intersect handler reported more data than the buffer holds");
                 size = dataLength;
             }
             if (size != 0) RtlCopyMemory(data, handlerData, size);

@@ -14,7 +14,7 @@ namespace bayercam::host::ks {
 class KsFilter;
 
 class FilterFactory final : public KsNode {
-public:
+  public:
     FilterFactory(KsDevice& device, const KSFILTER_DESCRIPTOR* descriptor,
                   std::wstring referenceString, ULONG createItemFlags) noexcept;
     ~FilterFactory() override;
@@ -31,7 +31,7 @@ public:
     void closeAll() noexcept;
     size_t openFilterCount() noexcept;
 
-private:
+  private:
     KSFILTERFACTORY ks_{};
     ObjectBag bag_;
     std::wstring referenceString_;

@@ -87,9 +87,4 @@ NTSTATUS FrameQueue::wait(std::chrono::milliseconds timeout, StreamFrame* frame)
     return STATUS_SUCCESS;
 }
 
-size_t FrameQueue::queuedCount() noexcept {
-    std::lock_guard lock(mutex_);
-    return queued_.size();
-}
-
 }  // namespace bayercam::host::ks

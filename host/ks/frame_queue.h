@@ -25,7 +25,7 @@ struct StreamFrame {
 };
 
 class FrameQueue {
-public:
+  public:
     explicit FrameQueue(PKSPIN pin) noexcept : pin_(pin) {}
     ~FrameQueue();
 
@@ -40,9 +40,8 @@ public:
     void flush() noexcept;
     // The oldest frame handed back, waiting at most timeout: STATUS_SUCCESS or STATUS_TIMEOUT.
     NTSTATUS wait(std::chrono::milliseconds timeout, StreamFrame* frame) noexcept;
-    size_t queuedCount() noexcept;
 
-private:
+  private:
     struct ClientFrame {
         alignas(8) unsigned char header[sizeof(KSSTREAM_HEADER) + sizeof(KS_FRAME_INFO)];
         std::vector<uint8_t> data;

@@ -174,7 +174,7 @@ PKSPIN KsClient::pinObject(KsPinHandle pin) noexcept {
 
 NTSTATUS KsClient::queueFrame(KsPinHandle pin, ULONG dataSize, bool withFrameInfo) noexcept {
     KsPin* p = livePin(pin);
-    return p == nullptr ? STATUS_INVALID_HANDLE : p->frames().queue(dataSize, withFrameInfo);
+    return p == nullptr ? STATUS_INVALID_HANDLE : p->queueFrame(dataSize, withFrameInfo);
 }
 
 NTSTATUS KsClient::waitFrame(KsPinHandle pin, std::chrono::milliseconds timeout,

@@ -1,7 +1,8 @@
 // The client side of the class driver, as applications use it: load a minidriver, attach it
 // to a device, open filters, send property requests, negotiate a format, create pins, change
 // their format and state, queue frame buffers and wait for the frames that come back.
-// Every call returns the platform's status; nothing throws.
+// Every call returns the platform's status; nothing throws. Device arrival, start, stop and
+// removal come from one thread, as PnP requests do; the other calls from any thread.
 #pragma once
 
 #include <chrono>
@@ -22,7 +23,7 @@ using KsFilterHandle = KsFilter*;
 using KsPinHandle = KsPin*;
 
 class KsClient {
-public:
+  public:
     KsClient() noexcept;
     // Detaches every device still attached (closing its pins and filters) and unloads.
     ~KsClient();
@@ -30,8 +31,9 @@ public:
     KsClient& operator=(const KsClient&) = delete;
 
     // Runs the minidriver's load entry with a fresh driver object; returns its status.
-    NTSTATUS loadDriver(PDRIVER_INITIALIZE driverEntry,
-                        PCWSTR registryPath = L"\\Registry\\Machine\\System\\Services\\ks") noexcept;
+    NTSTATUS loadDriver(
+        PDRIVER_INITIALIZE driverEntry,
+        PCWSTR registryPath = L"\\Registry\\Machine\\System\\Services\\ks") noexcept;
     PDRIVER_OBJECT driverObject() noexcept { return driver_.get(); }
 
     // Device arrival over lowerDevice: Add, then Start.
@@ -49,8 +51,8 @@ public:
     PKSFILTER filterObject(KsFilterHandle filter) noexcept;
 
     // A property request with raw buffers; the verb is in the request's Flags.
-    NTSTATUS property(KsFilterHandle filter, const void* request, ULONG requestLength,
-                      void* data, ULONG dataLength, ULONG* returned = nullptr) noexcept;
+    NTSTATUS property(KsFilterHandle filter, const void* request, ULONG requestLength, void* data,
+                      ULONG dataLength, ULONG* returned = nullptr) noexcept;
     // Data intersection for pin factory pinId; a zero dataLength asks for the size.
     NTSTATUS intersect(KsFilterHandle filter, ULONG pinId, const KSDATARANGE* range, void* data,
                        ULONG dataLength, ULONG* returned) noexcept;
@@ -69,7 +71,7 @@ public:
     NTSTATUS waitFrame(KsPinHandle pin, std::chrono::milliseconds timeout,
                        StreamFrame* frame) noexcept;
 
-private:
+  private:
     KsDevice* checkDevice(KsDeviceHandle device) noexcept;
     void closeEverything(KsDevice* device) noexcept;
 

@@ -18,8 +18,8 @@ KsDevice::KsDevice(const KSDEVICE_DESCRIPTOR* descriptor) noexcept
 NTSTATUS KsDevice::add(PDRIVER_OBJECT driver, const KSDEVICE_DESCRIPTOR* descriptor,
                        PDEVICE_OBJECT lowerDevice, std::unique_ptr<KsDevice>* device) noexcept {
     PDEVICE_OBJECT fdo = nullptr;
-    NTSTATUS status = IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_KS, FILE_DEVICE_SECURE_OPEN,
-                                     FALSE, &fdo);
+    NTSTATUS status =
+        IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_KS, FILE_DEVICE_SECURE_OPEN, FALSE, &fdo);
     if (!NT_SUCCESS(status)) return status;
     PDEVICE_OBJECT next = IoAttachDeviceToDeviceStack(fdo, lowerDevice);
     if (next == nullptr) {

@@ -16,7 +16,7 @@ namespace bayercam::host::ks {
 class FilterFactory;
 
 class KsDevice final : public KsNode {
-public:
+  public:
     // Creates the functional device object over lowerDevice and calls Add. On failure nothing
     // is left behind.
     static NTSTATUS add(PDRIVER_OBJECT driver, const KSDEVICE_DESCRIPTOR* descriptor,
@@ -44,7 +44,7 @@ public:
     bool hasOpenFilters() noexcept;
     void closeAllFilters() noexcept;
 
-private:
+  private:
     KsDevice(const KSDEVICE_DESCRIPTOR* descriptor) noexcept;
     void freeFactories(bool onlyFreeOnStop) noexcept;
     void callIrpVoid(PFNKSDEVICEIRPVOID callback, UCHAR minorFunction) noexcept;

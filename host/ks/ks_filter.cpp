@@ -57,8 +57,8 @@ const KSPIN_DESCRIPTOR_EX* KsFilter::pinDescriptor(ULONG id) const noexcept {
         reinterpret_cast<const char*>(d->PinDescriptors) + size_t{id} * stride);
 }
 
-NTSTATUS KsFilter::property(const void* request, ULONG requestLength, void* data,
-                            ULONG dataLength, ULONG* returned) noexcept {
+NTSTATUS KsFilter::property(const void* request, ULONG requestLength, void* data, ULONG dataLength,
+                            ULONG* returned) noexcept {
     std::lock_guard lock(control_);
     return dispatchProperty(ks_.Descriptor->AutomationTable, &ks_, request, requestLength, data,
                             dataLength, returned);

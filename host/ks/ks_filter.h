@@ -15,7 +15,7 @@ class FilterFactory;
 class KsPin;
 
 class KsFilter final : public KsNode {
-public:
+  public:
     KsFilter(FilterFactory& factory, const KSFILTER_DESCRIPTOR* descriptor) noexcept;
     ~KsFilter() override;
 
@@ -40,7 +40,7 @@ public:
     // Walks the pin to stop, calls its Close and frees it.
     void closePin(KsPin* pin) noexcept;
 
-private:
+  private:
     ULONG instanceCount(ULONG pinId) const noexcept;  // caller holds control_
 
     KSFILTER ks_{};

@@ -9,7 +9,7 @@ namespace bayercam::host::ks {
 class KsDevice;
 
 class KsNode {
-public:
+  public:
     enum class Kind { Device, Factory, Filter, Pin };
 
     KsNode(Kind kind, KsDevice* device, KsNode* parent) noexcept
@@ -24,7 +24,7 @@ public:
     // The platform structure the minidriver sees (KSDEVICE, KSFILTERFACTORY, KSFILTER, KSPIN).
     virtual void* publicObject() noexcept = 0;
 
-private:
+  private:
     Kind kind_;
     KsDevice* device_;
     KsNode* parent_;

@@ -2,9 +2,9 @@
 
 #include <utility>
 
+#include "host/kernel/verifier.h"
 #include "host/ks/format_match.h"
 #include "host/ks/ks_filter.h"
-#include "host/ks/ks_verifier.h"
 #include "host/ks/pin_clock.h"
 #include "host/ks/request_irp.h"
 
@@ -33,14 +33,14 @@ KsPin::KsPin(KsFilter& filter, ULONG id, const KSPIN_DESCRIPTOR_EX* descriptor) 
     ks_.ResetState = KSRESET_END;
     registerNode(&ks_, this);
     registerNode(this, this);
-    processor_ = std::make_unique<PinProcessor>([this] { return mayProcess(); },
-                                                [this] { processPass(); });
+    processor_ =
+        std::make_unique<PinProcessor>([this] { return mayProcess(); }, [this] { processPass(); });
 }
 
 KsPin::~KsPin() {
     processor_->shutdown();
     if (clock_->references() != 1) {
-        reportMisuse("the pin's reference clock is still referenced when the pin closes");
+        verifier::report("ks: the pin's reference clock is still referenced when the pin closes");
     }
     clock_->Release();
     bag_.releaseAll();
@@ -110,6 +110,15 @@ NTSTATUS KsPin::setFormat(const KSDATAFORMAT* format) noexcept {
     if (!NT_SUCCESS(status)) {
         format_ = std::move(old);
         ks_.ConnectionFormat = oldFormat;
+    }
+    return status;
+}
+
+NTSTATUS KsPin::queueFrame(ULONG dataSize, bool withFrameInfo) noexcept {
+    NTSTATUS status = frames_.queue(dataSize, withFrameInfo);
+    if (NT_SUCCESS(status) &&
+        (ks_.Descriptor->Flags & KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING) == 0) {
+        processor_->attempt();
     }
     return status;
 }

@@ -18,7 +18,7 @@ class KsFilter;
 class PinClock;
 
 class KsPin final : public KsNode {
-public:
+  public:
     // Checks the format against the descriptor's data ranges, calls SetDataFormat with no old
     // format, then Create. On failure nothing is kept.
     static NTSTATUS create(KsFilter& filter, ULONG id, const KSPIN_DESCRIPTOR_EX* descriptor,
@@ -32,6 +32,9 @@ public:
     // Walks one state at a time towards target; a failing step ends the walk where it is.
     NTSTATUS setState(KSSTATE target) noexcept;
     KSSTATE state() noexcept;
+    // Queues a client frame; its arrival asks for a pass unless the descriptor's flags say
+    // KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING.
+    NTSTATUS queueFrame(ULONG dataSize, bool withFrameInfo) noexcept;
 
     PKSPIN ks() noexcept { return &ks_; }
     void* publicObject() noexcept override { return &ks_; }
@@ -39,7 +42,7 @@ public:
     PinProcessor& processor() noexcept { return *processor_; }
     PinClock& clock() noexcept { return *clock_; }
 
-private:
+  private:
     KsPin(KsFilter& filter, ULONG id, const KSPIN_DESCRIPTOR_EX* descriptor) noexcept;
     NTSTATUS createInstance(const KSDATARANGE* range) noexcept;
     void adoptFormat(const KSDATAFORMAT* format);
@@ -54,7 +57,7 @@ private:
     std::unique_ptr<LONGLONG[]> format_;  // the connection format; KSPIN.ConnectionFormat
     FrameQueue frames_;
     PinClock* clock_;
-    std::mutex control_;  // serialises format and state changes and close
+    std::mutex control_;                // serialises format and state changes and close
     std::atomic<bool> created_{false};  // between Create and Close
     std::unique_ptr<PinProcessor> processor_;
 };

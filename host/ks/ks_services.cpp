@@ -2,34 +2,35 @@
 #include <cstring>
 #include <mutex>
 
+#include "host/kernel/verifier.h"
 #include "host/ks/driver_registry.h"
 #include "host/ks/filter_factory.h"
 #include "host/ks/ks_device.h"
 #include "host/ks/ks_filter.h"
 #include "host/ks/ks_pin.h"
-#include "host/ks/ks_verifier.h"
 #include "host/ks/object_bag.h"
 #include "host/ks/pin_clock.h"
 
 using namespace bayercam::host::ks;
+namespace verifier = bayercam::host::verifier;
 
 namespace {
 
 KsDevice* deviceOf(PKSDEVICE device, const char* caller) {
     auto* found = findNodeAs<KsDevice>(device, KsNode::Kind::Device);
-    if (found == nullptr) reportMisuse(caller);
+    if (found == nullptr) verifier::report(caller);
     return found;
 }
 
 KsPin* pinOf(PKSPIN pin, const char* caller) {
     auto* found = findNodeAs<KsPin>(pin, KsNode::Kind::Pin);
-    if (found == nullptr) reportMisuse(caller);
+    if (found == nullptr) verifier::report(caller);
     return found;
 }
 
 ObjectBag* bagOf(KSOBJECT_BAG bag, const char* caller) {
     ObjectBag* found = ObjectBag::lookUp(bag);
-    if (found == nullptr) reportMisuse(caller);
+    if (found == nullptr) verifier::report(caller);
     return found;
 }
 
@@ -62,7 +63,8 @@ NTSTATUS KsCreateFilterFactory(PDEVICE_OBJECT DeviceObject, const KSFILTER_DESCR
                                PKSFILTERFACTORY* FilterFactory) {
     auto* device = findNodeAs<KsDevice>(DeviceObject, KsNode::Kind::Device);
     if (device == nullptr || device->ks()->FunctionalDeviceObject != DeviceObject) {
-        reportMisuse("KsCreateFilterFactory: not the functional device object of a KS device");
+        verifier::report(
+            "ks: KsCreateFilterFactory: not the functional device object of a KS device");
         return STATUS_INVALID_PARAMETER;
     }
     return device->createFactory(Descriptor, RefString, CreateItemFlags, FilterFactory);
@@ -105,7 +107,7 @@ NTSTATUS _KsEdit(KSOBJECT_BAG ObjectBag, PVOID* PointerToPointerToItem, ULONG Ne
 PKSDEVICE KsGetDevice(PVOID Object) {
     KsNode* node = findNode(Object);
     if (node == nullptr) {
-        reportMisuse("KsGetDevice: not a KS object");
+        verifier::report("ks: KsGetDevice: not a KS object");
         return nullptr;
     }
     return node->device()->ks();
@@ -114,7 +116,7 @@ PKSDEVICE KsGetDevice(PVOID Object) {
 PVOID KsGetParent(PVOID Object) {
     KsNode* node = findNode(Object);
     if (node == nullptr) {
-        reportMisuse("KsGetParent: not a KS object");
+        verifier::report("ks: KsGetParent: not a KS object");
         return nullptr;
     }
     return node->parent() == nullptr ? nullptr : node->parent()->publicObject();
@@ -141,7 +143,8 @@ PKSSTREAM_POINTER KsPinGetLeadingEdgeStreamPointer(PKSPIN Pin, KSSTREAM_POINTER_
     KsPin* pin = pinOf(Pin, "KsPinGetLeadingEdgeStreamPointer: not a pin");
     if (pin == nullptr) return nullptr;
     if (State != KSSTREAM_POINTER_STATE_LOCKED) {
-        reportMisuse("KsPinGetLeadingEdgeStreamPointer: only locked pointers are implemented");
+        verifier::report(
+            "ks: KsPinGetLeadingEdgeStreamPointer: only locked pointers are implemented");
         return nullptr;
     }
     return pin->frames().lockLeadingEdge();
@@ -149,12 +152,12 @@ PKSSTREAM_POINTER KsPinGetLeadingEdgeStreamPointer(PKSPIN Pin, KSSTREAM_POINTER_
 
 VOID KsStreamPointerUnlock(PKSSTREAM_POINTER StreamPointer, BOOLEAN Eject) {
     if (StreamPointer == nullptr) {
-        reportMisuse("KsStreamPointerUnlock: null stream pointer");
+        verifier::report("ks: KsStreamPointerUnlock: null stream pointer");
         return;
     }
     KsPin* pin = pinOf(StreamPointer->Pin, "KsStreamPointerUnlock: stream pointer of no pin");
     if (pin != nullptr && !pin->frames().unlock(StreamPointer, Eject != FALSE)) {
-        reportMisuse("KsStreamPointerUnlock: the stream pointer is not locked");
+        verifier::report("ks: KsStreamPointerUnlock: the stream pointer is not locked");
     }
 }
 

@@ -3,11 +3,12 @@
 #include <mutex>
 #include <unordered_set>
 
+#include "host/kernel/pool.h"
+
 namespace bayercam::host::ks {
 namespace {
 
-// "KsOb" in memory order.
-constexpr ULONG kBagEntryTag = 'K' | ('s' << 8) | ('O' << 16) | ('b' << 24);
+constexpr ULONG kBagEntryTag = pool::makeTag("KsOb");
 
 struct BagSet {
     std::mutex mutex;
@@ -42,7 +43,8 @@ ObjectBag* ObjectBag::lookUp(KSOBJECT_BAG handle) noexcept {
 
 NTSTATUS ObjectBag::add(PVOID item, PFNKSFREE release) noexcept {
     if (contains(item)) return STATUS_SUCCESS;
-    auto* entry = static_cast<Entry*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(Entry), kBagEntryTag));
+    auto* entry =
+        static_cast<Entry*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(Entry), kBagEntryTag));
     if (entry == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
     entry->item = item;
     entry->release = release;

@@ -9,7 +9,7 @@
 namespace bayercam::host::ks {
 
 class ObjectBag {
-public:
+  public:
     ObjectBag() noexcept;
     ~ObjectBag();
     ObjectBag(const ObjectBag&) = delete;
@@ -28,7 +28,7 @@ public:
     // Releases every item, newest first, each exactly once. The bag may be used again after.
     void releaseAll() noexcept;
 
-private:
+  private:
     struct Entry {
         Entry* next;
         PVOID item;

@@ -1,6 +1,6 @@
 #include "host/ks/pin_clock.h"
 
-#include "host/ks/ks_verifier.h"
+#include "host/kernel/verifier.h"
 
 namespace bayercam::host::ks {
 
@@ -11,7 +11,7 @@ LONGLONG PinClock::hundredNs(Clock::duration d) noexcept {
 }
 
 NTSTATUS PinClock::QueryInterface(REFIID, PVOID* object) {
-    reportMisuse("IKsReferenceClock::QueryInterface is not implemented");
+    verifier::report("ks: IKsReferenceClock::QueryInterface is not implemented");
     if (object != nullptr) *object = nullptr;
     return STATUS_NOT_IMPLEMENTED;
 }

@@ -12,7 +12,7 @@
 namespace bayercam::host::ks {
 
 class PinClock final : public IKsReferenceClock {
-public:
+  public:
     PinClock() noexcept;
 
     NTSTATUS QueryInterface(REFIID interfaceId, PVOID* object) override;
@@ -29,7 +29,7 @@ public:
     void setState(KSSTATE state) noexcept;
     ULONG references() const noexcept { return references_.load(); }
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
     static LONGLONG hundredNs(Clock::duration d) noexcept;
     LONGLONG streamTimeLocked(Clock::time_point now) const noexcept;
@@ -37,9 +37,9 @@ private:
     std::atomic<ULONG> references_{1};
     const Clock::time_point created_;
     mutable std::mutex mutex_;
-    KSSTATE state_ = KSSTATE_STOP;   // guarded by mutex_
-    LONGLONG heldTime_ = 0;          // stream time when the run last stopped; guarded by mutex_
-    Clock::time_point runStart_{};   // guarded by mutex_
+    KSSTATE state_ = KSSTATE_STOP;  // guarded by mutex_
+    LONGLONG heldTime_ = 0;         // stream time when the run last stopped; guarded by mutex_
+    Clock::time_point runStart_{};  // guarded by mutex_
 };
 
 }  // namespace bayercam::host::ks

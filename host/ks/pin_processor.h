@@ -11,7 +11,7 @@
 namespace bayercam::host::ks {
 
 class PinProcessor {
-public:
+  public:
     // mayProcess and pass are called on the processing thread with the pass lock held.
     PinProcessor(std::function<bool()> mayProcess, std::function<void()> pass);
     ~PinProcessor();
@@ -26,7 +26,7 @@ public:
     // Ends the thread; a pass in progress completes first.
     void shutdown() noexcept;
 
-private:
+  private:
     void run();
 
     std::function<bool()> mayProcess_;
@@ -34,8 +34,8 @@ private:
     std::mutex passMutex_;  // held for the whole of a pass
     std::mutex mutex_;
     std::condition_variable wake_;
-    bool requested_ = false;  // guarded by mutex_
-    bool stopping_ = false;   // guarded by mutex_
+    bool requested_ = false;     // guarded by mutex_
+    bool stopping_ = false;      // guarded by mutex_
     unsigned stateChanges_ = 0;  // guarded by mutex_
     std::thread thread_;
 };

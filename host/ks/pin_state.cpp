@@ -1,8 +1,8 @@
 // The pin's state walk: STOP, ACQUIRE, PAUSE, RUN one step at a time, each step reported to
 // the minidriver as SetDeviceState(new, old). The step to STOP waits for a running pass, hands
 // every queued frame back to the client and checks that no stream pointer is left locked.
+#include "host/kernel/verifier.h"
 #include "host/ks/ks_pin.h"
-#include "host/ks/ks_verifier.h"
 #include "host/ks/pin_clock.h"
 
 namespace bayercam::host::ks {
@@ -56,7 +56,8 @@ NTSTATUS KsPin::step(KSSTATE to) noexcept {
         if (!NT_SUCCESS(status)) return status;
         ks_.DeviceState = to;
         ks_.ClientState = to;
-        if (frames_.locked()) reportMisuse("a stream pointer is still locked when the pin stops");
+        if (frames_.locked())
+            verifier::report("ks: a stream pointer is still locked when the pin stops");
         frames_.flush();
         clock_->setState(to);
         return STATUS_SUCCESS;

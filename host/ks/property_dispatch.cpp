@@ -12,8 +12,8 @@ const KSPROPERTY_ITEM* findItem(const KSAUTOMATION_TABLE* table, const KSPROPERT
     for (ULONG s = 0; s < table->PropertySetsCount; ++s) {
         const KSPROPERTY_SET& set = table->PropertySets[s];
         if (set.Set == nullptr || !IsEqualGUID(*set.Set, request.Set)) continue;
-        ULONG stride = table->PropertyItemSize != 0 ? table->PropertyItemSize
-                                                    : sizeof(KSPROPERTY_ITEM);
+        ULONG stride =
+            table->PropertyItemSize != 0 ? table->PropertyItemSize : sizeof(KSPROPERTY_ITEM);
         for (ULONG i = 0; i < set.PropertiesCount; ++i) {
             auto* item = reinterpret_cast<const KSPROPERTY_ITEM*>(
                 reinterpret_cast<const char*>(set.PropertyItem) + size_t{i} * stride);

@@ -8,7 +8,7 @@
 namespace bayercam::host::ks {
 
 class RequestIrp {
-public:
+  public:
     // get() is null when the request could not be allocated.
     RequestIrp(UCHAR majorFunction, UCHAR minorFunction, PVOID fileObject) noexcept;
     ~RequestIrp();
@@ -18,7 +18,7 @@ public:
     PIRP get() const noexcept { return irp_; }
     PIO_STACK_LOCATION stack() const noexcept { return stack_; }
 
-private:
+  private:
     PIRP irp_;
     PIO_STACK_LOCATION stack_ = nullptr;
 };
