@@ -86,6 +86,8 @@ NTSTATUS CameraDeviceStart(PKSDEVICE device, PIRP, PCM_RESOURCE_LIST, PCM_RESOUR
     if (NT_SUCCESS(factory) && !device->Started) AllocateFrameGrabber(camera, device);
     NTSTATUS status = ConfigureDevice(&camera->usb);
     PrepareCamera(camera);
+    // A device that failed to start gets no Stop: what the configuration kept goes now.
+    if (!NT_SUCCESS(status)) ReleaseConfiguration(&camera->usb);
     return status;
 }
 
@@ -93,14 +95,8 @@ VOID CameraDeviceStop(PKSDEVICE device, PIRP) {
     CameraDevice* camera = CameraDeviceOf(device);
     if (camera == nullptr) return;
     SaveSettings(camera);
-    UsbTarget* usb = &camera->usb;
-    FreeUsbBuffer(usb->configDescriptor);
-    usb->configDescriptor = nullptr;
-    FreeUsbBuffer(usb->interfaceInfo);
-    usb->interfaceInfo = nullptr;
-    FreeUsbBuffer(usb->pipeInUse);
-    usb->pipeInUse = nullptr;
-    DeconfigureDevice(usb);
+    ReleaseConfiguration(&camera->usb);
+    DeconfigureDevice(&camera->usb);
 }
 
 bool PrepareCamera(CameraDevice* device) {

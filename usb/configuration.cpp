@@ -162,6 +162,15 @@ NTSTATUS ConfigureDevice(UsbTarget* usb) {
     return status;
 }
 
+VOID ReleaseConfiguration(UsbTarget* usb) {
+    FreeUsbBuffer(usb->configDescriptor);
+    usb->configDescriptor = nullptr;
+    FreeUsbBuffer(usb->interfaceInfo);
+    usb->interfaceInfo = nullptr;
+    FreeUsbBuffer(usb->pipeInUse);
+    usb->pipeInUse = nullptr;
+}
+
 VOID DeconfigureDevice(UsbTarget* usb) {
     PURB urb = static_cast<PURB>(AllocateUsbBuffer(sizeof(_URB_SELECT_CONFIGURATION)));
     if (urb == nullptr) return;

@@ -10,6 +10,8 @@ NTSTATUS SubmitUrbSync(UsbTarget* usb, PURB urb);
 NTSTATUS SubmitUrbBounded(UsbTarget* usb, PURB urb, ULONG timeoutMs);
 
 NTSTATUS ConfigureDevice(UsbTarget* usb);
+// Releases the configuration descriptor, the pipe table and the pipe marks.
+VOID ReleaseConfiguration(UsbTarget* usb);
 VOID DeconfigureDevice(UsbTarget* usb);
 NTSTATUS ResetPortIfDisabled(UsbTarget* usb);
 
