@@ -36,7 +36,7 @@ std::filesystem::path defaultRegistryPath() {
     } else {
         state = std::filesystem::temp_directory_path();
     }
-    return state / "bayercam" / "registry.sqlite";
+    return state / "bayercam" / "registry.db";
 }
 
 // Caller holds config().lock.

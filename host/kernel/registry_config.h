@@ -11,8 +11,8 @@ namespace bayercam::host {
 
 // The database file the registry calls use from now on; it and its folder are created on first
 // use. Keys opened before keep using the file they were opened in. Without a call the file is
-// $BAYERCAM_REGISTRY, else $XDG_STATE_HOME/bayercam/registry.sqlite, else
-// ~/.local/state/bayercam/registry.sqlite.
+// $BAYERCAM_REGISTRY, else $XDG_STATE_HOME/bayercam/registry.db, else
+// ~/.local/state/bayercam/registry.db.
 void setRegistryPath(std::filesystem::path file);
 std::filesystem::path registryPath();
 
