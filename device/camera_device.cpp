@@ -51,8 +51,28 @@ LONG CameraDevice::GetRoiX() { return roiX; }
 
 LONG CameraDevice::GetRoiY() { return roiY; }
 
+// With two filters open on one device, each with a pin, closing one pin must leave the region
+// locked under the other: a count, not a flag.
 void SetRoiLocked(CameraDevice* device, LONG value) {
-    InterlockedExchange(&device->roiLocked, value);
+    if (value != 0) {
+        SettingsLockGuard guard(device);
+        InterlockedIncrement(&device->roiLocked);
+        return;
+    }
+    LONG count = InterlockedCompareExchange(&device->roiLocked, 0, 0);
+    while (count > 0) {
+        LONG seen = InterlockedCompareExchange(&device->roiLocked, count - 1, count);
+        if (seen == count) return;
+        count = seen;
+    }
+}
+
+void AcquireSettingsLock(CameraDevice* device) {
+    KeWaitForSingleObject(&device->settingsLock, Executive, KernelMode, FALSE, nullptr);
+}
+
+void ReleaseSettingsLock(CameraDevice* device) {
+    KeSetEvent(&device->settingsLock, IO_NO_INCREMENT, FALSE);
 }
 
 void AcquireCommandLock(CameraDevice* device) {

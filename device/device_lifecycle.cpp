@@ -39,6 +39,7 @@ void ApplyDefaults(CameraDevice* camera, PKSDEVICE device) {
     KeInitializeSpinLock(&camera->usb.transferLock);
     KeInitializeEvent(&camera->usb.transfersDone, NotificationEvent, FALSE);
     KeInitializeEvent(&camera->commandLock, SynchronizationEvent, TRUE);
+    KeInitializeEvent(&camera->settingsLock, SynchronizationEvent, TRUE);
     RtlZeroMemory(camera->transferControlPacket, COMMAND_PACKET_SIZE);
     RtlZeroMemory(camera->commandPacket, COMMAND_PACKET_SIZE);
     RtlZeroMemory(camera->frameRequestPacket, COMMAND_PACKET_SIZE);
