@@ -33,11 +33,17 @@ inline RowSamples<V> SplitRow(const UCHAR* at) {
     const R left = V::Load(at - 2);
     const R centre = V::Load(at);
     const R right = V::Load(at + 2);
-    return {V::And(left, low),   V::template Srl<8>(left),   V::And(centre, low),
-            V::template Srl<8>(centre), V::And(right, low), V::template Srl<8>(right)};
+    return {V::And(left, low),          V::template Srl<8>(left), V::And(centre, low),
+            V::template Srl<8>(centre), V::And(right, low),       V::template Srl<8>(right)};
 }
 
-// Partial sums around the centres of one column group, shared by the four filters.
+// Partial sums around the centres of one column group, shared by the four filters:
+//
+//                  vert2
+//           diag   vert1   diag
+//   horz2   horz1  centre  horz1   horz2
+//           diag   vert1   diag
+//                  vert2
 template <class V>
 struct Group {
     typename V::Reg centre;  // S(0, 0)
@@ -49,7 +55,8 @@ struct Group {
 };
 
 template <class V>
-PIXEL_INLINE void Neighbourhoods(const UCHAR* centre, ptrdiff_t stride, Group<V>& even, Group<V>& odd) {
+PIXEL_INLINE void Neighbourhoods(const UCHAR* centre, ptrdiff_t stride, Group<V>& even,
+                                 Group<V>& odd) {
     const RowSamples<V> m2 = SplitRow<V>(centre - 2 * stride);
     const RowSamples<V> m1 = SplitRow<V>(centre - stride);
     const RowSamples<V> z = SplitRow<V>(centre);
@@ -155,9 +162,35 @@ struct Gains {
     }
 };
 
+// True when, for every output channel, only the entry of its own input can be positive and
+// the entries of the other two inputs only negative (the correction matrix and all settings
+// that keep its shape): then each product is known to join P or N, and none is zero-padded.
+inline bool HasDiagonalSigns(const SplitMatrix& m) {
+    for (int j = 0; j < 3; ++j) {
+        for (int i = 0; i < 3; ++i) {
+            if ((i == j ? m.negative[i][j] : m.positive[i][j]) != 0) return false;
+        }
+    }
+    return true;
+}
+
+inline bool HasConstantTerms(const SplitMatrix& m) {
+    for (int j = 0; j < 3; ++j) {
+        if (m.positive[3][j] != 0 || m.negative[3][j] != 0) return true;
+    }
+    return false;
+}
+
+// What the frame's matrix lets the 16-bit path leave out.
+enum MatrixShape {
+    ShapeGeneral,       // every entry may join P or N
+    ShapeDiagonal,      // diagonal signs (HasDiagonalSigns)
+    ShapeDiagonalPure,  // diagonal signs and no constant term
+};
+
 // Colour matrix with 16-bit accumulators: used only when no sum can pass 65535, so every
 // product and sum is exact. Output channel = (P >> 6) - (N >> 6), limited when packed.
-template <class V, bool UnityGains>
+template <class V, bool UnityGains, MatrixShape Shape>
 struct ColorOp16 {
     Gains<V, UnityGains> gains;
     typename V::Reg positive[4][3];
@@ -177,8 +210,21 @@ struct ColorOp16 {
         return V::Add(rg, V::Add(V::MulLo(c.blue, w[2][j]), w[3][j]));
     }
     PIXEL_INLINE typename V::Reg Channel(const Rgb16<V>& c, int j) const {
-        return V::Sub(V::template Srl<6>(Accumulate(c, positive, j)),
-                      V::template Srl<6>(Accumulate(c, negative, j)));
+        if constexpr (Shape != ShapeGeneral) {
+            const typename V::Reg in[3] = {c.red, c.green, c.blue};
+            const int k = (j + 1) % 3;
+            const int l = (j + 2) % 3;
+            auto p = V::MulLo(in[j], positive[j][j]);
+            auto n = V::Add(V::MulLo(in[k], negative[k][j]), V::MulLo(in[l], negative[l][j]));
+            if constexpr (Shape == ShapeDiagonal) {
+                p = V::Add(p, positive[3][j]);
+                n = V::Add(n, negative[3][j]);
+            }
+            return V::Sub(V::template Srl<6>(p), V::template Srl<6>(n));
+        } else {
+            return V::Sub(V::template Srl<6>(Accumulate(c, positive, j)),
+                          V::template Srl<6>(Accumulate(c, negative, j)));
+        }
     }
     PIXEL_INLINE void Store(PUCHAR out, const Rgb16<V>& evenLevels,
                             const Rgb16<V>& oddLevels) const {
@@ -297,11 +343,32 @@ void ConvertRows(const ColorPipeline* p, const Op& op) {
         PUCHAR out = p->output + 4 * (size_t)y * (size_t)width;
         if (y & 1) {
             ConvertRow<V, kPhaseSites[Phase][1][0], kPhaseSites[Phase][1][1]>(row, stride, width,
-                                                                               op, out);
+                                                                              op, out);
         } else {
             ConvertRow<V, kPhaseSites[Phase][0][0], kPhaseSites[Phase][0][1]>(row, stride, width,
-                                                                               op, out);
+                                                                              op, out);
         }
+    }
+}
+
+template <class V, int Phase, MatrixShape Shape>
+void ConvertRows16(const ColorPipeline* p, const SplitMatrix& m) {
+    if (HasUnityGains(p)) {
+        ConvertRows<V, Phase>(p, ColorOp16<V, true, Shape>(p, m));
+    } else {
+        ConvertRows<V, Phase>(p, ColorOp16<V, false, Shape>(p, m));
+    }
+}
+
+// The 16-bit matrix path with the gain and matrix shapes of this frame, chosen once.
+template <class V, int Phase>
+void ConvertRows16(const ColorPipeline* p, const SplitMatrix& m) {
+    if (!HasDiagonalSigns(m)) {
+        ConvertRows16<V, Phase, ShapeGeneral>(p, m);
+    } else if (HasConstantTerms(m)) {
+        ConvertRows16<V, Phase, ShapeDiagonal>(p, m);
+    } else {
+        ConvertRows16<V, Phase, ShapeDiagonalPure>(p, m);
     }
 }
 
@@ -323,11 +390,7 @@ VOID ConvertColor(ColorPipeline* p) {
     SplitKernelMatrix(p, &matrix);
     switch (matrix.width) {
         case MatrixFits16:
-            if (HasUnityGains(p)) {
-                ConvertRows<V, Phase>(p, ColorOp16<V, true>(p, matrix));
-            } else {
-                ConvertRows<V, Phase>(p, ColorOp16<V, false>(p, matrix));
-            }
+            ConvertRows16<V, Phase>(p, matrix);
             break;
         case MatrixFits32:
             ConvertRows<V, Phase>(p, ColorOp32<V>(p, matrix));
@@ -428,11 +491,11 @@ VOID MeasureWhiteBalance(ColorPipeline* p, ULONG* red, ULONG* green, ULONG* blue
     for (LONG y = 0; y < p->kernelHeight && p->kernelWidth > 0; ++y) {
         const UCHAR* row = p->workOrigin + y * stride;
         if (y & 1) {
-            MeasureRow<V, kPhaseSites[Phase][1][0], kPhaseSites[Phase][1][1]>(
-                row, stride, p->kernelWidth, sums);
+            MeasureRow<V, kPhaseSites[Phase][1][0], kPhaseSites[Phase][1][1]>(row, stride,
+                                                                              p->kernelWidth, sums);
         } else {
-            MeasureRow<V, kPhaseSites[Phase][0][0], kPhaseSites[Phase][0][1]>(
-                row, stride, p->kernelWidth, sums);
+            MeasureRow<V, kPhaseSites[Phase][0][0], kPhaseSites[Phase][0][1]>(row, stride,
+                                                                              p->kernelWidth, sums);
         }
     }
     WhiteBalanceGains(sums[0], sums[1], sums[2], red, green, blue);

@@ -35,11 +35,28 @@ std::uint32_t randomGain(std::mt19937& rng) {
     }
 }
 
-// Matrices of the three widths the fast levels handle differently: sums that fit 16 bits,
-// entries that fit a signed 16-bit multiplier, and entries of any 32-bit value.
+// The shape of the correction matrix: each channel's own input positive, the others negative.
+std::array<std::int32_t, 16> randomDiagonalSignMatrix(std::mt19937& rng) {
+    std::array<std::int32_t, 16> m{};
+    const bool constantTerms = rng() % 2;
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            const auto magnitude = static_cast<std::int32_t>(rng() % 90);
+            m[4 * i + j] = i == j ? magnitude : -magnitude;
+        }
+        if (constantTerms) m[12 + i] = static_cast<std::int32_t>(rng() % 8001) - 4000;
+    }
+    m[15] = 64;
+    return m;
+}
+
+// Matrices of the widths the fast levels handle differently: sums that fit 16 bits (also in
+// the shape of the correction matrix), entries that fit a signed 16-bit multiplier, and
+// entries of any 32-bit value.
 std::array<std::int32_t, 16> randomMatrix(std::mt19937& rng) {
     std::array<std::int32_t, 16> m{};
-    const int kind = rng() % 4;
+    const int kind = rng() % 5;
+    if (kind == 4) return randomDiagonalSignMatrix(rng);
     for (int i = 0; i < 16; ++i) {
         const bool constant = i >= 12;
         switch (kind) {
@@ -66,7 +83,7 @@ std::array<std::int32_t, 16> randomMatrix(std::mt19937& rng) {
 
 class FastLevelsMatchReference : public host::testing::KernelTest,
                                  public ::testing::WithParamInterface<PixelIsa> {
-protected:
+  protected:
     void SetUp() override {
         KernelTest::SetUp();
         fast_ = GetPixelKernelTable(GetParam());
@@ -81,7 +98,11 @@ protected:
                      ", H " + std::to_string(height));
         WorkFrame frame(width, height);
         frame.fillRandom(rng_);
-        frame.setGains(randomGain(rng_), randomGain(rng_), randomGain(rng_));
+        if (rng_() % 3 == 0) {
+            frame.setGains(128, 128, 128);
+        } else {
+            frame.setGains(randomGain(rng_), randomGain(rng_), randomGain(rng_));
+        }
         frame.setMatrix(randomMatrix(rng_));
         const PixelKernelTable& reference = *GetPixelKernelTable(PixelIsaReference);
         for (int phase = 0; phase < 4; ++phase) {
@@ -90,8 +111,9 @@ protected:
                             frame.convert(fast_->convertColor[phase]), width, "colour");
             expectSameFrame(frame.convert(reference.convertGray[phase]),
                             frame.convert(fast_->convertGray[phase]), width, "grey");
-            const std::array<std::uint32_t, 3> before{static_cast<std::uint32_t>(rng_() % 70000), 128,
-                                                     static_cast<std::uint32_t>(rng_() % 70000)};
+            const std::array<std::uint32_t, 3> before{static_cast<std::uint32_t>(rng_() % 70000),
+                                                      128,
+                                                      static_cast<std::uint32_t>(rng_() % 70000)};
             EXPECT_EQ(frame.measure(reference.measureWhiteBalance[phase], before),
                       frame.measure(fast_->measureWhiteBalance[phase], before))
                 << "white balance";
@@ -99,15 +121,14 @@ protected:
     }
 
     static void expectSameFrame(const std::vector<std::uint8_t>& expected,
-                                const std::vector<std::uint8_t>& got, int width,
-                                const char* what) {
+                                const std::vector<std::uint8_t>& got, int width, const char* what) {
         ASSERT_EQ(expected.size(), got.size());
         for (std::size_t i = 0; i < expected.size(); ++i) {
             if (expected[i] != got[i]) {
                 const std::size_t pixel = i / 4;
                 FAIL() << what << ": first difference at pixel (" << pixel / width << ", "
-                       << pixel % width << ") byte " << i % 4 << ": expected "
-                       << int(expected[i]) << ", got " << int(got[i]);
+                       << pixel % width << ") byte " << i % 4 << ": expected " << int(expected[i])
+                       << ", got " << int(got[i]);
             }
         }
     }
@@ -115,7 +136,7 @@ protected:
     std::mt19937 rng_;
     std::uint32_t seed_ = 0;
 
-private:
+  private:
     const PixelKernelTable* fast_ = nullptr;
 };
 
@@ -142,8 +163,7 @@ TEST_P(FastLevelsMatchReference, FullSensorWidth) {
 
 TEST_P(FastLevelsMatchReference, ManyRandomFrames) {
     for (int round = 0; round < 40; ++round) {
-        compareOnRandomFrame(1 + static_cast<int>(rng_() % 300),
-                             1 + static_cast<int>(rng_() % 12));
+        compareOnRandomFrame(1 + static_cast<int>(rng_() % 300), 1 + static_cast<int>(rng_() % 12));
         if (HasFailure()) return;
     }
 }
@@ -154,8 +174,7 @@ std::string levelName(const ::testing::TestParamInfo<PixelIsa>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, FastLevelsMatchReference,
-                         ::testing::Values(PixelIsaSse2, PixelIsaAvx2, PixelIsaAvx512),
-                         levelName);
+                         ::testing::Values(PixelIsaSse2, PixelIsaAvx2, PixelIsaAvx512), levelName);
 
 }  // namespace
 }  // namespace bayercam::testing
