@@ -1,6 +1,7 @@
 // SetRoi and SetWhiteBalance.
 #include "control/region_of_interest.h"
 
+#include "streaming/capture_data_range.h"
 #include "streaming/color_pipeline.h"
 
 namespace {
@@ -37,6 +38,7 @@ void SetRoi(CameraDevice* device, LONG x, LONG y, LONG width, LONG height, LONG)
     device->roiH = height;
     device->outputHeight = height;
     device->outputWidth = width - width % 8;
+    UpdateCaptureDataRange(device);
 }
 
 // Switching the automatic balance off keeps the gains it measured as the manual gains.

@@ -5,6 +5,7 @@
 
 #include "platform/ks.h"
 #include "platform/usb.h"
+#include "streaming/capture_data_range.h"
 
 struct FrameGrabber;
 struct ColorPipeline;
@@ -138,6 +139,9 @@ class CameraDevice final : public CameraOps {
     // Synchronization event used as a mutex: one command exchange at a time (build the packet,
     // send it, read its replies), so exchanges from client threads never interleave.
     KEVENT commandLock;
+    // The filter and pin descriptors this device's factory offers, with the data range of this
+    // device's region of interest; rewritten by SetRoi.
+    CaptureDescriptors captureDescriptors;
 };
 
 // Device callbacks; passive level.
