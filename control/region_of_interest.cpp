@@ -1,6 +1,7 @@
 // The region of interest, the white-balance switch, the flips and the Bayer phase.
 #include "control/region_of_interest.h"
 
+#include "streaming/capture_data_range.h"
 #include "streaming/color_pipeline.h"
 
 namespace {
@@ -42,6 +43,7 @@ void SetRoi(CameraDevice* device, LONG x, LONG y, LONG width, LONG height, LONG)
     device->roiH = height;
     device->outputHeight = height;
     device->outputWidth = width - width % 8;
+    UpdateCaptureDataRange(device);
 }
 
 void SetWhiteBalance(CameraDevice* device, LONG on) {

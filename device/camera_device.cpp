@@ -24,12 +24,14 @@ CameraDevice::CameraDevice(PKSDEVICE device) {
     roiLocked = 0;
     memoryReadAddress = 0;
     sensorInitCount = 0;
+    InitCaptureDescriptors(this);
     SetRoi(this, 0, 0, SENSOR_WIDTH, SENSOR_HEIGHT, 0);
 }
 
 // Runs on the grabber thread only; frameNotifier is attached before the grabber starts.
 void CameraDevice::FrameReady() {
-    frameCount += 1;
+    // Atomic: the processing pass reads it as the picture number.
+    InterlockedIncrement(reinterpret_cast<volatile LONG*>(&frameCount));
     frameNotifier->RequestProcessing();
 }
 

@@ -5,6 +5,7 @@
 
 #include "platform/ks.h"
 #include "platform/usb.h"
+#include "streaming/capture_data_range.h"
 
 struct FrameGrabber;
 struct ColorPipeline;
@@ -142,6 +143,9 @@ class CameraDevice final : public CameraOps {
     // time, so the device record, the camera and the colorPipeline pointer (and the pipeline's
     // settings) stay consistent; also orders region changes against a pin's lock on the region.
     KEVENT settingsLock;
+    // The filter and pin descriptors this device's factory offers, with the data range of this
+    // device's region of interest; rewritten by SetRoi.
+    CaptureDescriptors captureDescriptors;
 };
 
 // Device callbacks; passive level.

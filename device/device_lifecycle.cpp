@@ -53,6 +53,7 @@ void AllocateFrameGrabber(CameraDevice* camera, PKSDEVICE device) {
     RtlZeroMemory(grabber, sizeof(FrameGrabber));
     grabber->device = camera;
     KeInitializeEvent(&grabber->deliveryDone, NotificationEvent, FALSE);
+    KeInitializeSpinLock(&grabber->stateLock);
     camera->frameGrabber = grabber;
     if (!NT_SUCCESS(KsAddItemToObjectBag(device->Bag, grabber, ReleasePoolBlock))) {
         camera->frameGrabber = nullptr;

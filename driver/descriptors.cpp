@@ -3,6 +3,7 @@
 #include "control/camera_properties.h"
 #include "device/camera_device.h"
 #include "driver/filter.h"
+#include "streaming/capture_pin.h"
 
 namespace {
 
@@ -49,16 +50,16 @@ const KSDEVICE_DISPATCH DeviceDispatch = {
 
 }  // namespace
 
-// The capture pin arrives with the pin's own descriptor; until then the filter has none.
+// Each device's factory is created over its own copy of this descriptor (CaptureDescriptors).
 const KSFILTER_DESCRIPTOR CameraFilterDescriptor = {
     &FilterDispatch,              // Dispatch
     &FilterAutomationTable,       // AutomationTable
     KSFILTER_DESCRIPTOR_VERSION,  // Version
     0,                            // Flags
     &KSNAME_Filter,               // ReferenceGuid
-    0,                            // PinDescriptorsCount
+    1,                            // PinDescriptorsCount
     sizeof(KSPIN_DESCRIPTOR_EX),  // PinDescriptorSize
-    nullptr,                      // PinDescriptors
+    &CapturePinDescriptor,        // PinDescriptors
     2,                            // CategoriesCount
     FilterCategories,             // Categories
     0,                            // NodeDescriptorsCount
