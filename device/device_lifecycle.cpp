@@ -105,10 +105,14 @@ bool PrepareCamera(CameraDevice* device) {
     UCHAR prepare[COMMAND_PACKET_SIZE] = {};
     prepare[0] = static_cast<UCHAR>(CommandCode::Prepare);
     {
-        CommandLockGuard guard(device);
-        SendCommand(device, COMMAND_PACKET_SIZE, prepare);
+        // The register shadow and the clock that InitSensor writes are settings state.
+        SettingsLockGuard settings(device);
+        {
+            CommandLockGuard guard(device);
+            SendCommand(device, COMMAND_PACKET_SIZE, prepare);
+        }
+        InitSensor(device);
     }
-    InitSensor(device);
     LoadSettings(device);
     return true;
 }

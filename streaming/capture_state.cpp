@@ -1,6 +1,8 @@
 // The pin's state machine and the capture run behind it: taking the camera device at ACQUIRE,
 // the run's buffers and thread at the first RUN, pausing, and the release at STOP. Passive
 // level, one call at a time per pin (the class driver serialises the pin's control path).
+#include "control/image_settings.h"
+#include "control/region_of_interest.h"
 #include "device/pool_tags.h"
 #include "streaming/capture_run.h"
 
@@ -45,25 +47,6 @@ NTSTATUS AllocateRunBuffers(FrameGrabber* grabber, ULONG n, LONG w, LONG h) {
     return STATUS_INSUFFICIENT_RESOURCES;
 }
 
-void CopySettingsToPipeline(CameraDevice* device, ColorPipeline* pipeline) {
-    StoreWhiteBalance(pipeline, static_cast<LONG>(device->whiteBalance));
-    StoreBayerPhase(pipeline, static_cast<LONG>(device->bayerPhase));
-    StoreColorEnable(pipeline, static_cast<LONG>(device->colorEnable));
-    StoreRedGain(pipeline, static_cast<LONG>(device->redGain));
-    StoreGreenGain(pipeline, static_cast<LONG>(device->greenGain));
-    StoreBlueGain(pipeline, static_cast<LONG>(device->blueGain));
-    UpdateColorCorrection(pipeline, static_cast<LONG>(device->colorCorrection));
-    UpdateBrightness(pipeline, static_cast<LONG>(device->brightness));
-    UpdateContrast(pipeline, static_cast<LONG>(device->contrast));
-    UpdateSaturation(pipeline, static_cast<LONG>(device->saturation));
-    UpdateHue(pipeline, static_cast<LONG>(device->hue));
-}
-
-void SetColorPipeline(CameraDevice* device, ColorPipeline* pipeline) {
-    InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&device->colorPipeline),
-                               pipeline);
-}
-
 }  // namespace
 
 NTSTATUS AcquireCapture(CameraDevice* device, PinContext* context, PKS_VIDEOINFOHEADER videoInfo) {
@@ -71,9 +54,7 @@ NTSTATUS AcquireCapture(CameraDevice* device, PinContext* context, PKS_VIDEOINFO
         return STATUS_SHARING_VIOLATION;
     }
     device->videoFormat = videoInfo;
-    ColorPipeline* old = device->colorPipeline;
-    SetColorPipeline(device, nullptr);
-    FreeColorPipeline(old);
+    FreeColorPipeline(DetachColorPipeline(device));
     if (videoInfo->bmiHeader.biBitCount != 32 || videoInfo->bmiHeader.biCompression != KS_BI_RGB) {
         ReleaseCapture(device);
         return STATUS_INVALID_PARAMETER;
@@ -83,16 +64,15 @@ NTSTATUS AcquireCapture(CameraDevice* device, PinContext* context, PKS_VIDEOINFO
         ReleaseCapture(device);
         return STATUS_INSUFFICIENT_RESOURCES;
     }
-    CopySettingsToPipeline(device, pipeline);
-    SetColorPipeline(device, pipeline);
+    // Under the settings lock: no setting changed meanwhile is lost.
+    AttachColorPipeline(device, pipeline);
     device->frameNotifier = context;
     return STATUS_SUCCESS;
 }
 
 VOID ReleaseCapture(CameraDevice* device) {
-    ColorPipeline* pipeline = device->colorPipeline;
-    SetColorPipeline(device, nullptr);
-    FreeColorPipeline(pipeline);
+    // Detached under the settings lock: no property handler still works on it when it goes.
+    FreeColorPipeline(DetachColorPipeline(device));
     device->frameNotifier = nullptr;
     device->videoFormat = nullptr;
     InterlockedExchange(&device->captureBusy, 0);
@@ -103,7 +83,7 @@ NTSTATUS StartCapture(CameraDevice* device) {
     // The grabber's allocation at device start failed: there is nothing to run the capture.
     if (grabber == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
     InterlockedExchange(reinterpret_cast<volatile LONG*>(&device->frameCount), 0);
-    device->bayerPhase = device->nativeBayerPhase;
+    RefreshBayerPhase(device);
     if (device->colorPipeline != nullptr) {
         StoreBayerPhase(device->colorPipeline, static_cast<LONG>(device->bayerPhase));
     }
