@@ -4,7 +4,6 @@
 // alone and to the simulated camera's own rendering of a frame (which the process pays too, but
 // which is not the driver's cost). Run with --benchmark_repetitions for medians.
 #include <benchmark/benchmark.h>
-
 #include <time.h>
 
 #include <chrono>
@@ -44,11 +43,11 @@ class StreamingRig {
         if (mkdtemp(pattern.data()) == nullptr) return;
         folder_ = pattern;
         bayercam::host::setRegistryPath(folder_ / "registry.sqlite");
-        camera_ = std::make_unique<sim::SimulatedCamera>(sim::SimulatedCameraOptions{
-            .pacing = pacing,
-            .framesPerSecond = framesPerSecond,
-            .exact = true,
-            .scene = sim::makeColorBars()});
+        camera_ = std::make_unique<sim::SimulatedCamera>(
+            sim::SimulatedCameraOptions{.pacing = pacing,
+                                        .framesPerSecond = framesPerSecond,
+                                        .exact = true,
+                                        .scene = sim::makeColorBars()});
         bus_ = std::make_unique<bayercam::host::UsbBus>(*camera_);
         const std::wstring& path = bus_->instancePath();
         bayercam::host::bindDeviceRegistryKey(bus_->physicalDeviceObject(),
@@ -60,8 +59,8 @@ class StreamingRig {
         auto* camera = CameraDeviceOf(client_->deviceObject(device_));
         KS_DATAFORMAT_VIDEOINFOHEADER format{};
         ULONG returned = 0;
-        if (client_->intersect(filter_, 0, &camera->captureDescriptors.dataRange.DataRange,
-                               &format, sizeof(format), &returned) != STATUS_SUCCESS) {
+        if (client_->intersect(filter_, 0, &camera->captureDescriptors.dataRange.DataRange, &format,
+                               sizeof(format), &returned) != STATUS_SUCCESS) {
             return;
         }
         if (client_->createPin(filter_, 0, &format.DataFormat, &pin_) != STATUS_SUCCESS) return;
@@ -148,8 +147,8 @@ BENCHMARK(EndToEndThirtyFramesPerSecond)
 
 // ConvertFrame alone on a full raw frame, as a processing pass runs it.
 void ConvertFrameAlone(benchmark::State& state) {
-    std::vector<UCHAR> raw = sim::SimulatedCamera({.exact = true, .scene = sim::makeColorBars()})
-                                 .renderFrame(0);
+    std::vector<UCHAR> raw =
+        sim::SimulatedCamera({.exact = true, .scene = sim::makeColorBars()}).renderFrame(0);
     std::vector<UCHAR> output(kFrameBytes);
     ColorPipeline* pipeline = CreateColorPipeline();
     SetFrameSize(pipeline, SENSOR_WIDTH, SENSOR_HEIGHT);
