@@ -1,6 +1,6 @@
 // Delivery of one converted frame per processing pass: the notice from the grabber, the pass
 // itself, the frame header and the copy into the client's frame with the flips.
-#include "device/camera_device.h"
+#include "control/region_of_interest.h"
 #include "streaming/capture_run.h"
 
 namespace {
@@ -105,8 +105,8 @@ NTSTATUS ProcessPin(PKSPIN pin) {
             copy.height = device->outputHeight;
             copy.destinationStep = context->rowBytes > copy.width * 4 ? context->rowBytes
                                                                       : copy.width * 4;
-            copy.flipH = ReadAtomic(&device->flipH) != 0;
-            copy.flipV = ReadAtomic(&device->flipV) != 0;
+            copy.flipH = GetFlipH(device) != 0;
+            copy.flipV = GetFlipV(device) != 0;
             DeliverFrame(context, pointer, copy);
         }
         KsStreamPointerUnlock(pointer, TRUE);
