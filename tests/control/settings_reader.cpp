@@ -7,6 +7,7 @@
 
 #include "device/camera_device.h"
 #include "driver/driver_entry.h"
+#include "host/kernel/pool.h"
 #include "host/kernel/registry_config.h"
 #include "host/ks/ks_client.h"
 #include "host/usb/usb_bus.h"
@@ -68,5 +69,7 @@ int main(int argc, char** argv) {
     host::unbindDeviceRegistryKey(bus->physicalDeviceObject());
     bus.reset();
     host::closeRegistry();
+    // Freed blocks wait in the pool's quarantine; give them back before the process ends.
+    host::pool::flushQuarantine();
     return result;
 }
