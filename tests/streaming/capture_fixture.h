@@ -44,6 +44,12 @@ std::vector<std::uint8_t> ExpectedClientFrame(const std::vector<std::uint8_t>& p
                                               const Region& region, ULONG frameBytes, LONG step,
                                               bool flipH, bool flipV);
 
+// The frame number of the camera frame whose reference gives exactly this client frame,
+// searched around the frame's picture number; -1 when none of the recent frames does.
+std::int64_t MatchingCameraFrame(const sim::SimulatedCamera& camera, const StreamFrame& frame,
+                                 const Region& region, const PictureSettings& settings,
+                                 LONG step, bool flipH, bool flipV);
+
 class CaptureTest : public CameraTest {
   protected:
     void SetUp() override;
@@ -64,11 +70,11 @@ class CaptureTest : public CameraTest {
     NTSTATUS nextFrame(ULONG bytes, StreamFrame* frame, bool withFrameInfo = true);
     // Queues and takes frames until one carries a picture (DataUsed != 0).
     NTSTATUS nextPicture(ULONG bytes, StreamFrame* frame);
-    // The camera frame whose reference gives exactly this client frame, searched backwards
-    // from the picture number; -1 when none of the recent frames does.
     std::int64_t matchingCameraFrame(const StreamFrame& frame, const Region& region,
                                      const PictureSettings& settings, LONG step, bool flipH,
-                                     bool flipV);
+                                     bool flipV) {
+        return MatchingCameraFrame(*camera, frame, region, settings, step, flipH, flipV);
+    }
 
     std::chrono::milliseconds frameWait{3000};
     host::ks::KsFilterHandle filter = nullptr;
