@@ -36,8 +36,7 @@ NTSTATUS PropertyTest::setRegion(LONG x, LONG y, LONG width, LONG height) {
     region.height = height;
     PropertyBuffer data{};
     std::memcpy(data.data(), &region, sizeof(region));
-    return send(static_cast<ULONG>(CameraProperty::Roi), KSPROPERTY_TYPE_SET, data,
-                sizeof(region));
+    return send(static_cast<ULONG>(CameraProperty::Roi), KSPROPERTY_TYPE_SET, data, sizeof(region));
 }
 
 ULONG PropertySize(ULONG id) {

@@ -52,7 +52,8 @@ TEST_F(PropertyConcurrencyTest, SettersReadersAndPipelineHandOversKeepRecordAndP
             for (int i = 0; i < ROUNDS; ++i) {
                 ULONG id = RANGED[draw() % std::size(RANGED)];
                 if (set(id, static_cast<LONG>(draw() % 1200) - 100) != STATUS_SUCCESS ||
-                    set(10, i) != STATUS_SUCCESS || setRegion(i * 2, i, 640, 480) != STATUS_SUCCESS) {
+                    set(10, i) != STATUS_SUCCESS ||
+                    setRegion(i * 2, i, 640, 480) != STATUS_SUCCESS) {
                     failed = true;
                 }
             }

@@ -117,7 +117,6 @@ TEST_F(SettingsTest, WithoutADriverKeyNothingIsLoadedOrStored) {
     EXPECT_EQ(device()->exposure, 555u);
 }
 
-
 // ---------------------------------------------------------------- through the property set
 
 using StoredSettingsTest = PropertyTest;
@@ -125,9 +124,8 @@ using StoredSettingsTest = PropertyTest;
 TEST_F(StoredSettingsTest, EmptyKeyAfterTheFirstStartGivesTheLoadDefaults) {
     open();
     const std::pair<ULONG, LONG> defaults[] = {
-        {1, 3000}, {2, 3},   {6, 0},    {12, 1},   {13, 0},   {48, 1},   {20, 255}, {24, 10},
-        {28, 10},  {32, 0},  {14, 128}, {15, 128}, {16, 128}, {0, 0},    {10, 0},   {11, 0},
-        {37, 0},   {45, 0},
+        {1, 3000}, {2, 3},    {6, 0},    {12, 1},   {13, 0}, {48, 1}, {20, 255}, {24, 10}, {28, 10},
+        {32, 0},   {14, 128}, {15, 128}, {16, 128}, {0, 0},  {10, 0}, {11, 0},   {37, 0},  {45, 0},
     };
     for (auto [id, expected] : defaults) EXPECT_EQ(read(id), expected) << "property " << id;
     EXPECT_EQ(device()->roiW, 1360);
@@ -212,10 +210,20 @@ TEST_F(StoredSettingsTest, SavedAtFilterCloseAndStopAndLoadedInANewProcess) {
 
     std::map<std::string, long long> loaded = RecordLoadedInANewProcess(bus->instancePath());
     const std::pair<const char*, long long> expected[] = {
-        {"Timeout", 4321},  {"TransferTimeout", 4321}, {"Exposure", 100}, {"Brightness", 300},
-        {"FlipH", 1},       {"RedGain", 200},          {"ColorCorrection", 0},
-        {"Contrast", 17},   {"RoiX", 100},             {"RoiY", 50},       {"RoiW", 640},
-        {"RoiH", 480},      {"Hue", 0},                {"GreenGain", 128},
+        {"Timeout", 4321},
+        {"TransferTimeout", 4321},
+        {"Exposure", 100},
+        {"Brightness", 300},
+        {"FlipH", 1},
+        {"RedGain", 200},
+        {"ColorCorrection", 0},
+        {"Contrast", 17},
+        {"RoiX", 100},
+        {"RoiY", 50},
+        {"RoiW", 640},
+        {"RoiH", 480},
+        {"Hue", 0},
+        {"GreenGain", 128},
     };
     for (auto [name, value] : expected) {
         ASSERT_TRUE(loaded.contains(name)) << name << " not printed by the second process";
