@@ -24,14 +24,13 @@ constexpr SettingEntry SETTINGS[IMAGE_SETTING_COUNT] = {
      StoreColorEnable},
     {&CameraDevice::whiteBalance, &ColorPipeline::whiteBalance, UNLIMITED_LOW, UNLIMITED_HIGH,
      nullptr},
-    {&CameraDevice::redGain, &ColorPipeline::redGain, COLOR_GAIN_MIN, COLOR_GAIN_MAX,
-     StoreRedGain},
+    {&CameraDevice::redGain, &ColorPipeline::redGain, COLOR_GAIN_MIN, COLOR_GAIN_MAX, StoreRedGain},
     {&CameraDevice::greenGain, &ColorPipeline::greenGain, COLOR_GAIN_MIN, COLOR_GAIN_MAX,
      StoreGreenGain},
     {&CameraDevice::blueGain, &ColorPipeline::blueGain, COLOR_GAIN_MIN, COLOR_GAIN_MAX,
      StoreBlueGain},
-    {&CameraDevice::colorCorrection, &ColorPipeline::colorCorrection, UNLIMITED_LOW,
-     UNLIMITED_HIGH, UpdateColorCorrection},
+    {&CameraDevice::colorCorrection, &ColorPipeline::colorCorrection, UNLIMITED_LOW, UNLIMITED_HIGH,
+     UpdateColorCorrection},
     {&CameraDevice::brightness, &ColorPipeline::brightness, 0, BRIGHTNESS_MAX, UpdateBrightness},
     {&CameraDevice::contrast, &ColorPipeline::contrast, 0, CONTRAST_MAX, UpdateContrast},
     {&CameraDevice::saturation, &ColorPipeline::saturation, 0, SATURATION_MAX, UpdateSaturation},
@@ -59,7 +58,8 @@ void SetImageSetting(CameraDevice* device, ImageSetting setting, LONG value) {
 LONG GetImageSetting(CameraDevice* device, ImageSetting setting) {
     const SettingEntry& entry = SETTINGS[setting];
     ColorPipeline* pipeline = device->colorPipeline;
-    if (pipeline != nullptr) device->*entry.field = static_cast<ULONG>(ReadLive(pipeline, entry.live));
+    if (pipeline != nullptr)
+        device->*entry.field = static_cast<ULONG>(ReadLive(pipeline, entry.live));
     return static_cast<LONG>(device->*entry.field);
 }
 

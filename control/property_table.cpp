@@ -103,8 +103,7 @@ constexpr bool IdsAscendFromZero() {
     }
     return true;
 }
-static_assert(sizeof(CameraPropertyItems) / sizeof(CameraPropertyItems[0]) ==
-                  CAMERA_PROPERTY_COUNT,
+static_assert(sizeof(CameraPropertyItems) / sizeof(CameraPropertyItems[0]) == CAMERA_PROPERTY_COUNT,
               "one item per property");
 static_assert(IdsAscendFromZero(), "items in id order");
 

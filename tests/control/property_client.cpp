@@ -10,27 +10,15 @@ void PropertyTest::open() {
 }
 
 NTSTATUS PropertyTest::send(ULONG id, ULONG verb, PropertyBuffer& data, ULONG length) {
-    KSPROPERTY header{};
-    header.Set = CameraPropertySetId;
-    header.Id = id;
-    header.Flags = verb;
-    std::memcpy(data.data(), &header, sizeof(header));
-    PropertyBuffer request = data;
-    return client->property(filter, request.data(), length, data.data(), length);
+    return SendCameraProperty(*client, filter, id, verb, data, length);
 }
 
 NTSTATUS PropertyTest::get(ULONG id, LONG* value) {
-    PropertyBuffer data{};
-    NTSTATUS status = send(id, KSPROPERTY_TYPE_GET, data, PropertySize(id));
-    std::memcpy(value, data.data() + offsetof(CameraPropertyValue, value), sizeof(LONG));
-    return status;
+    return GetCameraProperty(*client, filter, id, value);
 }
 
 NTSTATUS PropertyTest::set(ULONG id, LONG value, LONG second) {
-    PropertyBuffer data{};
-    std::memcpy(data.data() + offsetof(CameraPropertyValue, value), &value, sizeof(LONG));
-    std::memcpy(data.data() + offsetof(CameraPropertyValue, secondValue), &second, sizeof(LONG));
-    return send(id, KSPROPERTY_TYPE_SET, data, PropertySize(id));
+    return SetCameraProperty(*client, filter, id, value, second);
 }
 
 LONG PropertyTest::read(ULONG id) {
@@ -48,14 +36,41 @@ NTSTATUS PropertyTest::setRegion(LONG x, LONG y, LONG width, LONG height) {
     region.height = height;
     PropertyBuffer data{};
     std::memcpy(data.data(), &region, sizeof(region));
-    return send(static_cast<ULONG>(CameraProperty::Roi), KSPROPERTY_TYPE_SET, data,
-                sizeof(region));
+    return send(static_cast<ULONG>(CameraProperty::Roi), KSPROPERTY_TYPE_SET, data, sizeof(region));
 }
 
 ULONG PropertySize(ULONG id) {
     if (id == 44) return 48;
     if (id == 59 || id == 60) return 96;
     return 32;
+}
+
+NTSTATUS SendCameraProperty(host::ks::KsClient& client, host::ks::KsFilterHandle filter, ULONG id,
+                            ULONG verb, PropertyBuffer& data, ULONG length) {
+    KSPROPERTY header{};
+    header.Set = CameraPropertySetId;
+    header.Id = id;
+    header.Flags = verb;
+    std::memcpy(data.data(), &header, sizeof(header));
+    PropertyBuffer request = data;
+    return client.property(filter, request.data(), length, data.data(), length);
+}
+
+NTSTATUS GetCameraProperty(host::ks::KsClient& client, host::ks::KsFilterHandle filter, ULONG id,
+                           LONG* value) {
+    PropertyBuffer data{};
+    NTSTATUS status =
+        SendCameraProperty(client, filter, id, KSPROPERTY_TYPE_GET, data, PropertySize(id));
+    std::memcpy(value, data.data() + offsetof(CameraPropertyValue, value), sizeof(LONG));
+    return status;
+}
+
+NTSTATUS SetCameraProperty(host::ks::KsClient& client, host::ks::KsFilterHandle filter, ULONG id,
+                           LONG value, LONG second) {
+    PropertyBuffer data{};
+    std::memcpy(data.data() + offsetof(CameraPropertyValue, value), &value, sizeof(LONG));
+    std::memcpy(data.data() + offsetof(CameraPropertyValue, secondValue), &second, sizeof(LONG));
+    return SendCameraProperty(client, filter, id, KSPROPERTY_TYPE_SET, data, PropertySize(id));
 }
 
 }  // namespace bayercam::testing

@@ -33,4 +33,12 @@ class PropertyTest : public CameraTest {
 // The minimum request and data size of an id.
 ULONG PropertySize(ULONG id);
 
+// One request on a filter: the header of data is filled in, the request is a copy of data.
+NTSTATUS SendCameraProperty(host::ks::KsClient& client, host::ks::KsFilterHandle filter, ULONG id,
+                            ULONG verb, PropertyBuffer& data, ULONG length);
+NTSTATUS GetCameraProperty(host::ks::KsClient& client, host::ks::KsFilterHandle filter, ULONG id,
+                           LONG* value);
+NTSTATUS SetCameraProperty(host::ks::KsClient& client, host::ks::KsFilterHandle filter, ULONG id,
+                           LONG value, LONG second = 0);
+
 }  // namespace bayercam::testing
