@@ -70,8 +70,8 @@ NTSTATUS UsbBus::queueTransfer(PIRP irp, _URB_BULK_OR_INTERRUPT_TRANSFER& reques
         completeRequests(done);
         return STATUS_PENDING;
     }
-    // The bus thread may be in the middle of a round, past this pipe: the notice alone would be
-    // lost while it is not waiting.
+    // The bus thread may be between pipes with the lock released: the flag makes it look again
+    // instead of sleeping through a notification it was not waiting for yet.
     functionSignalled_ = true;
     lock.unlock();
     changed_.notify_all();
