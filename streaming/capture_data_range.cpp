@@ -10,13 +10,18 @@ namespace {
 // Frame interval the region's range advertises, in 100-ns units.
 constexpr LONGLONG REGION_FRAME_INTERVAL = 333333;
 
+// The full sensor's sizes as the stored range gives them.
+constexpr ULONG FULL_IMAGE_BYTES = SENSOR_WIDTH * SENSOR_HEIGHT * 4;
+constexpr LONG FULL_BITS_PER_SECOND = SENSOR_WIDTH * SENSOR_HEIGHT * 960;
+constexpr ULONG FULL_BIT_RATE = SENSOR_WIDTH * SENSOR_HEIGHT * 120;
+
 }  // namespace
 
 const KS_DATARANGE_VIDEO CaptureDataRange = {
     {{
         sizeof(KS_DATARANGE_VIDEO),        // FormatSize
         0,                                 // Flags
-        SENSOR_WIDTH * SENSOR_HEIGHT * 4,  // SampleSize
+        FULL_IMAGE_BYTES,                  // SampleSize
         0,                                 // Reserved
         KSDATAFORMAT_TYPE_VIDEO,           // MajorFormat
         MEDIASUBTYPE_RGB32,                // SubFormat
@@ -27,46 +32,46 @@ const KS_DATARANGE_VIDEO CaptureDataRange = {
     0,  // StreamDescriptionFlags
     0,  // MemoryAllocationFlags
     {
-        KSDATAFORMAT_SPECIFIER_VIDEOINFO,         // guid
-        KS_AnalogVideo_None,                      // VideoStandard
-        {SENSOR_WIDTH, SENSOR_HEIGHT},            // InputSize
-        {SENSOR_WIDTH, SENSOR_HEIGHT},            // MinCroppingSize
-        {SENSOR_WIDTH, SENSOR_HEIGHT},            // MaxCroppingSize
-        8,                                        // CropGranularityX
-        1,                                        // CropGranularityY
-        8,                                        // CropAlignX
-        1,                                        // CropAlignY
-        {SENSOR_WIDTH, SENSOR_HEIGHT},            // MinOutputSize
-        {SENSOR_WIDTH, SENSOR_HEIGHT},            // MaxOutputSize
-        8,                                        // OutputGranularityX
-        1,                                        // OutputGranularityY
-        0,                                        // StretchTapsX
-        0,                                        // StretchTapsY
-        0,                                        // ShrinkTapsX
-        0,                                        // ShrinkTapsY
-        333667,                                   // MinFrameInterval
-        640000000,                                // MaxFrameInterval
-        SENSOR_WIDTH * SENSOR_HEIGHT * 960,       // MinBitsPerSecond
-        SENSOR_WIDTH * SENSOR_HEIGHT * 960,       // MaxBitsPerSecond
+        KSDATAFORMAT_SPECIFIER_VIDEOINFO,  // guid
+        KS_AnalogVideo_None,               // VideoStandard
+        {SENSOR_WIDTH, SENSOR_HEIGHT},     // InputSize
+        {SENSOR_WIDTH, SENSOR_HEIGHT},     // MinCroppingSize
+        {SENSOR_WIDTH, SENSOR_HEIGHT},     // MaxCroppingSize
+        8,                                 // CropGranularityX
+        1,                                 // CropGranularityY
+        8,                                 // CropAlignX
+        1,                                 // CropAlignY
+        {SENSOR_WIDTH, SENSOR_HEIGHT},     // MinOutputSize
+        {SENSOR_WIDTH, SENSOR_HEIGHT},     // MaxOutputSize
+        8,                                 // OutputGranularityX
+        1,                                 // OutputGranularityY
+        0,                                 // StretchTapsX
+        0,                                 // StretchTapsY
+        0,                                 // ShrinkTapsX
+        0,                                 // ShrinkTapsY
+        333667,                            // MinFrameInterval
+        640000000,                         // MaxFrameInterval
+        FULL_BITS_PER_SECOND,              // MinBitsPerSecond
+        FULL_BITS_PER_SECOND,              // MaxBitsPerSecond
     },
     {
         {0, 0, SENSOR_WIDTH, SENSOR_HEIGHT},  // rcSource
         {0, 0, 0, 0},                         // rcTarget
-        SENSOR_WIDTH * SENSOR_HEIGHT * 120,   // dwBitRate
+        FULL_BIT_RATE,                        // dwBitRate
         0,                                    // dwBitErrorRate
         333667,                               // AvgTimePerFrame
         {
-            sizeof(KS_BITMAPINFOHEADER),       // biSize
-            SENSOR_WIDTH,                      // biWidth
-            SENSOR_HEIGHT,                     // biHeight: bottom-up
-            1,                                 // biPlanes
-            32,                                // biBitCount
-            KS_BI_RGB,                         // biCompression
-            SENSOR_WIDTH * SENSOR_HEIGHT * 4,  // biSizeImage
-            0,                                 // biXPelsPerMeter
-            0,                                 // biYPelsPerMeter
-            0,                                 // biClrUsed
-            0,                                 // biClrImportant
+            sizeof(KS_BITMAPINFOHEADER),  // biSize
+            SENSOR_WIDTH,                 // biWidth
+            SENSOR_HEIGHT,                // biHeight: bottom-up
+            1,                            // biPlanes
+            32,                           // biBitCount
+            KS_BI_RGB,                    // biCompression
+            FULL_IMAGE_BYTES,             // biSizeImage
+            0,                            // biXPelsPerMeter
+            0,                            // biYPelsPerMeter
+            0,                            // biClrUsed
+            0,                            // biClrImportant
         },
     },
 };

@@ -24,14 +24,13 @@ const KS_VIDEOINFOHEADER* ConnectionVideoInfo(PKSPIN pin) {
 
 // The pin's private copies of its descriptor and framing; the frame size is the real one.
 NTSTATUS SizePinFraming(PKSPIN pin, ULONG frameSize) {
-    NTSTATUS status = _KsEdit(pin->Bag, (PVOID*)&pin->Descriptor,
-                              sizeof(KSPIN_DESCRIPTOR_EX), sizeof(KSPIN_DESCRIPTOR_EX),
-                              POOL_TAG_FRAME);
+    NTSTATUS status = _KsEdit(pin->Bag, (PVOID*)&pin->Descriptor, sizeof(KSPIN_DESCRIPTOR_EX),
+                              sizeof(KSPIN_DESCRIPTOR_EX), POOL_TAG_FRAME);
     if (!NT_SUCCESS(status)) return status;
     auto* descriptor = const_cast<KSPIN_DESCRIPTOR_EX*>(pin->Descriptor);
-    status = _KsEdit(pin->Bag, (PVOID*)&descriptor->AllocatorFraming,
-                     sizeof(KSALLOCATOR_FRAMING_EX), sizeof(KSALLOCATOR_FRAMING_EX),
-                     POOL_TAG_FRAME);
+    status =
+        _KsEdit(pin->Bag, (PVOID*)&descriptor->AllocatorFraming, sizeof(KSALLOCATOR_FRAMING_EX),
+                sizeof(KSALLOCATOR_FRAMING_EX), POOL_TAG_FRAME);
     if (!NT_SUCCESS(status)) return status;
     auto* framing = const_cast<KSALLOCATOR_FRAMING_EX*>(descriptor->AllocatorFraming);
     KS_FRAMING_ITEM* item = &framing->FramingItem[0];
@@ -140,17 +139,17 @@ const KSPIN_DESCRIPTOR_EX CapturePinDescriptor = {
     &CapturePinDispatch,  // Dispatch
     nullptr,              // AutomationTable
     {
-        0,                                 // InterfacesCount
-        nullptr,                           // Interfaces
-        0,                                 // MediumsCount
-        nullptr,                           // Mediums
-        1,                                 // DataRangesCount
-        CaptureDataRanges,                 // DataRanges
-        KSPIN_DATAFLOW_OUT,                // DataFlow
-        KSPIN_COMMUNICATION_BOTH,          // Communication
-        &PIN_CATEGORY_CAPTURE,             // Category
-        &PIN_CATEGORY_CAPTURE,             // Name
-        {0},                               // ConstrainedDataRanges: none
+        0,                         // InterfacesCount
+        nullptr,                   // Interfaces
+        0,                         // MediumsCount
+        nullptr,                   // Mediums
+        1,                         // DataRangesCount
+        CaptureDataRanges,         // DataRanges
+        KSPIN_DATAFLOW_OUT,        // DataFlow
+        KSPIN_COMMUNICATION_BOTH,  // Communication
+        &PIN_CATEGORY_CAPTURE,     // Category
+        &PIN_CATEGORY_CAPTURE,     // Name
+        {0},                       // ConstrainedDataRanges: none
     },
     KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING | KSPIN_FLAG_FRAMES_NOT_REQUIRED_FOR_PROCESSING |
         KSPIN_FLAG_PROCESS_IN_RUN_STATE_ONLY,  // Flags

@@ -94,7 +94,8 @@ NTSTATUS ProcessPin(PKSPIN pin) {
     CameraDevice* device = context->device;
     FrameGrabber* grabber = device->frameGrabber;
     if (grabber == nullptr || ReadAtomic(&grabber->framesGrabbed) <= 0) return STATUS_PENDING;
-    PKSSTREAM_POINTER pointer = KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
+    PKSSTREAM_POINTER pointer =
+        KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
     const bool converted = ConvertFilledBuffer(grabber);
     if (pointer != nullptr) {
         if (converted) {
@@ -103,8 +104,8 @@ NTSTATUS ProcessPin(PKSPIN pin) {
             copy.sourceStep = device->roiW * 4;
             copy.width = device->outputWidth;
             copy.height = device->outputHeight;
-            copy.destinationStep = context->rowBytes > copy.width * 4 ? context->rowBytes
-                                                                      : copy.width * 4;
+            copy.destinationStep =
+                context->rowBytes > copy.width * 4 ? context->rowBytes : copy.width * 4;
             copy.flipH = GetFlipH(device) != 0;
             copy.flipV = GetFlipV(device) != 0;
             DeliverFrame(context, pointer, copy);

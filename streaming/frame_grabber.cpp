@@ -135,7 +135,8 @@ bool ConvertFilledBuffer(FrameGrabber* grabber) {
     ULONG stride = 0;
     device->GetFrameOffset(&offset);
     device->GetFrameStride(&stride);
-    offset += static_cast<ULONG>(device->GetRoiY()) * stride + static_cast<ULONG>(device->GetRoiX());
+    offset +=
+        static_cast<ULONG>(device->GetRoiY()) * stride + static_cast<ULONG>(device->GetRoiX());
     ConvertFrame(grabber->pipeline, buffer, static_cast<LONG>(offset), static_cast<LONG>(stride));
     SetBufferState(grabber, state, RAW_FREE);
     return true;

@@ -15,11 +15,11 @@ enum RawBufferState : LONG {
 };
 
 struct FrameGrabber {
-    ColorPipeline* pipeline;  // the device's pipeline of the current run
-    PUCHAR rgbFrame;          // roiW x roiH pixels; the pipeline's outputFrame
-    LONG runMode;             // 0 no run, 1 run paused, 2 running; written by the control path
-    KEVENT deliveryDone;      // notification: a processing pass ended
-    PKTHREAD thread;          // referenced GrabberThread, or null
+    ColorPipeline* pipeline;   // the device's pipeline of the current run
+    PUCHAR rgbFrame;           // roiW x roiH pixels; the pipeline's outputFrame
+    LONG runMode;              // 0 no run, 1 run paused, 2 running; written by the control path
+    KEVENT deliveryDone;       // notification: a processing pass ended
+    PKTHREAD thread;           // referenced GrabberThread, or null
     volatile LONG delivering;  // atomic: 1 from a conversion's start to the end of its pass
     LONG rawState0;            // RawBufferState; guarded by stateLock
     LONG rawState1;            // guarded by stateLock

@@ -99,8 +99,7 @@ NTSTATUS SetPinFormat(PKSPIN pin, PKSDATAFORMAT oldFormat, PKSMULTIPLE_ITEM,
         return STATUS_NO_MATCH;
     }
     const LONGLONG rowBytes = static_cast<LONGLONG>(header.biWidth) * 4;
-    if (rowBytes > 0x7FFFFFFF ||
-        header.biSizeImage < rowBytes * Magnitude(header.biHeight)) {
+    if (rowBytes > 0x7FFFFFFF || header.biSizeImage < rowBytes * Magnitude(header.biHeight)) {
         return STATUS_INVALID_PARAMETER;
     }
     if (oldFormat == nullptr) return STATUS_SUCCESS;

@@ -111,8 +111,10 @@ class UsbBus final : private UsbFunctionEvents {
     std::condition_variable changed_;           // guarded by lock_: work arrived or a claim ended
     std::vector<std::unique_ptr<Pipe>> pipes_;  // guarded by lock_: pipes of the configuration
     std::uint8_t configurationValue_ = 0;       // guarded by lock_
-    bool functionSignalled_ = false;            // guarded by lock_
-    bool stopping_ = false;                     // guarded by lock_
+    // Something changed since the bus thread began its round (the function signalled, or a
+    // transfer was queued on a pipe it may already have passed): it looks again before waiting.
+    bool functionSignalled_ = false;  // guarded by lock_
+    bool stopping_ = false;           // guarded by lock_
     std::thread thread_;
 };
 

@@ -70,6 +70,9 @@ NTSTATUS UsbBus::queueTransfer(PIRP irp, _URB_BULK_OR_INTERRUPT_TRANSFER& reques
         completeRequests(done);
         return STATUS_PENDING;
     }
+    // The bus thread may be in the middle of a round, past this pipe: the notice alone would be
+    // lost while it is not waiting.
+    functionSignalled_ = true;
     lock.unlock();
     changed_.notify_all();
     return STATUS_PENDING;

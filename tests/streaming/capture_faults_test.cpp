@@ -113,21 +113,21 @@ TEST_P(PinLifeAllocationTest, EachAllocationSiteFailsCleanly) {
     EXPECT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EverySite, PinLifeAllocationTest,
-    ::testing::Values(SiteCase{POOL_TAG_CAMERA, 1, "PinContext"},
-                      SiteCase{POOL_TAG_FRAME, 1, "pin descriptor copy"},
-                      SiteCase{POOL_TAG_FRAME, 2, "framing copy"},
-                      SiteCase{POOL_TAG_COLOR, 1, "ColorPipeline"},
-                      SiteCase{POOL_TAG_FRAME, 3, "raw buffer 0"},
-                      SiteCase{POOL_TAG_FRAME, 4, "raw buffer 1"},
-                      SiteCase{POOL_TAG_FRAME, 5, "converted frame"},
-                      SiteCase{POOL_TAG_FRAME, 6, "work buffer"}),
-    [](const ::testing::TestParamInfo<SiteCase>& info) {
-        std::string name = info.param.site;
-        for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(EverySite, PinLifeAllocationTest,
+                         ::testing::Values(SiteCase{POOL_TAG_CAMERA, 1, "PinContext"},
+                                           SiteCase{POOL_TAG_FRAME, 1, "pin descriptor copy"},
+                                           SiteCase{POOL_TAG_FRAME, 2, "framing copy"},
+                                           SiteCase{POOL_TAG_COLOR, 1, "ColorPipeline"},
+                                           SiteCase{POOL_TAG_FRAME, 3, "raw buffer 0"},
+                                           SiteCase{POOL_TAG_FRAME, 4, "raw buffer 1"},
+                                           SiteCase{POOL_TAG_FRAME, 5, "converted frame"},
+                                           SiteCase{POOL_TAG_FRAME, 6, "work buffer"}),
+                         [](const ::testing::TestParamInfo<SiteCase>& info) {
+                             std::string name = info.param.site;
+                             for (char& c : name)
+                                 c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             return name;
+                         });
 
 // Every pool site of the pin's life is among the cases above: a seventh "Tgno" allocation
 // never happens in one life.

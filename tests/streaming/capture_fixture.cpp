@@ -105,8 +105,8 @@ NTSTATUS CaptureTest::nextPicture(ULONG bytes, StreamFrame* frame) {
 }
 
 std::int64_t MatchingCameraFrame(const sim::SimulatedCamera& camera, const StreamFrame& frame,
-                                 const Region& region, const PictureSettings& settings,
-                                 LONG step, bool flipH, bool flipV) {
+                                 const Region& region, const PictureSettings& settings, LONG step,
+                                 bool flipH, bool flipV) {
     const std::int64_t newest = std::int64_t(frame.frameInfo.PictureNumber) - 1;
     for (std::int64_t offset : {0, -1, 1, -2, 2, -3, 3, -4, 4, -5, -6}) {
         const std::int64_t n = newest + offset;

@@ -47,8 +47,8 @@ std::vector<std::uint8_t> ExpectedClientFrame(const std::vector<std::uint8_t>& p
 // The frame number of the camera frame whose reference gives exactly this client frame,
 // searched around the frame's picture number; -1 when none of the recent frames does.
 std::int64_t MatchingCameraFrame(const sim::SimulatedCamera& camera, const StreamFrame& frame,
-                                 const Region& region, const PictureSettings& settings,
-                                 LONG step, bool flipH, bool flipV);
+                                 const Region& region, const PictureSettings& settings, LONG step,
+                                 bool flipH, bool flipV);
 
 class CaptureTest : public CameraTest {
   protected:

@@ -276,7 +276,8 @@ TEST_F(CaptureStateTest, AClientFrameSmallerThanThePictureComesBackEmpty) {
         StreamFrame frame;
         ASSERT_EQ(nextFrame(kFullFrame - 4, &frame), STATUS_SUCCESS);
         EXPECT_EQ(frame.header.DataUsed, 0u);
-        EXPECT_EQ(std::count(frame.data.begin(), frame.data.end(), 0), std::ptrdiff_t(kFullFrame - 4))
+        EXPECT_EQ(std::count(frame.data.begin(), frame.data.end(), 0),
+                  std::ptrdiff_t(kFullFrame - 4))
             << "nothing written into a frame too small for the picture";
     }
 }
