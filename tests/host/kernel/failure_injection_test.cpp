@@ -89,6 +89,56 @@ TEST_F(FailureInjectionTest, WalkerFailsEachAllocationInTurnThenRunsClean) {
                                      STATUS_INSUFFICIENT_RESOURCES, STATUS_SUCCESS}));
 }
 
+// A frame-read-like operation: a slot table, a request, an MDL for it and a completion
+// context; every failure unwinds what was built.
+NTSTATUS keepRequest(PDEVICE_OBJECT, PIRP, PVOID) { return STATUS_MORE_PROCESSING_REQUIRED; }
+
+NTSTATUS postOneRead(PDEVICE_OBJECT device, void* buffer) {
+    void* slots = ExAllocatePoolWithTag(NonPagedPoolNx, 64, kUsbTag);
+    if (!slots) return STATUS_INSUFFICIENT_RESOURCES;
+    NTSTATUS status = STATUS_INSUFFICIENT_RESOURCES;
+    PIRP irp = IoAllocateIrp(device->StackSize, FALSE);
+    if (irp) {
+        PMDL mdl = IoAllocateMdl(buffer, 4096, FALSE, FALSE, irp);
+        if (mdl) {
+            status = IoSetCompletionRoutineEx(device, irp, keepRequest, nullptr, TRUE, TRUE, TRUE);
+            if (NT_SUCCESS(status)) {
+                IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_READ;
+                status = IoCallDriver(device, irp);
+            }
+            IoFreeMdl(mdl);
+            irp->MdlAddress = nullptr;
+        }
+        IoFreeIrp(irp);
+    }
+    ExFreePoolWithTag(slots, kUsbTag);
+    return status;
+}
+
+NTSTATUS completeAtOnce(PDEVICE_OBJECT, PIRP irp) {
+    irp->IoStatus.Status = STATUS_SUCCESS;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return STATUS_SUCCESS;
+}
+
+TEST_F(FailureInjectionTest, WalkerCoversRequestsMdlsAndCompletionContexts) {
+    DRIVER_OBJECT driver{};
+    for (auto& entry : driver.MajorFunction) entry = completeAtOnce;
+    PDEVICE_OBJECT device = nullptr;
+    ASSERT_EQ(IoCreateDevice(&driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device),
+              STATUS_SUCCESS);
+    std::vector<unsigned char> buffer(4096);
+    std::vector<NTSTATUS> statuses;
+    const std::size_t runs = injection::walkAllocationFailures(
+        [&](std::size_t) { statuses.push_back(postOneRead(device, buffer.data())); });
+    EXPECT_EQ(runs, 5u) << "slots, request, MDL, completion context, then a clean run";
+    EXPECT_EQ(statuses,
+              (std::vector<NTSTATUS>{STATUS_INSUFFICIENT_RESOURCES, STATUS_INSUFFICIENT_RESOURCES,
+                                     STATUS_INSUFFICIENT_RESOURCES, STATUS_INSUFFICIENT_RESOURCES,
+                                     STATUS_SUCCESS}));
+    IoDeleteDevice(device);
+}
+
 TEST_F(FailureInjectionTest, WalkerLeavesInjectionDisarmed) {
     injection::walkAllocationFailures([](std::size_t) { allocateAndFree(2, kCameraTag); });
     EXPECT_EQ(allocateAndFree(3, kCameraTag), std::vector<int>{});

@@ -1,0 +1,71 @@
+// CameraDevice construction, the CameraOps slots that only read or count, the command exchange
+// lock and the object bag release callback.
+#include "device/camera_device.h"
+
+#include <new>
+
+#include "control/region_of_interest.h"
+#include "control/sensor.h"
+#include "device/pool_tags.h"
+#include "usb/frame_transfer.h"
+#include "usb/usb_requests.h"
+
+CameraDevice::CameraDevice(PKSDEVICE device) {
+    // Every field starts at zero whatever the memory held: the object's lifetime begins here.
+    RtlZeroMemory(&ksDevice,
+                  reinterpret_cast<PUCHAR>(this + 1) - reinterpret_cast<PUCHAR>(&ksDevice));
+    ksDevice = device;
+    frameGrabber = nullptr;
+    colorPipeline = nullptr;
+    roiH = 0;
+    roiW = 0;
+    roiX = 0;
+    roiY = 0;
+    roiLocked = 0;
+    memoryReadAddress = 0;
+    sensorInitCount = 0;
+    SetRoi(this, 0, 0, SENSOR_WIDTH, SENSOR_HEIGHT, 0);
+}
+
+// Runs on the grabber thread only; frameNotifier is attached before the grabber starts.
+void CameraDevice::FrameReady() {
+    frameCount += 1;
+    frameNotifier->RequestProcessing();
+}
+
+bool CameraDevice::StartSensor() { return ::StartSensor(this); }
+
+bool CameraDevice::ReadFrame(PUCHAR buffer, bool* ok) { return ::ReadFrame(this, buffer, ok); }
+
+void CameraDevice::GetFrameSize(ULONG* size) { *size = rawFrameSize; }
+
+void CameraDevice::GetFrameOffset(ULONG* offset) { *offset = rawOffset; }
+
+void CameraDevice::GetFrameStride(ULONG* stride) { *stride = rawStride; }
+
+void CameraDevice::AbortPipes() { ::AbortPipes(this); }
+
+void CameraDevice::CancelTransfers() { ::CancelTransfers(this); }
+
+LONG CameraDevice::GetRoiX() { return roiX; }
+
+LONG CameraDevice::GetRoiY() { return roiY; }
+
+void SetRoiLocked(CameraDevice* device, LONG value) {
+    InterlockedExchange(&device->roiLocked, value);
+}
+
+void AcquireCommandLock(CameraDevice* device) {
+    KeWaitForSingleObject(&device->commandLock, Executive, KernelMode, FALSE, nullptr);
+}
+
+void ReleaseCommandLock(CameraDevice* device) {
+    KeSetEvent(&device->commandLock, IO_NO_INCREMENT, FALSE);
+}
+
+VOID ReleaseCameraDevice(PVOID object) {
+    if (object == nullptr) return;
+    CameraDevice* device = static_cast<CameraDevice*>(object);
+    device->~CameraDevice();
+    ExFreePoolWithTag(device, POOL_TAG_CAMERA);
+}

@@ -1,0 +1,107 @@
+// The USB bus stand-in: one physical device object per function, answering the internal device
+// controls a USB client driver sends (URBs, port status, port reset). Data transfers are queued
+// per pipe and completed from the bus's own thread at dispatch level, never inside IofCallDriver.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/usb/usb_function.h"
+#include "platform/usb.h"
+
+namespace bayercam::host {
+
+class UsbBus final : private UsbFunctionEvents {
+  public:
+    // Creates the physical device object for the function and starts the bus thread.
+    // Throws std::runtime_error when the device object cannot be created.
+    explicit UsbBus(UsbFunction& function);
+    ~UsbBus();
+
+    UsbBus(const UsbBus&) = delete;
+    UsbBus& operator=(const UsbBus&) = delete;
+
+    PDEVICE_OBJECT physicalDeviceObject() const noexcept { return pdo_; }
+    // Device instance path, e.g. USB\VID_1D50&PID_6A31\5&2C1A3F&0&1.
+    const std::wstring& instancePath() const noexcept { return instancePath_; }
+
+    // Transfers queued on all pipes and not yet completed.
+    std::size_t pendingTransfers() const;
+
+  private:
+    struct Transfer {
+        PIRP irp;
+        _URB_BULK_OR_INTERRUPT_TRANSFER* urb;
+        std::uint8_t* buffer;
+        std::size_t length;
+        std::size_t moved = 0;
+        bool claimed = false;  // the bus thread is moving data for it, outside the lock
+        bool aborted = false;  // abort or deconfigure asked for it while claimed
+    };
+    struct Pipe {
+        USBD_PIPE_INFORMATION info;
+        std::deque<Transfer> queue;
+    };
+    struct Completion {
+        PIRP irp;
+        _URB_BULK_OR_INTERRUPT_TRANSFER* urb;
+        NTSTATUS status;
+        USBD_STATUS usbdStatus;
+        std::size_t moved;
+    };
+
+    static NTSTATUS dispatchInternalControl(PDEVICE_OBJECT device, PIRP irp);
+    static NTSTATUS dispatchPassThrough(PDEVICE_OBJECT device, PIRP irp);
+    static VOID cancelTransfer(PDEVICE_OBJECT device, PIRP irp);
+    static UsbBus* fromDevice(PDEVICE_OBJECT device) noexcept;
+
+    NTSTATUS submitUrb(PIRP irp, PURB urb) noexcept;
+    NTSTATUS portStatus(PIRP irp) noexcept;
+    NTSTATUS resetPort(PIRP irp) noexcept;
+    NTSTATUS getDescriptor(PIRP irp, _URB_CONTROL_DESCRIPTOR_REQUEST& request) noexcept;
+    NTSTATUS selectConfiguration(PIRP irp, _URB_SELECT_CONFIGURATION& request) noexcept;
+    NTSTATUS configure(_URB_SELECT_CONFIGURATION& request);
+    NTSTATUS queueTransfer(PIRP irp, _URB_BULK_OR_INTERRUPT_TRANSFER& request) noexcept;
+    NTSTATUS abortPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept;
+    NTSTATUS resetPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept;
+    NTSTATUS refuseIfPortDown(PIRP irp, PURB urb) noexcept;
+
+    // Caller holds lock_.
+    Pipe* findPipe(USBD_PIPE_HANDLE handle);
+    void abortLocked(Pipe& pipe, NTSTATUS status, USBD_STATUS usbdStatus,
+                     std::vector<Completion>& done);
+    void abortAllLocked(NTSTATUS status, USBD_STATUS usbdStatus, std::vector<Completion>& done);
+    void waitUntilUnclaimed(std::unique_lock<std::mutex>& lock, Pipe* pipe);
+
+    void functionChanged() noexcept override;
+    void run();
+    bool serviceHead(std::unique_lock<std::mutex>& lock, Pipe& pipe, UsbClock::time_point& wakeAt);
+    UsbDataResult attempt(const USBD_PIPE_INFORMATION& info, const Transfer& transfer);
+    bool finishAttempt(Pipe& pipe, Transfer& transfer, const UsbDataResult& result,
+                       Completion& completion);
+    void failWhilePortDown();
+
+    static void complete(PIRP irp, NTSTATUS status, ULONG_PTR information) noexcept;
+    static void completeTransfers(const std::vector<Completion>& done) noexcept;
+
+    UsbFunction& function_;
+    DRIVER_OBJECT driver_{};
+    PDEVICE_OBJECT pdo_ = nullptr;
+    std::wstring instancePath_;
+
+    mutable std::mutex lock_;
+    std::condition_variable changed_;           // guarded by lock_: work arrived or a claim ended
+    std::vector<std::unique_ptr<Pipe>> pipes_;  // guarded by lock_: pipes of the configuration
+    std::uint8_t configurationValue_ = 0;       // guarded by lock_
+    bool functionSignalled_ = false;            // guarded by lock_
+    bool stopping_ = false;                     // guarded by lock_
+    std::thread thread_;
+};
+
+}  // namespace bayercam::host

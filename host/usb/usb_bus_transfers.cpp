@@ -1,0 +1,275 @@
+// Bulk and interrupt transfers of the USB bus stand-in: per-pipe queues, cancel, abort, pipe
+// reset, and the bus thread's attempts to move data.
+//
+// Ownership of a queued request: while its cancel routine is set, the canceller may take it; the
+// bus takes it by clearing the cancel routine (IoSetCancelRoutine returning non-null). A request
+// whose routine is already gone is being cancelled and is left in the queue for the cancel routine
+// to remove.
+#include <algorithm>
+#include <atomic>
+
+#include "host/usb/usb_bus.h"
+
+namespace bayercam::host {
+namespace {
+
+std::uint8_t* transferBuffer(const _URB_BULK_OR_INTERRUPT_TRANSFER& request) noexcept {
+    if (request.TransferBufferMDL != nullptr) {
+        return static_cast<std::uint8_t*>(
+            MmGetSystemAddressForMdlSafe(request.TransferBufferMDL, NormalPagePriority));
+    }
+    return static_cast<std::uint8_t*>(request.TransferBuffer);
+}
+
+// The canceller sets the flag without our lock.
+bool cancelRequested(PIRP irp) noexcept {
+    return std::atomic_ref<BOOLEAN>(irp->Cancel).load() != 0;
+}
+
+bool isInPipe(const USBD_PIPE_INFORMATION& info) noexcept {
+    return USB_ENDPOINT_DIRECTION_IN(info.EndpointAddress) != 0;
+}
+
+}  // namespace
+
+UsbBus::Pipe* UsbBus::findPipe(USBD_PIPE_HANDLE handle) {
+    for (auto& pipe : pipes_) {
+        if (pipe.get() == handle) return pipe.get();
+    }
+    return nullptr;
+}
+
+NTSTATUS UsbBus::queueTransfer(PIRP irp, _URB_BULK_OR_INTERRUPT_TRANSFER& request) noexcept {
+    std::uint8_t* buffer = transferBuffer(request);
+    std::unique_lock lock(lock_);
+    Pipe* pipe = findPipe(request.PipeHandle);
+    USBD_STATUS refusal = USBD_STATUS_SUCCESS;
+    if (pipe == nullptr) {
+        refusal = USBD_STATUS_INVALID_PIPE_HANDLE;
+    } else if ((buffer == nullptr && request.TransferBufferLength != 0) ||
+               request.TransferBufferLength > pipe->info.MaximumTransferSize) {
+        refusal = USBD_STATUS_INVALID_PARAMETER;
+    }
+    if (refusal != USBD_STATUS_SUCCESS) {
+        lock.unlock();
+        request.Hdr.Status = refusal;
+        complete(irp, STATUS_INVALID_PARAMETER, 0);
+        return STATUS_INVALID_PARAMETER;
+    }
+    IoMarkIrpPending(irp);
+    request.Hdr.Status = USBD_STATUS_PENDING;
+    pipe->queue.push_back(Transfer{irp, &request, buffer, request.TransferBufferLength});
+    IoSetCancelRoutine(irp, &UsbBus::cancelTransfer);
+    if (cancelRequested(irp) && IoSetCancelRoutine(irp, nullptr) != nullptr) {
+        pipe->queue.pop_back();
+        lock.unlock();
+        completeTransfers({Completion{irp, &request, STATUS_CANCELLED, USBD_STATUS_CANCELED, 0}});
+        return STATUS_PENDING;
+    }
+    lock.unlock();
+    changed_.notify_all();
+    return STATUS_PENDING;
+}
+
+// Runs with the cancel spin lock held, at dispatch level.
+VOID UsbBus::cancelTransfer(PDEVICE_OBJECT device, PIRP irp) {
+    IoReleaseCancelSpinLock(irp->CancelIrql);
+    UsbBus* bus = fromDevice(device);
+    std::unique_lock lock(bus->lock_);
+    for (auto& pipe : bus->pipes_) {
+        auto& queue = pipe->queue;
+        auto found = std::find_if(queue.begin(), queue.end(),
+                                  [irp](const Transfer& t) { return t.irp == irp; });
+        if (found == queue.end()) continue;
+        Completion completion{irp, found->urb, STATUS_CANCELLED, USBD_STATUS_CANCELED,
+                              found->moved};
+        queue.erase(found);
+        lock.unlock();
+        completeTransfers({completion});
+        bus->changed_.notify_all();
+        return;
+    }
+}
+
+// Completes every transfer of the pipe that the bus can take; one the bus thread is working on
+// is marked and finished by that thread.
+void UsbBus::abortLocked(Pipe& pipe, NTSTATUS status, USBD_STATUS usbdStatus,
+                         std::vector<Completion>& done) {
+    for (auto it = pipe.queue.begin(); it != pipe.queue.end();) {
+        if (it->claimed) {
+            it->aborted = true;
+            ++it;
+        } else if (IoSetCancelRoutine(it->irp, nullptr) != nullptr) {
+            done.push_back(Completion{it->irp, it->urb, status, usbdStatus, it->moved});
+            it = pipe.queue.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void UsbBus::abortAllLocked(NTSTATUS status, USBD_STATUS usbdStatus,
+                            std::vector<Completion>& done) {
+    for (auto& pipe : pipes_) abortLocked(*pipe, status, usbdStatus, done);
+}
+
+// Waits until no transfer of the pipe (of any pipe when null) is left in its queue.
+void UsbBus::waitUntilUnclaimed(std::unique_lock<std::mutex>& lock, Pipe* pipe) {
+    changed_.wait(lock, [&] {
+        if (pipe != nullptr) return findPipe(pipe) == nullptr || pipe->queue.empty();
+        return std::all_of(pipes_.begin(), pipes_.end(),
+                           [](const auto& p) { return p->queue.empty(); });
+    });
+}
+
+// Completes once every transfer of the pipe has completed, as the platform does.
+NTSTATUS UsbBus::abortPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept {
+    std::vector<Completion> done;
+    std::unique_lock lock(lock_);
+    Pipe* pipe = findPipe(request.PipeHandle);
+    if (pipe == nullptr) {
+        lock.unlock();
+        request.Hdr.Status = USBD_STATUS_INVALID_PIPE_HANDLE;
+        complete(irp, STATUS_INVALID_PARAMETER, 0);
+        return STATUS_INVALID_PARAMETER;
+    }
+    abortLocked(*pipe, STATUS_CANCELLED, USBD_STATUS_CANCELED, done);
+    lock.unlock();
+    completeTransfers(done);
+    lock.lock();
+    waitUntilUnclaimed(lock, pipe);
+    lock.unlock();
+    request.Hdr.Status = USBD_STATUS_SUCCESS;
+    complete(irp, STATUS_SUCCESS, 0);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS UsbBus::resetPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept {
+    std::uint8_t endpoint = 0;
+    {
+        std::lock_guard guard(lock_);
+        Pipe* pipe = findPipe(request.PipeHandle);
+        if (pipe != nullptr) endpoint = pipe->info.EndpointAddress;
+    }
+    if (endpoint == 0) {
+        request.Hdr.Status = USBD_STATUS_INVALID_PIPE_HANDLE;
+        complete(irp, STATUS_INVALID_PARAMETER, 0);
+        return STATUS_INVALID_PARAMETER;
+    }
+    function_.clearHalt(endpoint);
+    functionChanged();
+    request.Hdr.Status = USBD_STATUS_SUCCESS;
+    complete(irp, STATUS_SUCCESS, 0);
+    return STATUS_SUCCESS;
+}
+
+void UsbBus::failWhilePortDown() {
+    UsbPortState port = function_.portState();
+    if (port.connected && port.enabled) return;
+    std::vector<Completion> done;
+    {
+        std::lock_guard guard(lock_);
+        if (port.connected) {
+            abortAllLocked(STATUS_UNSUCCESSFUL, USBD_STATUS_DEV_NOT_RESPONDING, done);
+        } else {
+            abortAllLocked(STATUS_DEVICE_NOT_CONNECTED, USBD_STATUS_DEVICE_GONE, done);
+        }
+    }
+    completeTransfers(done);
+}
+
+// One attempt on the pipe's leading transfer, by the bus thread. The lock is released around the
+// call into the function. True when a transfer moved data or ended.
+bool UsbBus::serviceHead(std::unique_lock<std::mutex>& lock, Pipe& pipe,
+                         UsbClock::time_point& wakeAt) {
+    auto head = std::find_if(pipe.queue.begin(), pipe.queue.end(), [](const Transfer& t) {
+        return IoSetCancelRoutine(t.irp, nullptr) != nullptr;
+    });
+    if (head == pipe.queue.end()) return false;
+    head->claimed = true;
+    const Transfer transfer = *head;
+    lock.unlock();
+    UsbDataResult result = attempt(pipe.info, transfer);
+    lock.lock();
+    auto it = std::find_if(pipe.queue.begin(), pipe.queue.end(),
+                           [&](const Transfer& t) { return t.irp == transfer.irp; });
+    it->claimed = false;
+    Completion completion{};
+    bool ended = finishAttempt(pipe, *it, result, completion);
+    if (!ended) {
+        IoSetCancelRoutine(transfer.irp, &UsbBus::cancelTransfer);
+        if (cancelRequested(transfer.irp) && IoSetCancelRoutine(transfer.irp, nullptr) != nullptr) {
+            completion = Completion{transfer.irp, transfer.urb, STATUS_CANCELLED,
+                                    USBD_STATUS_CANCELED, it->moved};
+            ended = true;
+        } else if (result.handshake == UsbHandshake::Nak) {
+            wakeAt = std::min(wakeAt, result.retryAt);
+        }
+    }
+    if (ended) {
+        pipe.queue.erase(it);
+        lock.unlock();
+        completeTransfers({completion});
+        lock.lock();
+    }
+    changed_.notify_all();
+    return ended || result.bytes > 0;
+}
+
+UsbDataResult UsbBus::attempt(const USBD_PIPE_INFORMATION& info, const Transfer& transfer) {
+    std::size_t remaining = transfer.length - transfer.moved;
+    if (isInPipe(info)) {
+        return function_.dataIn(info.EndpointAddress,
+                                std::span(transfer.buffer + transfer.moved, remaining));
+    }
+    return function_.dataOut(
+        info.EndpointAddress,
+        std::span<const std::uint8_t>(transfer.buffer + transfer.moved, remaining));
+}
+
+// Applies one attempt's outcome; true when the transfer is finished, with its completion filled.
+bool UsbBus::finishAttempt(Pipe& pipe, Transfer& transfer, const UsbDataResult& result,
+                           Completion& completion) {
+    transfer.moved += std::min(result.bytes, transfer.length - transfer.moved);
+    completion =
+        Completion{transfer.irp, transfer.urb, STATUS_SUCCESS, USBD_STATUS_SUCCESS, transfer.moved};
+    switch (result.handshake) {
+        case UsbHandshake::Stall:
+            completion.status = STATUS_UNSUCCESSFUL;
+            completion.usbdStatus = USBD_STATUS_STALL_PID;
+            return true;
+        case UsbHandshake::Error:
+            completion.status = STATUS_UNSUCCESSFUL;
+            completion.usbdStatus = USBD_STATUS_CRC;
+            return true;
+        default:
+            break;
+    }
+    if (transfer.aborted) {
+        completion.status = STATUS_CANCELLED;
+        completion.usbdStatus = USBD_STATUS_CANCELED;
+        return true;
+    }
+    if (transfer.moved == transfer.length) return true;
+    if (result.handshake != UsbHandshake::Ack || !result.shortPacket || !isInPipe(pipe.info)) {
+        return false;
+    }
+    if ((transfer.urb->TransferFlags & USBD_SHORT_TRANSFER_OK) == 0) {
+        completion.status = STATUS_UNSUCCESSFUL;
+        completion.usbdStatus = USBD_STATUS_ERROR_SHORT_TRANSFER;
+    }
+    return true;
+}
+
+// Completes at dispatch level, as a host controller's completion does.
+void UsbBus::completeTransfers(const std::vector<Completion>& done) noexcept {
+    for (const Completion& c : done) {
+        c.urb->Hdr.Status = c.usbdStatus;
+        c.urb->TransferBufferLength = static_cast<ULONG>(c.moved);
+        KIRQL old = KfRaiseIrql(DISPATCH_LEVEL);
+        complete(c.irp, c.status, 0);
+        KeLowerIrql(old);
+    }
+}
+
+}  // namespace bayercam::host

@@ -1,0 +1,81 @@
+// The AVX2 level: sixteen 16-bit lanes, 32 pixels a chunk. Compiled with -mavx2 and reached
+// only through the table after the CPU check.
+#include <immintrin.h>
+
+#include "pixel/simd_kernels.h"
+
+namespace {
+
+struct Avx2 {
+    using Reg = __m256i;
+    static const int kLanes = 16;
+
+    static const PixelKernelTable* Narrower() { return &kSse2Kernels; }
+
+    static Reg Load(const UCHAR* p) { return _mm256_loadu_si256((const __m256i*)p); }
+    static Reg Zero() { return _mm256_setzero_si256(); }
+    static Reg Set1(SHORT v) { return _mm256_set1_epi16(v); }
+    static Reg Set1x32(LONG v) { return _mm256_set1_epi32(v); }
+    static Reg EvenLaneColumns() {
+        return _mm256_setr_epi16(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    }
+    static Reg Add(Reg a, Reg b) { return _mm256_add_epi16(a, b); }
+    static Reg Sub(Reg a, Reg b) { return _mm256_sub_epi16(a, b); }
+    static Reg Add32(Reg a, Reg b) { return _mm256_add_epi32(a, b); }
+    static Reg Sub32(Reg a, Reg b) { return _mm256_sub_epi32(a, b); }
+    static Reg And(Reg a, Reg b) { return _mm256_and_si256(a, b); }
+    static Reg MaxS(Reg a, Reg b) { return _mm256_max_epi16(a, b); }
+    static Reg MinS(Reg a, Reg b) { return _mm256_min_epi16(a, b); }
+    static Reg MinU(Reg a, Reg b) { return _mm256_min_epu16(a, b); }
+    static Reg MulLo(Reg a, Reg b) { return _mm256_mullo_epi16(a, b); }
+    static Reg MulHiU(Reg a, Reg b) { return _mm256_mulhi_epu16(a, b); }
+    static Reg Madd(Reg a, Reg b) { return _mm256_madd_epi16(a, b); }
+    static Reg CmpGt(Reg a, Reg b) { return _mm256_cmpgt_epi16(a, b); }
+    static Reg UnpackLo16(Reg a, Reg b) { return _mm256_unpacklo_epi16(a, b); }
+    static Reg UnpackHi16(Reg a, Reg b) { return _mm256_unpackhi_epi16(a, b); }
+    static Reg PackS32(Reg a, Reg b) { return _mm256_packs_epi32(a, b); }
+    template <int N>
+    static Reg Srl(Reg a) { return _mm256_srli_epi16(a, N); }
+    template <int N>
+    static Reg Sll(Reg a) { return _mm256_slli_epi16(a, N); }
+    template <int N>
+    static Reg Srl32(Reg a) { return _mm256_srli_epi32(a, N); }
+
+    static ULONG64 Sum32(Reg v) {
+        __m128i s = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+        s = _mm_add_epi32(s, _mm_unpackhi_epi64(s, s));
+        s = _mm_add_epi32(s, _mm_srli_si128(s, 4));
+        return (ULONG)_mm_cvtsi128_si32(s);
+    }
+
+    // Per 128-bit half: even and odd column levels to 16 pixel bytes in column order.
+    static Reg Interleave(Reg even, Reg odd) {
+        const Reg bytes = _mm256_packus_epi16(even, odd);
+        return _mm256_unpacklo_epi8(bytes, _mm256_unpackhi_epi64(bytes, bytes));
+    }
+
+    // 32 pixels of blue, green, red, 255. The unpacks work within 128-bit halves, so the four
+    // results hold pixels (0-3 | 16-19), (4-7 | 20-23), (8-11 | 24-27), (12-15 | 28-31).
+    static void StorePixels(PUCHAR out, Reg be, Reg bo, Reg ge, Reg go, Reg re, Reg ro) {
+        const Reg b = Interleave(be, bo);
+        const Reg g = Interleave(ge, go);
+        const Reg r = Interleave(re, ro);
+        const Reg alpha = _mm256_set1_epi8((char)0xFF);
+        const Reg bgLow = _mm256_unpacklo_epi8(b, g);
+        const Reg bgHigh = _mm256_unpackhi_epi8(b, g);
+        const Reg raLow = _mm256_unpacklo_epi8(r, alpha);
+        const Reg raHigh = _mm256_unpackhi_epi8(r, alpha);
+        const Reg q0 = _mm256_unpacklo_epi16(bgLow, raLow);
+        const Reg q1 = _mm256_unpackhi_epi16(bgLow, raLow);
+        const Reg q2 = _mm256_unpacklo_epi16(bgHigh, raHigh);
+        const Reg q3 = _mm256_unpackhi_epi16(bgHigh, raHigh);
+        _mm256_storeu_si256((__m256i*)out, _mm256_permute2x128_si256(q0, q1, 0x20));
+        _mm256_storeu_si256((__m256i*)(out + 32), _mm256_permute2x128_si256(q2, q3, 0x20));
+        _mm256_storeu_si256((__m256i*)(out + 64), _mm256_permute2x128_si256(q0, q1, 0x31));
+        _mm256_storeu_si256((__m256i*)(out + 96), _mm256_permute2x128_si256(q2, q3, 0x31));
+    }
+};
+
+}  // namespace
+
+extern const PixelKernelTable kAvx2Kernels = LevelTable<Avx2>();

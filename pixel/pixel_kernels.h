@@ -1,0 +1,54 @@
+// The per-frame pixel kernels: colour demosaicing with gains and colour matrix, grey
+// conversion and white-balance measurement, one member per Bayer phase. Each reads the
+// bordered work buffer and the per-frame snapshot of a ColorPipeline and runs on the caller's
+// thread without locks or allocation.
+//
+// Every member has a scalar reference (the definition) and fast SIMD members for SSE2, AVX2
+// and AVX-512BW. The fastest level the CPU supports is chosen once; all levels give the same
+// bytes for every input.
+#pragma once
+
+#include "platform/kernel.h"
+
+struct ColorPipeline;
+
+typedef VOID (*ConvertKernel)(ColorPipeline* pipeline);
+// Writes the measured red, green and blue gains (units of 1/128) through the three pointers.
+typedef VOID (*MeasureKernel)(ColorPipeline* pipeline, ULONG* red, ULONG* green, ULONG* blue);
+
+// One implementation level of the twelve members, each array indexed by Bayer phase.
+struct PixelKernelTable {
+    ConvertKernel convertColor[4];
+    ConvertKernel convertGray[4];
+    MeasureKernel measureWhiteBalance[4];
+};
+
+enum PixelIsa {
+    PixelIsaReference,
+    PixelIsaSse2,
+    PixelIsaAvx2,
+    PixelIsaAvx512,
+    PixelIsaCount,
+};
+
+// The table of one level, or null when this CPU cannot run it.
+const PixelKernelTable* GetPixelKernelTable(PixelIsa isa);
+// The fastest level this CPU runs.
+PixelIsa BestPixelIsa();
+// The table the named members below use; chosen on first use.
+const PixelKernelTable* SelectedPixelKernels();
+
+// The twelve members (selected level). Colour and grey write kernelWidth x kernelHeight
+// pixels (blue, green, red, 255) at output.
+VOID ConvertColorGRBG(ColorPipeline* pipeline);
+VOID ConvertColorBGGR(ColorPipeline* pipeline);
+VOID ConvertColorRGGB(ColorPipeline* pipeline);
+VOID ConvertColorGBRG(ColorPipeline* pipeline);
+VOID ConvertGrayGRBG(ColorPipeline* pipeline);
+VOID ConvertGrayBGGR(ColorPipeline* pipeline);
+VOID ConvertGrayRGGB(ColorPipeline* pipeline);
+VOID ConvertGrayGBRG(ColorPipeline* pipeline);
+VOID MeasureWhiteBalanceGRBG(ColorPipeline* pipeline, ULONG* red, ULONG* green, ULONG* blue);
+VOID MeasureWhiteBalanceBGGR(ColorPipeline* pipeline, ULONG* red, ULONG* green, ULONG* blue);
+VOID MeasureWhiteBalanceRGGB(ColorPipeline* pipeline, ULONG* red, ULONG* green, ULONG* blue);
+VOID MeasureWhiteBalanceGBRG(ColorPipeline* pipeline, ULONG* red, ULONG* green, ULONG* blue);

@@ -1,0 +1,165 @@
+// Conformance of property routing and data intersection: requests reach the item's handler by
+// set GUID, id and verb; the class driver refuses unknown items, verbs the item does not offer
+// and buffers below the item's minimum sizes before any handler runs.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "tests/host/ks/ks_fixture.h"
+
+namespace bayercam::host::ks::testing {
+namespace {
+
+using namespace testminidriver;
+
+KSPROPERTY request(ULONG id, ULONG verb, const GUID& set = kTestPropertySet) {
+    KSPROPERTY property{};
+    property.Set = set;
+    property.Id = id;
+    property.Flags = verb;
+    return property;
+}
+
+class PropertyRouting : public KsHostTest {
+  protected:
+    void SetUp() override {
+        KsHostTest::SetUp();
+        ASSERT_NO_FATAL_FAILURE(attachAndOpen());
+    }
+    ULONG handlerCalls() { return CountEvents(kGetHandler) + CountEvents(kSetHandler); }
+};
+
+TEST_F(PropertyRouting, SetThenGetReachesTheHandlersWithTheFilter) {
+    KSPROPERTY set = request(0, KSPROPERTY_TYPE_SET);
+    LONG value = 1234;
+    ULONG returned = 99;
+    ASSERT_EQ(client_->property(filter_, &set, sizeof(set), &value, sizeof(value), &returned),
+              STATUS_SUCCESS);
+    EXPECT_EQ(testDriver.propertyValue, 1234);
+    EXPECT_EQ(testDriver.filterSeenByHandler, client_->filterObject(filter_));
+
+    KSPROPERTY get = request(0, KSPROPERTY_TYPE_GET);
+    LONG read = 0;
+    ASSERT_EQ(client_->property(filter_, &get, sizeof(get), &read, sizeof(read), &returned),
+              STATUS_SUCCESS);
+    EXPECT_EQ(read, 1234);
+    EXPECT_EQ(returned, sizeof(LONG));
+}
+
+TEST_F(PropertyRouting, AVerbTheItemDoesNotOfferReachesNoHandler) {
+    KSPROPERTY setOfGetOnly = request(1, KSPROPERTY_TYPE_SET);
+    LONGLONG data = 0;
+    char big[32] = {};
+    std::memcpy(big, &setOfGetOnly, sizeof(setOfGetOnly));
+    EXPECT_EQ(client_->property(filter_, big, sizeof(big), &data, sizeof(data)),
+              STATUS_INVALID_DEVICE_REQUEST);
+    KSPROPERTY getOfSetOnly = request(2, KSPROPERTY_TYPE_GET);
+    EXPECT_EQ(client_->property(filter_, &getOfSetOnly, sizeof(getOfSetOnly), &data, sizeof(data)),
+              STATUS_INVALID_DEVICE_REQUEST);
+    KSPROPERTY support = request(0, KSPROPERTY_TYPE_BASICSUPPORT);
+    EXPECT_EQ(client_->property(filter_, &support, sizeof(support), &data, sizeof(data)),
+              STATUS_INVALID_DEVICE_REQUEST);
+    EXPECT_EQ(handlerCalls(), 0u);
+}
+
+TEST_F(PropertyRouting, BuffersBelowTheMinimumSizesReachNoHandler) {
+    KSPROPERTY get = request(1, KSPROPERTY_TYPE_GET);  // needs a 32-byte request, 8 data bytes
+    LONGLONG data = 0;
+    EXPECT_EQ(client_->property(filter_, &get, sizeof(get), &data, sizeof(data)),
+              STATUS_INVALID_BUFFER_SIZE);
+    char big[32] = {};
+    std::memcpy(big, &get, sizeof(get));
+    EXPECT_EQ(client_->property(filter_, big, sizeof(big), &data, 4), STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(client_->property(filter_, big, 16, &data, sizeof(data)), STATUS_INVALID_BUFFER_SIZE)
+        << "a request shorter than KSPROPERTY";
+    EXPECT_EQ(handlerCalls(), 0u);
+}
+
+TEST_F(PropertyRouting, AZeroLengthDataBufferAsksForTheSize) {
+    KSPROPERTY get = request(0, KSPROPERTY_TYPE_GET);
+    ULONG returned = 0;
+    EXPECT_EQ(client_->property(filter_, &get, sizeof(get), nullptr, 0, &returned),
+              STATUS_BUFFER_OVERFLOW);
+    EXPECT_EQ(returned, sizeof(LONG));
+    EXPECT_EQ(handlerCalls(), 0u);
+}
+
+TEST_F(PropertyRouting, UnknownSetOrIdIsNotFound) {
+    LONG data = 0;
+    KSPROPERTY unknownId = request(7, KSPROPERTY_TYPE_GET);
+    EXPECT_EQ(client_->property(filter_, &unknownId, sizeof(unknownId), &data, sizeof(data)),
+              STATUS_NOT_FOUND);
+    KSPROPERTY unknownSet = request(0, KSPROPERTY_TYPE_GET, KSCATEGORY_VIDEO);
+    EXPECT_EQ(client_->property(filter_, &unknownSet, sizeof(unknownSet), &data, sizeof(data)),
+              STATUS_NOT_FOUND);
+    EXPECT_EQ(handlerCalls(), 0u);
+}
+
+class DataIntersection : public KsHostTest {
+  protected:
+    void SetUp() override {
+        KsHostTest::SetUp();
+        ASSERT_NO_FATAL_FAILURE(attachAndOpen());
+        range_ = testFormat(777);
+    }
+    KSDATARANGE range_{};
+};
+
+TEST_F(DataIntersection, ZeroLengthBufferAnswersTheSize) {
+    ULONG returned = 0;
+    EXPECT_EQ(client_->intersect(filter_, 0, &range_, nullptr, 0, &returned),
+              STATUS_BUFFER_OVERFLOW);
+    EXPECT_EQ(returned, kIntersectResultSize);
+}
+
+TEST_F(DataIntersection, ShortBufferIsTooSmallAndReportsNoSize) {
+    std::vector<unsigned char> buffer(kIntersectResultSize - 1);
+    ULONG returned = 0;
+    EXPECT_EQ(client_->intersect(filter_, 0, &range_, buffer.data(),
+                                 static_cast<ULONG>(buffer.size()), &returned),
+              STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(returned, 0u);
+}
+
+TEST_F(DataIntersection, FullBufferGetsTheHandlersFormat) {
+    std::vector<unsigned char> buffer(kIntersectResultSize + 16, 0);
+    ULONG returned = 0;
+    ASSERT_EQ(client_->intersect(filter_, 0, &range_, buffer.data(),
+                                 static_cast<ULONG>(buffer.size()), &returned),
+              STATUS_SUCCESS);
+    ASSERT_EQ(returned, kIntersectResultSize);
+    KSDATAFORMAT format;
+    std::memcpy(&format, buffer.data(), sizeof(format));
+    EXPECT_EQ(format.FormatSize, kIntersectResultSize);
+    EXPECT_EQ(format.SampleSize, 777u);
+    EXPECT_TRUE(IsEqualGUID(format.SubFormat, kTestSubFormat));
+    EXPECT_EQ(buffer[sizeof(KSDATAFORMAT)], 0xAB);
+    EXPECT_EQ(buffer[kIntersectResultSize], 0) << "nothing written past the result";
+}
+
+TEST_F(DataIntersection, ARangeOfAnotherSubtypeMatchesNothing) {
+    range_.SubFormat = MEDIASUBTYPE_RGB32;
+    std::vector<unsigned char> buffer(kIntersectResultSize);
+    ULONG returned = 0;
+    EXPECT_EQ(client_->intersect(filter_, 0, &range_, buffer.data(),
+                                 static_cast<ULONG>(buffer.size()), &returned),
+              STATUS_NO_MATCH);
+}
+
+TEST_F(DataIntersection, WildcardSubtypeReachesTheHandler) {
+    range_.SubFormat = KSDATAFORMAT_SUBTYPE_WILDCARD;
+    ULONG returned = 0;
+    EXPECT_EQ(client_->intersect(filter_, 0, &range_, nullptr, 0, &returned),
+              STATUS_BUFFER_OVERFLOW);
+    EXPECT_EQ(returned, kIntersectResultSize);
+}
+
+TEST_F(DataIntersection, UnknownPinFactoryIsInvalid) {
+    ULONG returned = 0;
+    EXPECT_EQ(client_->intersect(filter_, 1, &range_, nullptr, 0, &returned),
+              STATUS_INVALID_PARAMETER);
+}
+
+}  // namespace
+}  // namespace bayercam::host::ks::testing

@@ -1,0 +1,80 @@
+// A small minidriver written against platform/ alone, to exercise the class driver: one device
+// with two bag items, one filter factory "GLOBAL" (free on stop), one property set, one pin
+// that edits its descriptor, takes the reference clock and ejects frames when processing.
+// Tests read what it saw in `testDriver` and steer it through the knobs there.
+#pragma once
+
+#include "platform/ks.h"
+
+namespace testminidriver {
+
+constexpr ULONG kMaxEvents = 64;
+
+enum EventKind : ULONG {
+    kAdd = 1,
+    kStart,
+    kStop,
+    kReleaseFirstItem,
+    kReleaseSecondItem,
+    kFilterCreate,
+    kFilterClose,
+    kSetDataFormat,
+    kPinCreate,
+    kPinClose,
+    kSetDeviceState,
+    kGetHandler,
+    kSetHandler,
+};
+
+struct Event {
+    EventKind kind;
+    LONG first;   // a state, a status or a property id
+    LONG second;  // the old state, or 1 when an old format was given
+};
+
+struct TestDriver {
+    // Journal of the callbacks that run on client and PnP threads.
+    Event events[kMaxEvents];
+    ULONG eventCount;
+    // Knobs.
+    KSSTATE failStepTo;        // the SetDeviceState step into this state fails ...
+    NTSTATUS failStepStatus;   // ... with this status (STATUS_SUCCESS: no step fails)
+    LONG passDelayUs;          // each pass waits this long before taking a frame
+    PKEVENT passGate;          // when set, each pass first waits for this event
+    BOOLEAN ejectFrames;       // passes take the leading frame and eject it
+    BOOLEAN leaveFrameLocked;  // passes lock the leading frame and keep it locked
+    BOOLEAN keepClock;         // the pin keeps its clock reference past STOP
+    // Set by callbacks.
+    PKSFILTER filterSeenByHandler;  // KsGetFilterFromIrp in the property handlers
+    LONG propertyValue;
+    LONG volatile passes;
+    LONG volatile activePasses;
+    LONG volatile mostActivePasses;
+    LONG volatile passesOutsideRun;
+    PIKSREFERENCECLOCK clock;  // taken at ACQUIRE, released at STOP
+    LONGLONG lastPresentationTime;
+};
+
+extern TestDriver testDriver;
+
+// Clears the journal, counters and knobs.
+void ResetTestDriver();
+ULONG CountEvents(EventKind kind);
+
+NTSTATUS TestDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
+
+// The property set: id 0 get and set (a LONG), id 1 get only (needs 8 data bytes and a
+// request of 32 bytes), id 2 set only.
+inline constexpr GUID kTestPropertySet = {
+    0x1b2d6a11, 0x53c1, 0x4f8e, {0x9a, 0x10, 0x6e, 0x3c, 0x21, 0x7d, 0x44, 0x05}};
+// The pin's single data range: major format video, this subtype, no specifier.
+inline constexpr GUID kTestSubFormat = {
+    0x7c4f0a32, 0x1e55, 0x4b67, {0x8d, 0x21, 0x3a, 0x90, 0x5e, 0x12, 0x6b, 0x77}};
+// SetDataFormat refuses a format with this sample size.
+constexpr ULONG kRefusedSampleSize = 0xBAD;
+constexpr ULONG kIntersectResultSize = sizeof(KSDATAFORMAT) + 8;
+constexpr ULONG kTestEditTag = 'T' | ('d' << 8) | ('E' << 16) | ('d' << 24);
+
+const KSPIN_DESCRIPTOR_EX* TestPinDescriptor();
+
+}  // namespace testminidriver

@@ -1,0 +1,55 @@
+#include "sim/frame_pacer.h"
+
+#include <gtest/gtest.h>
+
+namespace bayercam::sim {
+namespace {
+
+using namespace std::chrono_literals;
+using host::UsbClock;
+
+const UsbClock::time_point kStart = UsbClock::time_point(1000s);
+
+TEST(FramePacer, SlotsAreCountedFromTheStreamStartWithoutDrift) {
+    FramePacer pacer;
+    pacer.configure(FramePacing::FixedRate, 10.0);
+    pacer.restart(kStart);
+    EXPECT_EQ(pacer.schedule(kStart), kStart);
+    // Each request comes a little after the previous frame was due; frames stay on the grid.
+    for (int n = 1; n <= 50; ++n) {
+        auto asked = kStart + 100ms * (n - 1) + 3ms;
+        EXPECT_EQ(pacer.schedule(asked), kStart + 100ms * n) << "frame " << n;
+    }
+    EXPECT_EQ(pacer.missed(), 0u);
+}
+
+TEST(FramePacer, SlotsThatPassWithoutARequestAreMissed) {
+    FramePacer pacer;
+    pacer.configure(FramePacing::FixedRate, 10.0);
+    pacer.restart(kStart);
+    pacer.schedule(kStart);                     // slot 0
+    auto due = pacer.schedule(kStart + 350ms);  // slots 1 and 2 passed unasked; 3 is running
+    EXPECT_EQ(due, kStart + 350ms);
+    EXPECT_EQ(pacer.missed(), 2u);
+    EXPECT_EQ(pacer.schedule(kStart + 360ms), kStart + 400ms) << "slot 3 is used: wait for 4";
+}
+
+TEST(FramePacer, RestartBeginsANewGrid) {
+    FramePacer pacer;
+    pacer.configure(FramePacing::FixedRate, 10.0);
+    pacer.restart(kStart);
+    pacer.schedule(kStart);
+    pacer.restart(kStart + 5s + 7ms);
+    EXPECT_EQ(pacer.schedule(kStart + 5s + 7ms), kStart + 5s + 7ms);
+    EXPECT_EQ(pacer.missed(), 0u);
+}
+
+TEST(FramePacer, AsFastAsPossibleIsDueAtOnce) {
+    FramePacer pacer;
+    pacer.configure(FramePacing::AsFastAsPossible, 10.0);
+    EXPECT_EQ(pacer.schedule(kStart + 123ms), kStart + 123ms);
+    EXPECT_EQ(pacer.schedule(kStart + 124ms), kStart + 124ms);
+}
+
+}  // namespace
+}  // namespace bayercam::sim

@@ -1,0 +1,139 @@
+#include "sim/scene.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "sim/bayer_mosaic.h"
+#include "sim/camera_protocol.h"
+
+namespace bayercam::sim {
+namespace {
+
+RgbImage sensorImage() {
+    return RgbImage{kSensorWidth, kSensorHeight, std::vector<std::uint8_t>(kFrameBytes * 3)};
+}
+
+std::vector<std::uint8_t> rawOf(const Scene& scene, std::uint64_t n, MosaicSettings settings) {
+    RgbImage image = sensorImage();
+    scene.render(n, image);
+    std::vector<std::uint8_t> raw(kFrameBytes);
+    mosaic(image, raw, settings);
+    return raw;
+}
+
+// Writes a tiny RGB PNG with libpng; pixel (x, y) = (10x + y, 100 + x, 200 - y).
+std::filesystem::path writeTinyPng(int width, int height) {
+    std::vector<std::uint8_t> rgb;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            rgb.insert(rgb.end(),
+                       {std::uint8_t(10 * x + y), std::uint8_t(100 + x), std::uint8_t(200 - y)});
+        }
+    }
+    auto path =
+        std::filesystem::temp_directory_path() /
+        ("bayercam_tiny_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "_" + std::to_string(width) + "x" + std::to_string(height) + ".png");
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = width;
+    image.height = height;
+    image.format = PNG_FORMAT_RGB;
+    EXPECT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr));
+    return path;
+}
+
+TEST(BayerMosaic, SensorLayoutIsBlueGreenOverGreenRed) {
+    EXPECT_EQ(bayerChannel(0, 0), 2);
+    EXPECT_EQ(bayerChannel(1, 0), 1);
+    EXPECT_EQ(bayerChannel(0, 1), 1);
+    EXPECT_EQ(bayerChannel(1, 1), 0);
+    EXPECT_EQ(bayerChannel(1358, 1022), 2);
+    EXPECT_EQ(bayerChannel(1359, 1023), 0);
+}
+
+TEST(BayerMosaic, ScaleBrightensAndClampsWhileExactPassesThrough) {
+    RgbImage image{2, 2, {100, 100, 100, 100, 100, 100, 100, 100, 100, 200, 200, 200}};
+    std::vector<std::uint8_t> raw(4);
+    mosaic(image, raw, {2.0, false, 7});
+    EXPECT_NEAR(raw[0], 200, 1);
+    EXPECT_EQ(raw[3], 255) << "clamped";
+    mosaic(image, raw, {2.0, true, 7});
+    EXPECT_EQ(raw, (std::vector<std::uint8_t>{100, 100, 100, 200}));
+}
+
+TEST(BayerMosaic, PictureScaleFollowsGainAndExposure) {
+    EXPECT_DOUBLE_EQ(pictureScale(3, 512), 1.0);
+    EXPECT_DOUBLE_EQ(pictureScale(3, 1024), 2.0);
+    EXPECT_DOUBLE_EQ(pictureScale(3, 0), 0.0);
+    EXPECT_GT(pictureScale(1070, 512), pictureScale(100, 512));
+}
+
+TEST(ColorBars, EachBarSamplesItsColourThroughTheMosaic) {
+    auto raw = rawOf(*makeColorBars(), 0, {1.0, true, 0});
+    // Bar 5 (red) spans x 850..1019: red samples 255, green and blue 0.
+    EXPECT_EQ(raw[1 * kSensorWidth + 851], 255) << "red site";
+    EXPECT_EQ(raw[0 * kSensorWidth + 851], 0) << "green site";
+    EXPECT_EQ(raw[0 * kSensorWidth + 850], 0) << "blue site";
+    // Bar 2 (cyan) spans x 340..509.
+    EXPECT_EQ(raw[0 * kSensorWidth + 340], 255) << "blue site";
+    EXPECT_EQ(raw[1 * kSensorWidth + 341], 0) << "red site";
+}
+
+TEST(MovingPattern, FrameNumberSurvivesTheMosaicExactOrNot) {
+    auto scene = makeMovingPattern();
+    for (std::uint32_t n : {0u, 1u, 77u, 0xDEADBEEFu}) {
+        auto exact = rawOf(*scene, n, {1.0, true, 0});
+        EXPECT_EQ(decodeFrameNumber(exact, kSensorWidth), n);
+        auto noisy = rawOf(*scene, n, {0.8, false, n});
+        EXPECT_EQ(decodeFrameNumber(noisy, kSensorWidth), n);
+    }
+}
+
+TEST(MovingPattern, PicturesDifferBetweenFramesAndGarbageDoesNotDecode) {
+    auto scene = makeMovingPattern();
+    auto a = rawOf(*scene, 5, {1.0, true, 0});
+    auto b = rawOf(*scene, 6, {1.0, true, 0});
+    EXPECT_NE(std::vector(a.begin() + 100 * kSensorWidth, a.end()),
+              std::vector(b.begin() + 100 * kSensorWidth, b.end()));
+    std::vector<std::uint8_t> flat(kFrameBytes, 200);
+    EXPECT_EQ(decodeFrameNumber(flat, kSensorWidth), std::nullopt);
+}
+
+TEST(PngScene, TinyImageCroppedAtTheOriginIsMosaicedPixelByPixel) {
+    auto path = writeTinyPng(5, 3);
+    auto raw = rawOf(*makePngScene(path, PngFit::Crop), 0, {1.0, true, 0});
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 6; ++x) {
+            std::uint8_t rgb[3] = {std::uint8_t(10 * x + y), std::uint8_t(100 + x),
+                                   std::uint8_t(200 - y)};
+            std::uint8_t expected = (x < 5 && y < 3) ? rgb[bayerChannel(x, y)] : 0;
+            EXPECT_EQ(raw[y * kSensorWidth + x], expected) << "at (" << x << ", " << y << ")";
+        }
+    }
+    std::filesystem::remove(path);
+}
+
+TEST(PngScene, TinyImageResizedFillsTheSensor) {
+    auto path = writeTinyPng(2, 2);
+    auto raw = rawOf(*makePngScene(path, PngFit::Resize), 0, {1.0, true, 0});
+    // Source pixel (1, 1) covers x 680..1359, y 512..1023.
+    EXPECT_EQ(raw[1023 * kSensorWidth + 1359], 10 * 1 + 1) << "red of (1, 1)";
+    EXPECT_EQ(raw[512 * kSensorWidth + 680], 199) << "blue of (1, 1)";
+    EXPECT_EQ(raw[0], 200) << "blue of (0, 0)";
+    EXPECT_EQ(raw[1 * kSensorWidth + 1], 0) << "red of (0, 0)";
+    std::filesystem::remove(path);
+}
+
+TEST(PngScene, UnreadableFileThrows) {
+    auto path = std::filesystem::temp_directory_path() / "bayercam_not_a.png";
+    std::ofstream(path) << "not a png";
+    EXPECT_THROW(loadPng(path), std::runtime_error);
+    std::filesystem::remove(path);
+}
+
+}  // namespace
+}  // namespace bayercam::sim
