@@ -20,8 +20,8 @@ enum BayerPhase {
 
 // kPhaseSites[phase][y & 1][x & 1]
 constexpr BayerSite kPhaseSites[4][2][2] = {
-    {{SiteGreenInRedRow, SiteRed}, {SiteBlue, SiteGreenInBlueRow}},   // GRBG
-    {{SiteBlue, SiteGreenInBlueRow}, {SiteGreenInRedRow, SiteRed}},   // BGGR
-    {{SiteRed, SiteGreenInRedRow}, {SiteGreenInBlueRow, SiteBlue}},   // RGGB
-    {{SiteGreenInBlueRow, SiteBlue}, {SiteRed, SiteGreenInRedRow}},   // GBRG
+    {{SiteGreenInRedRow, SiteRed}, {SiteBlue, SiteGreenInBlueRow}},  // GRBG
+    {{SiteBlue, SiteGreenInBlueRow}, {SiteGreenInRedRow, SiteRed}},  // BGGR
+    {{SiteRed, SiteGreenInRedRow}, {SiteGreenInBlueRow, SiteBlue}},  // RGGB
+    {{SiteGreenInBlueRow, SiteBlue}, {SiteRed, SiteGreenInRedRow}},  // GBRG
 };

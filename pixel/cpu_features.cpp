@@ -6,13 +6,13 @@
 
 namespace {
 
-const unsigned kOsxsave = 1u << 27;     // CPUID.1:ECX
-const unsigned kAvx = 1u << 28;         // CPUID.1:ECX
-const unsigned kAvx2 = 1u << 5;         // CPUID.7.0:EBX
-const unsigned kAvx512F = 1u << 16;     // CPUID.7.0:EBX
-const unsigned kAvx512Bw = 1u << 30;    // CPUID.7.0:EBX
-const ULONG64 kXcr0Ymm = 0x6;           // SSE and AVX state
-const ULONG64 kXcr0Zmm = 0xE6;          // plus opmask and the upper ZMM state
+const unsigned kOsxsave = 1u << 27;   // CPUID.1:ECX
+const unsigned kAvx = 1u << 28;       // CPUID.1:ECX
+const unsigned kAvx2 = 1u << 5;       // CPUID.7.0:EBX
+const unsigned kAvx512F = 1u << 16;   // CPUID.7.0:EBX
+const unsigned kAvx512Bw = 1u << 30;  // CPUID.7.0:EBX
+const ULONG64 kXcr0Ymm = 0x6;         // SSE and AVX state
+const ULONG64 kXcr0Zmm = 0xE6;        // plus opmask and the upper ZMM state
 
 ULONG64 ReadXcr0() {
     unsigned low = 0;
@@ -33,9 +33,7 @@ unsigned ExtendedFeatures(ULONG64 xcr0Mask) {
 
 }  // namespace
 
-bool CpuSupportsAvx2() {
-    return (ExtendedFeatures(kXcr0Ymm) & kAvx2) != 0;
-}
+bool CpuSupportsAvx2() { return (ExtendedFeatures(kXcr0Ymm) & kAvx2) != 0; }
 
 bool CpuSupportsAvx512Bw() {
     const unsigned needed = kAvx512F | kAvx512Bw;

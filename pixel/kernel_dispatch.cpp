@@ -39,6 +39,13 @@ const PixelKernelTable* SelectedPixelKernels() {
     return static_cast<const PixelKernelTable*>(table);
 }
 
+BOOLEAN SelectPixelKernelLevel(PixelIsa isa) {
+    const PixelKernelTable* table = GetPixelKernelTable(isa);
+    if (table == nullptr) return FALSE;
+    InterlockedExchangePointer(&gSelectedKernels, (PVOID)table);
+    return TRUE;
+}
+
 VOID ConvertColorGRBG(ColorPipeline* p) { SelectedPixelKernels()->convertColor[PhaseGRBG](p); }
 VOID ConvertColorBGGR(ColorPipeline* p) { SelectedPixelKernels()->convertColor[PhaseBGGR](p); }
 VOID ConvertColorRGGB(ColorPipeline* p) { SelectedPixelKernels()->convertColor[PhaseRGGB](p); }

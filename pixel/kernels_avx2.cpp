@@ -35,11 +35,17 @@ struct Avx2 {
     static Reg UnpackHi16(Reg a, Reg b) { return _mm256_unpackhi_epi16(a, b); }
     static Reg PackS32(Reg a, Reg b) { return _mm256_packs_epi32(a, b); }
     template <int N>
-    static Reg Srl(Reg a) { return _mm256_srli_epi16(a, N); }
+    static Reg Srl(Reg a) {
+        return _mm256_srli_epi16(a, N);
+    }
     template <int N>
-    static Reg Sll(Reg a) { return _mm256_slli_epi16(a, N); }
+    static Reg Sll(Reg a) {
+        return _mm256_slli_epi16(a, N);
+    }
     template <int N>
-    static Reg Srl32(Reg a) { return _mm256_srli_epi32(a, N); }
+    static Reg Srl32(Reg a) {
+        return _mm256_srli_epi32(a, N);
+    }
 
     static ULONG64 Sum32(Reg v) {
         __m128i s = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));

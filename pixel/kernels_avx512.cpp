@@ -23,8 +23,8 @@ struct Avx512 {
     static Reg Set1(SHORT v) { return _mm512_set1_epi16(v); }
     static Reg Set1x32(LONG v) { return _mm512_set1_epi32(v); }
     static Reg EvenLaneColumns() {
-        return _mm512_set_epi16(62, 60, 58, 56, 54, 52, 50, 48, 46, 44, 42, 40, 38, 36, 34, 32,
-                                30, 28, 26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0);
+        return _mm512_set_epi16(62, 60, 58, 56, 54, 52, 50, 48, 46, 44, 42, 40, 38, 36, 34, 32, 30,
+                                28, 26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0);
     }
     static Reg Add(Reg a, Reg b) { return _mm512_add_epi16(a, b); }
     static Reg Sub(Reg a, Reg b) { return _mm512_sub_epi16(a, b); }
@@ -42,11 +42,17 @@ struct Avx512 {
     static Reg UnpackHi16(Reg a, Reg b) { return _mm512_unpackhi_epi16(a, b); }
     static Reg PackS32(Reg a, Reg b) { return _mm512_packs_epi32(a, b); }
     template <int N>
-    static Reg Srl(Reg a) { return _mm512_srli_epi16(a, N); }
+    static Reg Srl(Reg a) {
+        return _mm512_srli_epi16(a, N);
+    }
     template <int N>
-    static Reg Sll(Reg a) { return _mm512_slli_epi16(a, N); }
+    static Reg Sll(Reg a) {
+        return _mm512_slli_epi16(a, N);
+    }
     template <int N>
-    static Reg Srl32(Reg a) { return _mm512_srli_epi32(a, N); }
+    static Reg Srl32(Reg a) {
+        return _mm512_srli_epi32(a, N);
+    }
 
     static ULONG64 Sum32(Reg v) { return (ULONG)_mm512_reduce_add_epi32(v); }
 

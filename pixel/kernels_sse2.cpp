@@ -34,11 +34,17 @@ struct Sse2 {
     static Reg UnpackHi16(Reg a, Reg b) { return _mm_unpackhi_epi16(a, b); }
     static Reg PackS32(Reg a, Reg b) { return _mm_packs_epi32(a, b); }
     template <int N>
-    static Reg Srl(Reg a) { return _mm_srli_epi16(a, N); }
+    static Reg Srl(Reg a) {
+        return _mm_srli_epi16(a, N);
+    }
     template <int N>
-    static Reg Sll(Reg a) { return _mm_slli_epi16(a, N); }
+    static Reg Sll(Reg a) {
+        return _mm_slli_epi16(a, N);
+    }
     template <int N>
-    static Reg Srl32(Reg a) { return _mm_srli_epi32(a, N); }
+    static Reg Srl32(Reg a) {
+        return _mm_srli_epi32(a, N);
+    }
 
     static ULONG64 Sum32(Reg v) {
         const Reg pairs = _mm_add_epi32(v, _mm_unpackhi_epi64(v, v));

@@ -37,6 +37,8 @@ const PixelKernelTable* GetPixelKernelTable(PixelIsa isa);
 PixelIsa BestPixelIsa();
 // The table the named members below use; chosen on first use.
 const PixelKernelTable* SelectedPixelKernels();
+// Makes the named members use one level (for benchmarks and tests); FALSE when the CPU lacks it.
+BOOLEAN SelectPixelKernelLevel(PixelIsa isa);
 
 // The twelve members (selected level). Colour and grey write kernelWidth x kernelHeight
 // pixels (blue, green, red, 255) at output.

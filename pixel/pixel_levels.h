@@ -15,8 +15,8 @@ bool CpuSupportsAvx512Bw();
 
 // Grey-world gains from the channel sums of a frame: green 128, red and blue relative to it,
 // limited to 1..65535. A zero sum (a black frame) leaves the three gains as they were.
-VOID WhiteBalanceGains(ULONG64 sumRed, ULONG64 sumGreen, ULONG64 sumBlue, ULONG* red,
-                       ULONG* green, ULONG* blue);
+VOID WhiteBalanceGains(ULONG64 sumRed, ULONG64 sumGreen, ULONG64 sumBlue, ULONG* red, ULONG* green,
+                       ULONG* blue);
 
 // The colour matrix of the snapshot as the SIMD members apply it, once per frame: magnitudes
 // split into positive and negative parts by matrixPositive, and how wide the arithmetic must be.

@@ -14,12 +14,12 @@ struct Rgb {
 };
 
 class WorkBuffer {
-public:
+  public:
     explicit WorkBuffer(const ColorPipeline* p) : origin_(p->workOrigin), stride_(p->workStride) {}
 
     int At(int y, int x) const { return origin_[(ptrdiff_t)y * stride_ + x]; }
 
-private:
+  private:
     const UCHAR* origin_;
     ptrdiff_t stride_;
 };
@@ -38,11 +38,11 @@ int FilterLevel(int s, int shift) {
 //     -2    -2
 //        +1
 int FilterH(const WorkBuffer& w, int y, int x) {
-    const int s = w.At(y - 2, x) + w.At(y + 2, x) -
-                  2 * (w.At(y - 1, x - 1) + w.At(y - 1, x + 1) + w.At(y + 1, x - 1) +
-                       w.At(y + 1, x + 1)) -
-                  2 * (w.At(y, x - 2) + w.At(y, x + 2)) + 8 * (w.At(y, x - 1) + w.At(y, x + 1)) +
-                  10 * w.At(y, x);
+    const int s =
+        w.At(y - 2, x) + w.At(y + 2, x) -
+        2 * (w.At(y - 1, x - 1) + w.At(y - 1, x + 1) + w.At(y + 1, x - 1) + w.At(y + 1, x + 1)) -
+        2 * (w.At(y, x - 2) + w.At(y, x + 2)) + 8 * (w.At(y, x - 1) + w.At(y, x + 1)) +
+        10 * w.At(y, x);
     return FilterLevel(s, 4);
 }
 
@@ -52,11 +52,10 @@ int FilterH(const WorkBuffer& w, int y, int x) {
 //     -2 +8 -2
 //        -2
 int FilterV(const WorkBuffer& w, int y, int x) {
-    const int s = -2 * (w.At(y - 2, x) + w.At(y + 2, x)) -
-                  2 * (w.At(y - 1, x - 1) + w.At(y - 1, x + 1) + w.At(y + 1, x - 1) +
-                       w.At(y + 1, x + 1)) +
-                  8 * (w.At(y - 1, x) + w.At(y + 1, x)) + w.At(y, x - 2) + w.At(y, x + 2) +
-                  10 * w.At(y, x);
+    const int s =
+        -2 * (w.At(y - 2, x) + w.At(y + 2, x)) -
+        2 * (w.At(y - 1, x - 1) + w.At(y - 1, x + 1) + w.At(y + 1, x - 1) + w.At(y + 1, x + 1)) +
+        8 * (w.At(y - 1, x) + w.At(y + 1, x)) + w.At(y, x - 2) + w.At(y, x + 2) + 10 * w.At(y, x);
     return FilterLevel(s, 4);
 }
 
@@ -66,10 +65,10 @@ int FilterV(const WorkBuffer& w, int y, int x) {
 //     +4    +4
 //        -3
 int FilterD(const WorkBuffer& w, int y, int x) {
-    const int s = -3 * (w.At(y - 2, x) + w.At(y + 2, x) + w.At(y, x - 2) + w.At(y, x + 2)) +
-                  4 * (w.At(y - 1, x - 1) + w.At(y - 1, x + 1) + w.At(y + 1, x - 1) +
-                       w.At(y + 1, x + 1)) +
-                  12 * w.At(y, x);
+    const int s =
+        -3 * (w.At(y - 2, x) + w.At(y + 2, x) + w.At(y, x - 2) + w.At(y, x + 2)) +
+        4 * (w.At(y - 1, x - 1) + w.At(y - 1, x + 1) + w.At(y + 1, x - 1) + w.At(y + 1, x + 1)) +
+        12 * w.At(y, x);
     return FilterLevel(s, 4);
 }
 
@@ -137,9 +136,7 @@ void StorePixel(PUCHAR out, int red, int green, int blue) {
 }
 
 // Luminance, each product shifted on its own: at most 253.
-int Luminance(Rgb c) {
-    return ((c.red * 77) >> 8) + ((c.green * 150) >> 8) + ((c.blue * 29) >> 8);
-}
+int Luminance(Rgb c) { return ((c.red * 77) >> 8) + ((c.green * 150) >> 8) + ((c.blue * 29) >> 8); }
 
 template <int Phase>
 VOID ReferenceColor(ColorPipeline* p) {
@@ -148,8 +145,7 @@ VOID ReferenceColor(ColorPipeline* p) {
     for (int y = 0; y < p->kernelHeight; ++y) {
         for (int x = 0; x < p->kernelWidth; ++x, out += 4) {
             const Rgb c = ApplyGains(p, DemosaicPixel(w, kPhaseSites[Phase][y & 1][x & 1], y, x));
-            StorePixel(out, MatrixChannel(p, c, 0), MatrixChannel(p, c, 1),
-                       MatrixChannel(p, c, 2));
+            StorePixel(out, MatrixChannel(p, c, 0), MatrixChannel(p, c, 1), MatrixChannel(p, c, 2));
         }
     }
 }

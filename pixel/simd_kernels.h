@@ -33,8 +33,8 @@ inline RowSamples<V> SplitRow(const UCHAR* at) {
     const R left = V::Load(at - 2);
     const R centre = V::Load(at);
     const R right = V::Load(at + 2);
-    return {V::And(left, low),   V::template Srl<8>(left),   V::And(centre, low),
-            V::template Srl<8>(centre), V::And(right, low), V::template Srl<8>(right)};
+    return {V::And(left, low),          V::template Srl<8>(left), V::And(centre, low),
+            V::template Srl<8>(centre), V::And(right, low),       V::template Srl<8>(right)};
 }
 
 // Partial sums around the centres of one column group, shared by the four filters.
@@ -49,7 +49,8 @@ struct Group {
 };
 
 template <class V>
-PIXEL_INLINE void Neighbourhoods(const UCHAR* centre, ptrdiff_t stride, Group<V>& even, Group<V>& odd) {
+PIXEL_INLINE void Neighbourhoods(const UCHAR* centre, ptrdiff_t stride, Group<V>& even,
+                                 Group<V>& odd) {
     const RowSamples<V> m2 = SplitRow<V>(centre - 2 * stride);
     const RowSamples<V> m1 = SplitRow<V>(centre - stride);
     const RowSamples<V> z = SplitRow<V>(centre);
@@ -297,10 +298,10 @@ void ConvertRows(const ColorPipeline* p, const Op& op) {
         PUCHAR out = p->output + 4 * (size_t)y * (size_t)width;
         if (y & 1) {
             ConvertRow<V, kPhaseSites[Phase][1][0], kPhaseSites[Phase][1][1]>(row, stride, width,
-                                                                               op, out);
+                                                                              op, out);
         } else {
             ConvertRow<V, kPhaseSites[Phase][0][0], kPhaseSites[Phase][0][1]>(row, stride, width,
-                                                                               op, out);
+                                                                              op, out);
         }
     }
 }
@@ -428,11 +429,11 @@ VOID MeasureWhiteBalance(ColorPipeline* p, ULONG* red, ULONG* green, ULONG* blue
     for (LONG y = 0; y < p->kernelHeight && p->kernelWidth > 0; ++y) {
         const UCHAR* row = p->workOrigin + y * stride;
         if (y & 1) {
-            MeasureRow<V, kPhaseSites[Phase][1][0], kPhaseSites[Phase][1][1]>(
-                row, stride, p->kernelWidth, sums);
+            MeasureRow<V, kPhaseSites[Phase][1][0], kPhaseSites[Phase][1][1]>(row, stride,
+                                                                              p->kernelWidth, sums);
         } else {
-            MeasureRow<V, kPhaseSites[Phase][0][0], kPhaseSites[Phase][0][1]>(
-                row, stride, p->kernelWidth, sums);
+            MeasureRow<V, kPhaseSites[Phase][0][0], kPhaseSites[Phase][0][1]>(row, stride,
+                                                                              p->kernelWidth, sums);
         }
     }
     WhiteBalanceGains(sums[0], sums[1], sums[2], red, green, blue);

@@ -7,9 +7,7 @@ namespace {
 const LONG64 kMaxMultiplier = 32767;  // a signed 16-bit multiplier (pmaddwd)
 const LONG64 kMaxSum16 = 65535;       // an unsigned 16-bit accumulator
 
-LONG64 Magnitude(LONG entry) {
-    return entry < 0 ? -(LONG64)entry : (LONG64)entry;
-}
+LONG64 Magnitude(LONG entry) { return entry < 0 ? -(LONG64)entry : (LONG64)entry; }
 
 }  // namespace
 

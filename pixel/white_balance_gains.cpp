@@ -12,8 +12,8 @@ ULONG LimitGain(double gain) {
 
 }  // namespace
 
-VOID WhiteBalanceGains(ULONG64 sumRed, ULONG64 sumGreen, ULONG64 sumBlue, ULONG* red,
-                       ULONG* green, ULONG* blue) {
+VOID WhiteBalanceGains(ULONG64 sumRed, ULONG64 sumGreen, ULONG64 sumBlue, ULONG* red, ULONG* green,
+                       ULONG* blue) {
     // A channel with no light at all (a black frame) gives no ratio to go by.
     if (sumRed == 0 || sumGreen == 0 || sumBlue == 0) return;
     const double sr = (double)sumRed;

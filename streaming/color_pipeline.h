@@ -55,9 +55,9 @@ struct ColorPipeline {
     double saturationMatrix[16];
     double hueMatrix[16];
     double combinedMatrix[16];
-    LONG matrixFixed[16];        // Q6 (64 = 1.0); guarded by matrixLock
-    UCHAR matrixPositive[16];    // 1 where kernelMatrix[i] > 0; written with the snapshot
-    KSPIN_LOCK matrixLock;       // serialises the builders and the per-frame snapshot
+    LONG matrixFixed[16];      // Q6 (64 = 1.0); guarded by matrixLock
+    UCHAR matrixPositive[16];  // 1 where kernelMatrix[i] > 0; written with the snapshot
+    KSPIN_LOCK matrixLock;     // serialises the builders and the per-frame snapshot
 };
 
 // ---------------------------------------------------------------- lifetime (PASSIVE_LEVEL)

@@ -5,9 +5,7 @@
 
 namespace {
 
-LONG ReadSetting(volatile LONG* field) {
-    return InterlockedCompareExchange(field, 0, 0);
-}
+LONG ReadSetting(volatile LONG* field) { return InterlockedCompareExchange(field, 0, 0); }
 
 // Stores value and rebuilds with it when it differs from the stored one.
 void UpdateSetting(ColorPipeline* pipeline, volatile LONG* field, LONG value,

@@ -10,13 +10,9 @@
 
 namespace {
 
-LONG ReadSetting(volatile LONG* field) {
-    return InterlockedCompareExchange(field, 0, 0);
-}
+LONG ReadSetting(volatile LONG* field) { return InterlockedCompareExchange(field, 0, 0); }
 
-PUCHAR WorkRow(ColorPipeline* p, LONG y) {
-    return p->workOrigin + (ptrdiff_t)y * p->paddedStride;
-}
+PUCHAR WorkRow(ColorPipeline* p, LONG y) { return p->workOrigin + (ptrdiff_t)y * p->paddedStride; }
 
 // Rows -2, -1 mirror rows 2, 1; rows H, H+1 repeat rows H-4, H-3 (same colour parity).
 void FillBorderRows(ColorPipeline* p) {

@@ -66,7 +66,7 @@ std::array<std::int32_t, 16> randomMatrix(std::mt19937& rng) {
 
 class FastLevelsMatchReference : public host::testing::KernelTest,
                                  public ::testing::WithParamInterface<PixelIsa> {
-protected:
+  protected:
     void SetUp() override {
         KernelTest::SetUp();
         fast_ = GetPixelKernelTable(GetParam());
@@ -90,8 +90,9 @@ protected:
                             frame.convert(fast_->convertColor[phase]), width, "colour");
             expectSameFrame(frame.convert(reference.convertGray[phase]),
                             frame.convert(fast_->convertGray[phase]), width, "grey");
-            const std::array<std::uint32_t, 3> before{static_cast<std::uint32_t>(rng_() % 70000), 128,
-                                                     static_cast<std::uint32_t>(rng_() % 70000)};
+            const std::array<std::uint32_t, 3> before{static_cast<std::uint32_t>(rng_() % 70000),
+                                                      128,
+                                                      static_cast<std::uint32_t>(rng_() % 70000)};
             EXPECT_EQ(frame.measure(reference.measureWhiteBalance[phase], before),
                       frame.measure(fast_->measureWhiteBalance[phase], before))
                 << "white balance";
@@ -99,15 +100,14 @@ protected:
     }
 
     static void expectSameFrame(const std::vector<std::uint8_t>& expected,
-                                const std::vector<std::uint8_t>& got, int width,
-                                const char* what) {
+                                const std::vector<std::uint8_t>& got, int width, const char* what) {
         ASSERT_EQ(expected.size(), got.size());
         for (std::size_t i = 0; i < expected.size(); ++i) {
             if (expected[i] != got[i]) {
                 const std::size_t pixel = i / 4;
                 FAIL() << what << ": first difference at pixel (" << pixel / width << ", "
-                       << pixel % width << ") byte " << i % 4 << ": expected "
-                       << int(expected[i]) << ", got " << int(got[i]);
+                       << pixel % width << ") byte " << i % 4 << ": expected " << int(expected[i])
+                       << ", got " << int(got[i]);
             }
         }
     }
@@ -115,7 +115,7 @@ protected:
     std::mt19937 rng_;
     std::uint32_t seed_ = 0;
 
-private:
+  private:
     const PixelKernelTable* fast_ = nullptr;
 };
 
@@ -142,8 +142,7 @@ TEST_P(FastLevelsMatchReference, FullSensorWidth) {
 
 TEST_P(FastLevelsMatchReference, ManyRandomFrames) {
     for (int round = 0; round < 40; ++round) {
-        compareOnRandomFrame(1 + static_cast<int>(rng_() % 300),
-                             1 + static_cast<int>(rng_() % 12));
+        compareOnRandomFrame(1 + static_cast<int>(rng_() % 300), 1 + static_cast<int>(rng_() % 12));
         if (HasFailure()) return;
     }
 }
@@ -154,8 +153,7 @@ std::string levelName(const ::testing::TestParamInfo<PixelIsa>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, FastLevelsMatchReference,
-                         ::testing::Values(PixelIsaSse2, PixelIsaAvx2, PixelIsaAvx512),
-                         levelName);
+                         ::testing::Values(PixelIsaSse2, PixelIsaAvx2, PixelIsaAvx512), levelName);
 
 }  // namespace
 }  // namespace bayercam::testing

@@ -22,7 +22,7 @@ std::string levelName(const ::testing::TestParamInfo<PixelIsa>& info) {
 
 class PixelKernels : public host::testing::KernelTest,
                      public ::testing::WithParamInterface<PixelIsa> {
-protected:
+  protected:
     void SetUp() override {
         KernelTest::SetUp();
         table_ = GetPixelKernelTable(GetParam());
@@ -42,7 +42,7 @@ protected:
         }
     }
 
-private:
+  private:
     const PixelKernelTable* table_ = nullptr;
 };
 
@@ -183,8 +183,8 @@ TEST_P(PixelKernels, PositiveAndNegativeSumsAreShiftedApart) {
 
 TEST_P(PixelKernels, GreyLuminanceOfUniformFields) {
     WorkFrame frame(21, 8);
-    const std::pair<int, int> cases[] = {{0, 0}, {1, 0}, {100, 99}, {128, 127}, {200, 199},
-                                         {255, 253}};
+    const std::pair<int, int> cases[] = {{0, 0},     {1, 0},     {100, 99},
+                                         {128, 127}, {200, 199}, {255, 253}};
     for (auto [v, y] : cases) {
         frame.fill(static_cast<std::uint8_t>(v));
         for (int phase = 0; phase < 4; ++phase) {
@@ -260,7 +260,7 @@ INSTANTIATE_TEST_SUITE_P(Levels, PixelKernels,
 // ---------------------------------------------------------------- gains from sums
 
 class WhiteBalanceGainsFromSums : public host::testing::KernelTest {
-protected:
+  protected:
     static std::array<std::uint32_t, 3> gains(ULONG64 r, ULONG64 g, ULONG64 b,
                                               std::array<std::uint32_t, 3> before = {0, 0, 0}) {
         ULONG red = before[0], green = before[1], blue = before[2];

@@ -10,17 +10,11 @@ namespace bayercam::testing {
 
 namespace {
 
-std::size_t pageSize() {
-    return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-}
+std::size_t pageSize() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
 
-int paddedStride(int width) {
-    return (width & ~15) + 27;
-}
+int paddedStride(int width) { return (width & ~15) + 27; }
 
-int paddedRows(int height) {
-    return height + (height & 1) + 4;
-}
+int paddedRows(int height) { return height + (height & 1) + 4; }
 
 }  // namespace
 
@@ -28,17 +22,15 @@ GuardedBlock::GuardedBlock(std::size_t bytes) : bytes_(bytes) {
     const std::size_t page = pageSize();
     const std::size_t dataPages = (bytes + page - 1) / page;
     mappingBytes_ = (dataPages + 1) * page;
-    mapping_ = mmap(nullptr, mappingBytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                    -1, 0);
+    mapping_ =
+        mmap(nullptr, mappingBytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapping_ == MAP_FAILED) throw std::runtime_error("mmap failed");
     auto* base = static_cast<std::uint8_t*>(mapping_);
     mprotect(base + dataPages * page, page, PROT_NONE);
     data_ = base + dataPages * page - bytes;
 }
 
-GuardedBlock::~GuardedBlock() {
-    munmap(mapping_, mappingBytes_);
-}
+GuardedBlock::~GuardedBlock() { munmap(mapping_, mappingBytes_); }
 
 WorkFrame::WorkFrame(int width, int height)
     : width_(width),
@@ -57,9 +49,7 @@ std::uint8_t& WorkFrame::at(int y, int x) {
     return pipeline_.workOrigin[static_cast<std::ptrdiff_t>(y) * stride_ + x];
 }
 
-void WorkFrame::fill(std::uint8_t value) {
-    std::memset(buffer_.data(), value, buffer_.size());
-}
+void WorkFrame::fill(std::uint8_t value) { std::memset(buffer_.data(), value, buffer_.size()); }
 
 void WorkFrame::fillRandom(std::mt19937& rng) {
     std::uniform_int_distribution<int> byte(0, 255);

@@ -17,7 +17,7 @@ namespace bayercam::testing {
 
 // A block of `bytes` whose end touches a PROT_NONE page.
 class GuardedBlock {
-public:
+  public:
     explicit GuardedBlock(std::size_t bytes);
     ~GuardedBlock();
     GuardedBlock(const GuardedBlock&) = delete;
@@ -26,7 +26,7 @@ public:
     std::uint8_t* data() const { return data_; }
     std::size_t size() const { return bytes_; }
 
-private:
+  private:
     void* mapping_ = nullptr;
     std::size_t mappingBytes_ = 0;
     std::uint8_t* data_ = nullptr;
@@ -36,7 +36,7 @@ private:
 using Pixel = std::array<std::uint8_t, 4>;  // blue, green, red, 255
 
 class WorkFrame {
-public:
+  public:
     WorkFrame(int width, int height);
 
     ColorPipeline& pipeline() { return pipeline_; }
@@ -62,7 +62,7 @@ public:
 
     Pixel pixel(const std::vector<std::uint8_t>& frame, int y, int x) const;
 
-private:
+  private:
     int width_;
     int height_;
     int stride_;

@@ -1,6 +1,8 @@
 // ColorPipeline: creation defaults, setters, and the fixed-point matrix against values worked
 // out here a different way: each adjustment applied to the pixel as a function, in the order
 // hue, saturation, brightness, contrast, correction, to the four unit rows.
+#include "streaming/color_pipeline.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -11,7 +13,6 @@
 
 #include "host/kernel/failure_injection.h"
 #include "host/kernel/pool.h"
-#include "streaming/color_pipeline.h"
 #include "tests/support/kernel_test.h"
 
 namespace bayercam::testing {
@@ -32,9 +33,7 @@ const double kWr = (double)0.3086f;
 const double kWg = (double)0.6094f;
 const double kWb = (double)0.082f;
 
-double factor(LONG v) {
-    return (double)(((float)std::min<LONG>(v, 20) - 10.0f) * 0.1f + 1.0f);
-}
+double factor(LONG v) { return (double)(((float)std::min<LONG>(v, 20) - 10.0f) * 0.1f + 1.0f); }
 
 Vec correct(const Vec& v, LONG enabled) {
     if (!enabled) return v;
@@ -115,7 +114,7 @@ Fixed fixedOf(const ColorPipeline* p) {
 }
 
 class ColorPipelineTest : public host::testing::KernelTest {
-protected:
+  protected:
     void SetUp() override {
         KernelTest::SetUp();
         pipeline_ = CreateColorPipeline();
@@ -187,7 +186,8 @@ TEST_F(ColorPipelineTest, PlainSettersStoreWithoutRebuilding) {
 // ---------------------------------------------------------------- quoted matrices
 
 TEST_F(ColorPipelineTest, DefaultMatrixIsTheCorrectionMatrix) {
-    EXPECT_EQ(fixedOf(pipeline_), (Fixed{87, -16, -6, 0, -14, 90, -20, 0, -9, -10, 91, 0, 0, 0, 0, 64}));
+    EXPECT_EQ(fixedOf(pipeline_),
+              (Fixed{87, -16, -6, 0, -14, 90, -20, 0, -9, -10, 91, 0, 0, 0, 0, 64}));
 }
 
 TEST_F(ColorPipelineTest, CorrectionOffGivesTheIdentity) {
@@ -209,8 +209,7 @@ TEST_F(ColorPipelineTest, ContrastZeroFlattensToMidGrey) {
 
 TEST_F(ColorPipelineTest, SaturationZeroGivesLuminanceInEveryChannel) {
     apply({.correction = 0, .saturation = 0});
-    EXPECT_EQ(fixedOf(pipeline_),
-              (Fixed{20, 20, 20, 0, 39, 39, 39, 0, 5, 5, 5, 0, 0, 0, 0, 64}));
+    EXPECT_EQ(fixedOf(pipeline_), (Fixed{20, 20, 20, 0, 39, 39, 39, 0, 5, 5, 5, 0, 0, 0, 0, 64}));
 }
 
 TEST_F(ColorPipelineTest, HueZeroMatchesNoHueStep) {
@@ -218,7 +217,8 @@ TEST_F(ColorPipelineTest, HueZeroMatchesNoHueStep) {
     for (int i = 0; i < 16; ++i) {
         EXPECT_NEAR(pipeline_->hueMatrix[i], i % 5 == 0 ? 1.0 : 0.0, 1e-6) << i;
     }
-    EXPECT_EQ(fixedOf(pipeline_), (Fixed{87, -16, -6, 0, -14, 90, -20, 0, -9, -10, 91, 0, 0, 0, 0, 64}));
+    EXPECT_EQ(fixedOf(pipeline_),
+              (Fixed{87, -16, -6, 0, -14, 90, -20, 0, -9, -10, 91, 0, 0, 0, 0, 64}));
 }
 
 // ---------------------------------------------------------------- worked out independently

@@ -19,7 +19,7 @@ const int kRawWidth = 1360;
 const int kRawHeight = 1024;
 
 class FrameConversionTest : public host::testing::KernelTest {
-protected:
+  protected:
     void SetUp() override {
         KernelTest::SetUp();
         pipeline_ = CreateColorPipeline();
