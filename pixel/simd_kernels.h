@@ -156,9 +156,21 @@ struct Gains {
     }
 };
 
+// True when, for every output channel, only the entry of its own input can be positive and
+// the entries of the other two inputs only negative (the correction matrix and all settings
+// that keep its shape): then each product is known to join P or N, and none is zero-padded.
+inline bool HasDiagonalSigns(const SplitMatrix& m) {
+    for (int j = 0; j < 3; ++j) {
+        for (int i = 0; i < 3; ++i) {
+            if ((i == j ? m.negative[i][j] : m.positive[i][j]) != 0) return false;
+        }
+    }
+    return true;
+}
+
 // Colour matrix with 16-bit accumulators: used only when no sum can pass 65535, so every
 // product and sum is exact. Output channel = (P >> 6) - (N >> 6), limited when packed.
-template <class V, bool UnityGains>
+template <class V, bool UnityGains, bool DiagonalSigns>
 struct ColorOp16 {
     Gains<V, UnityGains> gains;
     typename V::Reg positive[4][3];
@@ -178,8 +190,19 @@ struct ColorOp16 {
         return V::Add(rg, V::Add(V::MulLo(c.blue, w[2][j]), w[3][j]));
     }
     PIXEL_INLINE typename V::Reg Channel(const Rgb16<V>& c, int j) const {
-        return V::Sub(V::template Srl<6>(Accumulate(c, positive, j)),
-                      V::template Srl<6>(Accumulate(c, negative, j)));
+        if constexpr (DiagonalSigns) {
+            const typename V::Reg in[3] = {c.red, c.green, c.blue};
+            const int k = (j + 1) % 3;
+            const int l = (j + 2) % 3;
+            const auto p = V::Add(V::MulLo(in[j], positive[j][j]), positive[3][j]);
+            const auto n =
+                V::Add(V::Add(V::MulLo(in[k], negative[k][j]), V::MulLo(in[l], negative[l][j])),
+                       negative[3][j]);
+            return V::Sub(V::template Srl<6>(p), V::template Srl<6>(n));
+        } else {
+            return V::Sub(V::template Srl<6>(Accumulate(c, positive, j)),
+                          V::template Srl<6>(Accumulate(c, negative, j)));
+        }
     }
     PIXEL_INLINE void Store(PUCHAR out, const Rgb16<V>& evenLevels,
                             const Rgb16<V>& oddLevels) const {
@@ -306,6 +329,22 @@ void ConvertRows(const ColorPipeline* p, const Op& op) {
     }
 }
 
+// The 16-bit matrix path with the gain and sign shapes of this frame, chosen once.
+template <class V, int Phase>
+void ConvertRows16(const ColorPipeline* p, const SplitMatrix& m) {
+    const bool unity = HasUnityGains(p);
+    const bool diagonal = HasDiagonalSigns(m);
+    if (unity && diagonal) {
+        ConvertRows<V, Phase>(p, ColorOp16<V, true, true>(p, m));
+    } else if (unity) {
+        ConvertRows<V, Phase>(p, ColorOp16<V, true, false>(p, m));
+    } else if (diagonal) {
+        ConvertRows<V, Phase>(p, ColorOp16<V, false, true>(p, m));
+    } else {
+        ConvertRows<V, Phase>(p, ColorOp16<V, false, false>(p, m));
+    }
+}
+
 // A frame narrower than one chunk of a wide level goes to the next narrower level, whose
 // chunks stay inside the padded rows.
 template <class V>
@@ -324,11 +363,7 @@ VOID ConvertColor(ColorPipeline* p) {
     SplitKernelMatrix(p, &matrix);
     switch (matrix.width) {
         case MatrixFits16:
-            if (HasUnityGains(p)) {
-                ConvertRows<V, Phase>(p, ColorOp16<V, true>(p, matrix));
-            } else {
-                ConvertRows<V, Phase>(p, ColorOp16<V, false>(p, matrix));
-            }
+            ConvertRows16<V, Phase>(p, matrix);
             break;
         case MatrixFits32:
             ConvertRows<V, Phase>(p, ColorOp32<V>(p, matrix));

@@ -35,11 +35,27 @@ std::uint32_t randomGain(std::mt19937& rng) {
     }
 }
 
-// Matrices of the three widths the fast levels handle differently: sums that fit 16 bits,
-// entries that fit a signed 16-bit multiplier, and entries of any 32-bit value.
+// The shape of the correction matrix: each channel's own input positive, the others negative.
+std::array<std::int32_t, 16> randomDiagonalSignMatrix(std::mt19937& rng) {
+    std::array<std::int32_t, 16> m{};
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            const auto magnitude = static_cast<std::int32_t>(rng() % 90);
+            m[4 * i + j] = i == j ? magnitude : -magnitude;
+        }
+        m[12 + i] = static_cast<std::int32_t>(rng() % 8001) - 4000;
+    }
+    m[15] = 64;
+    return m;
+}
+
+// Matrices of the widths the fast levels handle differently: sums that fit 16 bits (also in
+// the shape of the correction matrix), entries that fit a signed 16-bit multiplier, and
+// entries of any 32-bit value.
 std::array<std::int32_t, 16> randomMatrix(std::mt19937& rng) {
     std::array<std::int32_t, 16> m{};
-    const int kind = rng() % 4;
+    const int kind = rng() % 5;
+    if (kind == 4) return randomDiagonalSignMatrix(rng);
     for (int i = 0; i < 16; ++i) {
         const bool constant = i >= 12;
         switch (kind) {
@@ -81,7 +97,11 @@ class FastLevelsMatchReference : public host::testing::KernelTest,
                      ", H " + std::to_string(height));
         WorkFrame frame(width, height);
         frame.fillRandom(rng_);
-        frame.setGains(randomGain(rng_), randomGain(rng_), randomGain(rng_));
+        if (rng_() % 3 == 0) {
+            frame.setGains(128, 128, 128);
+        } else {
+            frame.setGains(randomGain(rng_), randomGain(rng_), randomGain(rng_));
+        }
         frame.setMatrix(randomMatrix(rng_));
         const PixelKernelTable& reference = *GetPixelKernelTable(PixelIsaReference);
         for (int phase = 0; phase < 4; ++phase) {
