@@ -15,12 +15,12 @@ const double kHalfPi3 = 2.0222662487959506e-21;  // the rest
 // sin r / r and cos r as polynomials in r^2, coefficients (-1)^n / (2n+1)! and (-1)^n / (2n)!.
 double SinPolynomial(double r) {
     const double z = r * r;
-    double p = 1.0 / 1307674368000.0;  // 1/15!
-    p = p * z - 1.0 / 6227020800.0;
-    p = p * z + 1.0 / 39916800.0;
-    p = p * z - 1.0 / 362880.0;
-    p = p * z + 1.0 / 5040.0;
-    p = p * z - 1.0 / 120.0;
+    double p = -1.0 / 1307674368000.0;  // -1/15!
+    p = p * z + 1.0 / 6227020800.0;
+    p = p * z - 1.0 / 39916800.0;
+    p = p * z + 1.0 / 362880.0;
+    p = p * z - 1.0 / 5040.0;
+    p = p * z + 1.0 / 120.0;
     p = p * z - 1.0 / 6.0;
     p = p * z + 1.0;
     return r * p;
