@@ -37,7 +37,13 @@ inline RowSamples<V> SplitRow(const UCHAR* at) {
             V::template Srl<8>(centre), V::And(right, low),       V::template Srl<8>(right)};
 }
 
-// Partial sums around the centres of one column group, shared by the four filters.
+// Partial sums around the centres of one column group, shared by the four filters:
+//
+//                  vert2
+//           diag   vert1   diag
+//   horz2   horz1  centre  horz1   horz2
+//           diag   vert1   diag
+//                  vert2
 template <class V>
 struct Group {
     typename V::Reg centre;  // S(0, 0)
@@ -168,9 +174,23 @@ inline bool HasDiagonalSigns(const SplitMatrix& m) {
     return true;
 }
 
+inline bool HasConstantTerms(const SplitMatrix& m) {
+    for (int j = 0; j < 3; ++j) {
+        if (m.positive[3][j] != 0 || m.negative[3][j] != 0) return true;
+    }
+    return false;
+}
+
+// What the frame's matrix lets the 16-bit path leave out.
+enum MatrixShape {
+    ShapeGeneral,       // every entry may join P or N
+    ShapeDiagonal,      // diagonal signs (HasDiagonalSigns)
+    ShapeDiagonalPure,  // diagonal signs and no constant term
+};
+
 // Colour matrix with 16-bit accumulators: used only when no sum can pass 65535, so every
 // product and sum is exact. Output channel = (P >> 6) - (N >> 6), limited when packed.
-template <class V, bool UnityGains, bool DiagonalSigns>
+template <class V, bool UnityGains, MatrixShape Shape>
 struct ColorOp16 {
     Gains<V, UnityGains> gains;
     typename V::Reg positive[4][3];
@@ -190,14 +210,16 @@ struct ColorOp16 {
         return V::Add(rg, V::Add(V::MulLo(c.blue, w[2][j]), w[3][j]));
     }
     PIXEL_INLINE typename V::Reg Channel(const Rgb16<V>& c, int j) const {
-        if constexpr (DiagonalSigns) {
+        if constexpr (Shape != ShapeGeneral) {
             const typename V::Reg in[3] = {c.red, c.green, c.blue};
             const int k = (j + 1) % 3;
             const int l = (j + 2) % 3;
-            const auto p = V::Add(V::MulLo(in[j], positive[j][j]), positive[3][j]);
-            const auto n =
-                V::Add(V::Add(V::MulLo(in[k], negative[k][j]), V::MulLo(in[l], negative[l][j])),
-                       negative[3][j]);
+            auto p = V::MulLo(in[j], positive[j][j]);
+            auto n = V::Add(V::MulLo(in[k], negative[k][j]), V::MulLo(in[l], negative[l][j]));
+            if constexpr (Shape == ShapeDiagonal) {
+                p = V::Add(p, positive[3][j]);
+                n = V::Add(n, negative[3][j]);
+            }
             return V::Sub(V::template Srl<6>(p), V::template Srl<6>(n));
         } else {
             return V::Sub(V::template Srl<6>(Accumulate(c, positive, j)),
@@ -329,19 +351,24 @@ void ConvertRows(const ColorPipeline* p, const Op& op) {
     }
 }
 
-// The 16-bit matrix path with the gain and sign shapes of this frame, chosen once.
+template <class V, int Phase, MatrixShape Shape>
+void ConvertRows16(const ColorPipeline* p, const SplitMatrix& m) {
+    if (HasUnityGains(p)) {
+        ConvertRows<V, Phase>(p, ColorOp16<V, true, Shape>(p, m));
+    } else {
+        ConvertRows<V, Phase>(p, ColorOp16<V, false, Shape>(p, m));
+    }
+}
+
+// The 16-bit matrix path with the gain and matrix shapes of this frame, chosen once.
 template <class V, int Phase>
 void ConvertRows16(const ColorPipeline* p, const SplitMatrix& m) {
-    const bool unity = HasUnityGains(p);
-    const bool diagonal = HasDiagonalSigns(m);
-    if (unity && diagonal) {
-        ConvertRows<V, Phase>(p, ColorOp16<V, true, true>(p, m));
-    } else if (unity) {
-        ConvertRows<V, Phase>(p, ColorOp16<V, true, false>(p, m));
-    } else if (diagonal) {
-        ConvertRows<V, Phase>(p, ColorOp16<V, false, true>(p, m));
+    if (!HasDiagonalSigns(m)) {
+        ConvertRows16<V, Phase, ShapeGeneral>(p, m);
+    } else if (HasConstantTerms(m)) {
+        ConvertRows16<V, Phase, ShapeDiagonal>(p, m);
     } else {
-        ConvertRows<V, Phase>(p, ColorOp16<V, false, false>(p, m));
+        ConvertRows16<V, Phase, ShapeDiagonalPure>(p, m);
     }
 }
 

@@ -2,6 +2,7 @@
 // fail as on the platform. The context is freed when completion reaches it.
 #include <atomic>
 
+#include "host/kernel/failure_injection.h"
 #include "host/kernel/irp.h"
 #include "host/kernel/pool.h"
 
@@ -9,7 +10,7 @@ namespace {
 
 using namespace bayercam::host;
 
-constexpr ULONG kContextTag = pool::makeTag("IoCx");
+constexpr ULONG kContextTag = injection::kCompletionContextSite;
 
 struct CompletionContext {
     PIO_COMPLETION_ROUTINE routine;

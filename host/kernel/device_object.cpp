@@ -5,6 +5,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "host/kernel/failure_injection.h"
 #include "host/kernel/live_objects.h"
 #include "host/kernel/pool.h"
 #include "host/kernel/verifier.h"
@@ -12,7 +13,7 @@
 namespace bayercam::host::devices {
 namespace {
 
-constexpr ULONG kDeviceTag = pool::makeTag("Devi");
+constexpr ULONG kDeviceTag = injection::kDeviceSite;
 constexpr CSHORT kIoTypeDevice = 3;
 constexpr SIZE_T kExtensionOffset = (sizeof(DEVICE_OBJECT) + 15) & ~SIZE_T{15};
 

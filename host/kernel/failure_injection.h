@@ -7,9 +7,18 @@
 #include <cstddef>
 #include <functional>
 
+#include "host/kernel/pool.h"
 #include "platform/kernel.h"
 
 namespace bayercam::host::injection {
+
+// The tags the stand-in's own allocation sites count under, for failNthOfTag. Pool blocks
+// count under their own tags.
+constexpr ULONG kIrpSite = pool::makeTag("Irp ");  // IoAllocateIrp, IoBuildDeviceIoControlRequest
+constexpr ULONG kMdlSite = pool::makeTag("Mdl ");  // IoAllocateMdl
+constexpr ULONG kCompletionContextSite = pool::makeTag("IoCx");  // IoSetCompletionRoutineEx
+constexpr ULONG kDeviceSite = pool::makeTag("Devi");             // IoCreateDevice
+constexpr ULONG kThreadSite = pool::makeTag("Thrd");             // PsCreateSystemThread
 
 // The nth allocation from now (1 = the next one) fails, once.
 void failNth(std::size_t n) noexcept;

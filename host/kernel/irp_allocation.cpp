@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "host/kernel/failure_injection.h"
 #include "host/kernel/irp.h"
 #include "host/kernel/live_objects.h"
 #include "host/kernel/pool.h"
@@ -11,7 +12,7 @@
 namespace bayercam::host::irps {
 namespace {
 
-constexpr ULONG kIrpTag = pool::makeTag("Irp ");
+constexpr ULONG kIrpTag = injection::kIrpSite;
 constexpr ULONG kMagic = pool::makeTag("IRP!");
 constexpr CSHORT kIoTypeIrp = 6;
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "host/kernel/failure_injection.h"
 #include "host/kernel/live_objects.h"
 #include "host/kernel/pool.h"
 #include "host/kernel/verifier.h"
@@ -13,7 +14,7 @@
 namespace bayercam::host::mdls {
 namespace {
 
-constexpr ULONG kMdlTag = pool::makeTag("Mdl ");
+constexpr ULONG kMdlTag = injection::kMdlSite;
 constexpr ULONG_PTR kPageMask = PAGE_SIZE - 1;
 
 struct Registry {

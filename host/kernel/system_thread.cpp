@@ -14,8 +14,6 @@
 namespace bayercam::host::threads {
 namespace {
 
-constexpr ULONG kThreadSite = pool::makeTag("Thrd");
-
 // Thrown by PsTerminateSystemThread and caught where the thread began; driver frames in
 // between hold nothing that needs unwinding.
 struct TerminateThread {};
@@ -68,7 +66,7 @@ extern "C" NTSTATUS PsCreateSystemThread(PHANDLE ThreadHandle, ULONG, POBJECT_AT
     if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
         verifier::report("PsCreateSystemThread above PASSIVE_LEVEL");
     }
-    if (injection::shouldFail(threads::kThreadSite)) return STATUS_INSUFFICIENT_RESOURCES;
+    if (injection::shouldFail(injection::kThreadSite)) return STATUS_INSUFFICIENT_RESOURCES;
     // One reference for the handle, one for the running thread.
     PKTHREAD thread = threads::create(StartRoutine, StartContext, 2);
     if (!thread) return STATUS_INSUFFICIENT_RESOURCES;

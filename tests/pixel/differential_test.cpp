@@ -38,12 +38,13 @@ std::uint32_t randomGain(std::mt19937& rng) {
 // The shape of the correction matrix: each channel's own input positive, the others negative.
 std::array<std::int32_t, 16> randomDiagonalSignMatrix(std::mt19937& rng) {
     std::array<std::int32_t, 16> m{};
+    const bool constantTerms = rng() % 2;
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j) {
             const auto magnitude = static_cast<std::int32_t>(rng() % 90);
             m[4 * i + j] = i == j ? magnitude : -magnitude;
         }
-        m[12 + i] = static_cast<std::int32_t>(rng() % 8001) - 4000;
+        if (constantTerms) m[12 + i] = static_cast<std::int32_t>(rng() % 8001) - 4000;
     }
     m[15] = 64;
     return m;

@@ -215,18 +215,22 @@ TEST_F(FrameConversionTest, WhiteBalanceMeasuresAppliesAndHandsBackTheGains) {
 // so a read past its end faults.
 TEST_F(FrameConversionTest, KernelsStayInsideAGuardedWorkBuffer) {
     host::pool::setGuardedTags({kFrameTag});
-    for (int w : {1, 2, 5, 7, 8, 15, 16, 17, 31, 33, 63, 65, 1360}) {
-        for (int h : {1, 2, 3, 7, 8, 9}) {
-            startRun(w, h);
-            for (LONG options = 0; options < 4; ++options) {
-                StoreColorEnable(pipeline_, options & 1);
-                StoreWhiteBalance(pipeline_, options & 2);
-                StoreBayerPhase(pipeline_, options);
-                convertRegion(0, 0);
-                ASSERT_EQ(output_[3], 255) << "W " << w << " H " << h;
+    for (int level = PixelIsaReference; level < PixelIsaCount; ++level) {
+        if (!SelectPixelKernelLevel(static_cast<PixelIsa>(level))) continue;
+        for (int w : {1, 2, 5, 7, 8, 15, 16, 17, 31, 33, 63, 65, 1360}) {
+            for (int h : {1, 2, 3, 7, 8, 9}) {
+                startRun(w, h);
+                for (LONG options = 0; options < 4; ++options) {
+                    StoreColorEnable(pipeline_, options & 1);
+                    StoreWhiteBalance(pipeline_, options & 2);
+                    StoreBayerPhase(pipeline_, options);
+                    convertRegion(0, 0);
+                    ASSERT_EQ(output_[3], 255) << "level " << level << " W " << w << " H " << h;
+                }
             }
         }
     }
+    SelectPixelKernelLevel(BestPixelIsa());
 }
 
 }  // namespace

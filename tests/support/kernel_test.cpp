@@ -61,9 +61,7 @@ void KernelTest::TearDown() {
                       << " (expected PASSIVE_LEVEL)";
         KeLowerIrql(PASSIVE_LEVEL);
     }
-    // Objects released by other threads (a request completed elsewhere, a thread object whose
-    // thread is just ending) may lag a moment behind the test body.
-    const auto patience = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto patience = std::chrono::steady_clock::now() + leakPatience_;
     while (!everythingReleased() && std::chrono::steady_clock::now() < patience) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

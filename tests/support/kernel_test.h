@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -28,6 +29,10 @@ class KernelTest : public ::testing::Test {
 
     // Takes and returns the verifier failures recorded so far.
     std::vector<std::string> takeVerifierFailures();
+
+    // How long teardown waits for objects that other threads are still releasing (a request
+    // completed elsewhere, a thread object whose thread is just ending).
+    std::chrono::milliseconds leakPatience_{2000};
 
   private:
     bool everythingReleased() const;

@@ -375,7 +375,7 @@ TEST_F(IrpTest, UseOfFreedRequestIsReported) {
 }
 
 TEST_F(IrpTest, RequestAllocationCanFail) {
-    injection::failNthOfTag(pool::makeTag("Irp "), 1);
+    injection::failNthOfTag(injection::kIrpSite, 1);
     EXPECT_EQ(IoAllocateIrp(2, FALSE), nullptr);
 }
 

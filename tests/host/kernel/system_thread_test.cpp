@@ -10,8 +10,11 @@ namespace {
 
 using SystemThreadTest = testing::KernelTest;
 
+// What a test thread works on. A test waits for its thread to finish with this record (on the
+// thread object or on `done`) before the record goes out of scope.
 struct Work {
-    KEVENT go;  // the thread waits for it before finishing
+    KEVENT go;    // the thread waits for it before finishing
+    KEVENT done;  // set as the thread's last touch of the record
     std::atomic<int> steps{0};
     KIRQL leaveAt = PASSIVE_LEVEL;
 };
@@ -22,6 +25,16 @@ VOID countAndWait(PVOID context) {
     KeWaitForSingleObject(&work->go, Executive, KernelMode, FALSE, nullptr);
     ++work->steps;
 }
+
+VOID countWaitAndSignal(PVOID context) {
+    auto* work = static_cast<Work*>(context);
+    ++work->steps;
+    KeWaitForSingleObject(&work->go, Executive, KernelMode, FALSE, nullptr);
+    ++work->steps;
+    KeSetEvent(&work->done, IO_NO_INCREMENT, FALSE);
+}
+
+VOID doNothing(PVOID) {}
 
 VOID terminateEarly(PVOID context) {
     auto* work = static_cast<Work*>(context);
@@ -78,14 +91,17 @@ TEST_F(SystemThreadTest, PsTerminateSystemThreadEndsTheThreadAtOnce) {
 TEST_F(SystemThreadTest, ObjectOutlivesHandleWhileThreadRuns) {
     Work work;
     KeInitializeEvent(&work.go, NotificationEvent, FALSE);
+    KeInitializeEvent(&work.done, NotificationEvent, FALSE);
     HANDLE handle = nullptr;
     ASSERT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
-                                   countAndWait, &work),
+                                   countWaitAndSignal, &work),
               STATUS_SUCCESS);
     ZwClose(handle);  // the running thread keeps its own reference
     EXPECT_EQ(live::count(live::Kind::ThreadObject), 1u);
     KeSetEvent(&work.go, IO_NO_INCREMENT, FALSE);
-    // The fixture checks that the object goes away once the thread ends.
+    KeWaitForSingleObject(&work.done, Executive, KernelMode, FALSE, nullptr);
+    EXPECT_EQ(work.steps.load(), 2);
+    // The fixture checks that the object goes away once the thread has ended.
 }
 
 TEST_F(SystemThreadTest, ReferencesAreCounted) {
@@ -126,7 +142,7 @@ TEST_F(SystemThreadTest, ClientIdNamesTheThread) {
 // ---------------------------------------------------------------- failures and misuse
 
 TEST_F(SystemThreadTest, CreationFailsAsThePlatformDoesWhenInjected) {
-    injection::failNthOfTag(pool::makeTag("Thrd"), 1);
+    injection::failNthOfTag(injection::kThreadSite, 1);
     Work work;
     HANDLE handle = nullptr;
     EXPECT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
@@ -144,13 +160,12 @@ TEST_F(SystemThreadTest, BadHandlesAreRefused) {
 }
 
 TEST_F(SystemThreadTest, WrongObjectTypeIsRefused) {
-    Work work;
-    KeInitializeEvent(&work.go, NotificationEvent, TRUE);
     HANDLE handle = nullptr;
-    ASSERT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
-                                   countAndWait, &work),
+    ASSERT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, doNothing,
+                                   nullptr),
               STATUS_SUCCESS);
-    _OBJECT_TYPE* otherType = reinterpret_cast<_OBJECT_TYPE*>(&work);
+    int notAType = 0;
+    auto* otherType = reinterpret_cast<_OBJECT_TYPE*>(&notAType);
     PVOID object = nullptr;
     EXPECT_EQ(ObReferenceObjectByHandle(handle, 0, otherType, KernelMode, &object, nullptr),
               STATUS_OBJECT_TYPE_MISMATCH);
