@@ -46,6 +46,11 @@ struct Avx2 {
     static Reg Srl32(Reg a) {
         return _mm256_srli_epi32(a, N);
     }
+    // floor((a + 2^(N-1)) / 2^N) for signed lanes, as one pmulhrsw by 2^(15-N).
+    template <int N>
+    static Reg RoundingShift(Reg a) {
+        return _mm256_mulhrs_epi16(a, _mm256_set1_epi16(1 << (15 - N)));
+    }
 
     static ULONG64 Sum32(Reg v) {
         __m128i s = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));

@@ -53,6 +53,11 @@ struct Avx512 {
     static Reg Srl32(Reg a) {
         return _mm512_srli_epi32(a, N);
     }
+    // floor((a + 2^(N-1)) / 2^N) for signed lanes, as one pmulhrsw by 2^(15-N).
+    template <int N>
+    static Reg RoundingShift(Reg a) {
+        return _mm512_mulhrs_epi16(a, _mm512_set1_epi16(1 << (15 - N)));
+    }
 
     static ULONG64 Sum32(Reg v) { return (ULONG)_mm512_reduce_add_epi32(v); }
 

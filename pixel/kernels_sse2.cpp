@@ -45,6 +45,11 @@ struct Sse2 {
     static Reg Srl32(Reg a) {
         return _mm_srli_epi32(a, N);
     }
+    // floor((a + 2^(N-1)) / 2^N) for signed lanes.
+    template <int N>
+    static Reg RoundingShift(Reg a) {
+        return _mm_srai_epi16(_mm_add_epi16(a, _mm_set1_epi16(1 << (N - 1))), N);
+    }
 
     static ULONG64 Sum32(Reg v) {
         const Reg pairs = _mm_add_epi32(v, _mm_unpackhi_epi64(v, v));

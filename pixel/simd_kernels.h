@@ -77,11 +77,11 @@ PIXEL_INLINE void Neighbourhoods(const UCHAR* centre, ptrdiff_t stride, Group<V>
 }
 
 // A filter sum to a level 0..255: negative sums are 0, divide by 2^Shift with rounding.
+// Rounding before the lower limit gives the same levels: a sum s <= 0 rounds to at most 0.
 template <class V, int Shift>
 inline typename V::Reg Level(typename V::Reg sum) {
-    const auto positive = V::MaxS(sum, V::Zero());
-    const auto scaled = V::template Srl<Shift>(V::Add(positive, V::Set1(1 << (Shift - 1))));
-    return V::MinS(scaled, V::Set1(255));
+    const auto scaled = V::template RoundingShift<Shift>(sum);
+    return V::MinS(V::MaxS(scaled, V::Zero()), V::Set1(255));
 }
 
 template <class V>

@@ -139,6 +139,7 @@ static_assert(sizeof(UNICODE_STRING) == 16, "UNICODE_STRING layout");
 #define STATUS_INVALID_DEVICE_STATE ((NTSTATUS)0xC0000184L)
 #define STATUS_INVALID_BUFFER_SIZE ((NTSTATUS)0xC0000206L)
 #define STATUS_NOT_FOUND ((NTSTATUS)0xC0000225L)
+#define STATUS_PROPSET_NOT_FOUND ((NTSTATUS)0xC0000230L)
 #define STATUS_NO_MATCH ((NTSTATUS)0xC0000272L)
 
 // ---------------------------------------------------------------- IRQL and modes

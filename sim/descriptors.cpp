@@ -8,41 +8,51 @@ namespace {
 constexpr std::uint8_t kBulk = 2;
 constexpr std::uint8_t kInterrupt = 3;
 
-void put16(std::vector<std::uint8_t>& out, unsigned value) {
-    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
+// Appends descriptor bytes one at a time.
+class DescriptorWriter {
+  public:
+    void bytes(std::initializer_list<std::uint8_t> values) {
+        for (std::uint8_t v : values) out_.push_back(v);
+    }
+    void word(unsigned value) {
+        bytes({static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)});
+    }
+    std::vector<std::uint8_t>& out() { return out_; }
+
+  private:
+    std::vector<std::uint8_t> out_;
+};
+
+void addInterface(DescriptorWriter& out, std::uint8_t number, std::uint8_t endpoints) {
+    out.bytes({9, 4, number, 0, endpoints, 0xFF, 0x00, 0x00, 0});
 }
 
-void addInterface(std::vector<std::uint8_t>& out, std::uint8_t number, std::uint8_t endpoints) {
-    out.insert(out.end(), {9, 4, number, 0, endpoints, 0xFF, 0x00, 0x00, 0});
-}
-
-void addEndpoint(std::vector<std::uint8_t>& out, std::uint8_t address, std::uint8_t type,
+void addEndpoint(DescriptorWriter& out, std::uint8_t address, std::uint8_t type,
                  unsigned maxPacket) {
-    out.insert(out.end(), {7, 5, address, type});
-    put16(out, maxPacket);
-    out.push_back(type == kInterrupt ? 1 : 0);
+    out.bytes({7, 5, address, type});
+    out.word(maxPacket);
+    out.bytes({static_cast<std::uint8_t>(type == kInterrupt ? 1 : 0)});
 }
 
-void addClassSpecific(std::vector<std::uint8_t>& out) {
-    out.insert(out.end(), {5, 0x24, 0x01, 0x10, 0x01});
-}
+void addClassSpecific(DescriptorWriter& out) { out.bytes({5, 0x24, 0x01, 0x10, 0x01}); }
 
 }  // namespace
 
 std::vector<std::uint8_t> makeDeviceDescriptor() {
-    std::vector<std::uint8_t> out{18, 1};
-    put16(out, 0x0200);
-    out.insert(out.end(), {0xFF, 0xFF, 0xFF, 64});
-    put16(out, kVendorId);
-    put16(out, kProductId);
-    put16(out, 0x0100);
-    out.insert(out.end(), {1, 2, 3, 1});
-    return out;
+    DescriptorWriter out;
+    out.bytes({18, 1});
+    out.word(0x0200);
+    out.bytes({0xFF, 0xFF, 0xFF, 64});
+    out.word(kVendorId);
+    out.word(kProductId);
+    out.word(0x0100);
+    out.bytes({1, 2, 3, 1});
+    return std::move(out.out());
 }
 
 std::vector<std::uint8_t> makeConfigurationDescriptor(DescriptorVariant variant) {
-    std::vector<std::uint8_t> out{9, 2, 0, 0, 1, 1, 0, 0x80, 250};
+    DescriptorWriter out;
+    out.bytes({9, 2, 0, 0, 1, 1, 0, 0x80, 250});
     switch (variant) {
         case DescriptorVariant::InterfaceWithoutPipes:
             addInterface(out, 0, 0);
@@ -63,13 +73,12 @@ std::vector<std::uint8_t> makeConfigurationDescriptor(DescriptorVariant variant)
             if (variant == DescriptorVariant::ClassSpecificDescriptors) addClassSpecific(out);
             break;
     }
-    if (variant == DescriptorVariant::InterfacesZeroAndTwo) {
-        out[4] = 2;
-        addInterface(out, 2, 0);
-    }
-    out[2] = static_cast<std::uint8_t>(out.size() & 0xFF);
-    out[3] = static_cast<std::uint8_t>(out.size() >> 8);
-    return out;
+    if (variant == DescriptorVariant::InterfacesZeroAndTwo) addInterface(out, 2, 0);
+    std::vector<std::uint8_t>& bytes = out.out();
+    bytes[2] = static_cast<std::uint8_t>(bytes.size() & 0xFF);
+    bytes[3] = static_cast<std::uint8_t>(bytes.size() >> 8);
+    bytes[4] = variant == DescriptorVariant::InterfacesZeroAndTwo ? 2 : 1;
+    return std::move(bytes);
 }
 
 }  // namespace bayercam::sim

@@ -98,13 +98,23 @@ ULONG PostChunks(UsbTarget* usb, ULONG n, ULONG length, PostOutcome* outcome) {
     return posted;
 }
 
-// When posting stopped early, only the posted chunks can complete: the count to wait for
-// becomes theirs, and the event is set here when they have all completed already.
-VOID PlanOnlyPosted(UsbTarget* usb, ULONG posted) {
-    InterlockedExchange(&usb->plannedTransfers, static_cast<LONG>(posted));
-    if (InterlockedCompareExchange(&usb->completedTransfers, 0, 0) >= static_cast<LONG>(posted)) {
+// Chunks that were never posted count as completed, so the count can reach the plan; of the
+// reader and the completions, the one whose addition reaches it sets transfersDone.
+VOID CountUnposted(UsbTarget* usb, ULONG n, ULONG posted) {
+    if (posted == n) return;
+    const LONG planned = static_cast<LONG>(n);
+    LONG before = InterlockedExchangeAdd(&usb->completedTransfers, static_cast<LONG>(n - posted));
+    if (before < planned && before + static_cast<LONG>(n - posted) >= planned) {
         KeSetEvent(&usb->transfersDone, IO_NO_INCREMENT, FALSE);
     }
+}
+
+// Cancels the pending chunks and waits until every posted chunk's completion has run to its
+// end: only then may the read's requests, MDLs and URBs go.
+VOID FinishPostedChunks(UsbTarget* usb, ULONG n, ULONG posted) {
+    CountUnposted(usb, n, posted);
+    CancelPendingChunks(usb);
+    KeWaitForSingleObject(&usb->transfersDone, Executive, KernelMode, FALSE, nullptr);
 }
 
 // After posting failed: reset the frame pipe, and the port if that fails.
@@ -164,8 +174,7 @@ NTSTATUS CheckFramePipe(UsbTarget* usb) {
 }
 
 // Waits for every planned chunk; past transferTimeoutMs the pending ones are cancelled.
-NTSTATUS AwaitChunks(CameraDevice* device, ULONG n, ULONG posted) {
-    UsbTarget* usb = &device->usb;
+NTSTATUS AwaitChunks(UsbTarget* usb, ULONG n, ULONG posted) {
     LARGE_INTEGER timeout;
     timeout.QuadPart = -static_cast<LONGLONG>(static_cast<ULONG>(
                            InterlockedCompareExchange(&transferTimeoutMs, 0, 0))) *
@@ -173,8 +182,7 @@ NTSTATUS AwaitChunks(CameraDevice* device, ULONG n, ULONG posted) {
     NTSTATUS wait =
         KeWaitForSingleObject(&usb->transfersDone, Executive, KernelMode, FALSE, &timeout);
     if (wait == STATUS_TIMEOUT) {
-        if (posted < n) PlanOnlyPosted(usb, posted);
-        CancelTransfers(device);
+        FinishPostedChunks(usb, n, posted);
         return STATUS_TIMEOUT;
     }
     return EveryChunkWhole(usb, n) ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
@@ -212,14 +220,13 @@ NTSTATUS ReadFrameChunked(CameraDevice* device, ULONG length, PUCHAR buffer) {
     ULONG posted = PostChunks(usb, n, length, &outcome);
     if (outcome == PostOutcome::OutOfMemory) {
         // The chunks already posted are finished before their resources go.
-        PlanOnlyPosted(usb, posted);
-        CancelTransfers(device);
+        FinishPostedChunks(usb, n, posted);
         ReleaseRead(usb, n);
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     SendTransferControl(device, true);
     if (outcome == PostOutcome::CallFailed) RecoverFramePipe(usb);
-    status = AwaitChunks(device, n, posted);
+    status = AwaitChunks(usb, n, posted);
     ReleaseRead(usb, n);
     return status;
 }
@@ -245,17 +252,23 @@ VOID SendTransferControl(CameraDevice* device, bool posted) {
     FreeUsbBuffer(urb);
 }
 
+// Everything of the read that this routine touches is touched before its increment of
+// completedTransfers: once the count reaches the plan the reader may free the slot, the request
+// and the URB. Only the increment that reaches the plan sets the event, as its last act.
 NTSTATUS ChunkCompleted(PDEVICE_OBJECT, PIRP irp, PVOID context) {
     if (irp == nullptr) return STATUS_SUCCESS;
     auto* slot = static_cast<TransferSlot*>(context);
-    if (slot == nullptr || slot->owner == nullptr || slot->irp != irp) return irp->IoStatus.Status;
+    const NTSTATUS status = irp->IoStatus.Status;
+    if (slot == nullptr || slot->owner == nullptr || slot->irp != irp) return status;
     UsbTarget* usb = slot->owner;
-    LONG done = InterlockedIncrement(&usb->completedTransfers);
+    PURB urb = slot->urb;
+    if (urb != nullptr) {
+        irp->IoStatus.Information =
+            NT_SUCCESS(status) ? urb->UrbBulkOrInterruptTransfer.TransferBufferLength : 0;
+    }
     InterlockedIncrement(&slot->completed);
-    if (slot->urb == nullptr) return irp->IoStatus.Status;
-    irp->IoStatus.Information = NT_SUCCESS(irp->IoStatus.Status)
-                                    ? slot->urb->UrbBulkOrInterruptTransfer.TransferBufferLength
-                                    : 0;
+    LONG done = InterlockedIncrement(&usb->completedTransfers);
+    if (urb == nullptr) return status;
     if (done >= InterlockedCompareExchange(&usb->plannedTransfers, 0, 0)) {
         KeSetEvent(&usb->transfersDone, 1, FALSE);
     }

@@ -41,26 +41,27 @@ VOID AbortPipes(CameraDevice* device) {
     }
 }
 
-// Passive level. The lock is held only around the scan, never while waiting; completions may
-// run on other processors meanwhile and mark their slots.
-VOID CancelTransfers(CameraDevice* device) {
-    UsbTarget* usb = &device->usb;
+ULONG CancelPendingChunks(UsbTarget* usb) {
     ULONG cancelled = 0;
     KIRQL irql = KeAcquireSpinLockRaiseToDpc(&usb->transferLock);
-    if (usb->transferSlots == nullptr) {
-        KeReleaseSpinLock(&usb->transferLock, irql);
-        return;
-    }
-    LONG planned = InterlockedCompareExchange(&usb->plannedTransfers, 0, 0);
-    for (LONG i = 0; i < planned; ++i) {
-        TransferSlot& slot = usb->transferSlots[i];
-        if (InterlockedCompareExchange(&slot.completed, 0, 0) == 0 && slot.irp != nullptr) {
-            IoCancelIrp(slot.irp);
-            ++cancelled;
+    if (usb->transferSlots != nullptr) {
+        LONG planned = InterlockedCompareExchange(&usb->plannedTransfers, 0, 0);
+        for (LONG i = 0; i < planned; ++i) {
+            TransferSlot& slot = usb->transferSlots[i];
+            if (InterlockedCompareExchange(&slot.completed, 0, 0) == 0 && slot.irp != nullptr) {
+                IoCancelIrp(slot.irp);
+                ++cancelled;
+            }
         }
     }
     KeReleaseSpinLock(&usb->transferLock, irql);
-    if (cancelled != 0) {
-        KeWaitForSingleObject(&usb->transfersDone, Executive, KernelMode, FALSE, nullptr);
+    return cancelled;
+}
+
+// Passive level. The lock is held only around the scan, never while waiting; completions may
+// run on other processors meanwhile and mark their slots.
+VOID CancelTransfers(CameraDevice* device) {
+    if (CancelPendingChunks(&device->usb) != 0) {
+        KeWaitForSingleObject(&device->usb.transfersDone, Executive, KernelMode, FALSE, nullptr);
     }
 }

@@ -19,6 +19,10 @@ NTSTATUS ResetPortIfDisabled(UsbTarget* usb);
 VOID AbortPipes(CameraDevice* device);
 VOID CancelTransfers(CameraDevice* device);
 
+// Cancels the running read's chunks that have not completed, under transferLock; returns how
+// many were cancelled. Any IRQL up to dispatch level.
+ULONG CancelPendingChunks(UsbTarget* usb);
+
 // Pipe marks: a marked pipe is aborted by AbortPipes. Any IRQL up to dispatch level.
 VOID MarkPipe(UsbTarget* usb, ULONG pipe, UCHAR mark);
 

@@ -97,6 +97,7 @@ NTSTATUS KsClient::openFilter(KsDeviceHandle device, PCWSTR referenceString,
     if (d == nullptr) return STATUS_INVALID_HANDLE;
     if (referenceString == nullptr || filter == nullptr) return STATUS_INVALID_PARAMETER;
     std::lock_guard lock(d->controlMutex());
+    if (!d->ks()->Started) return STATUS_DEVICE_NOT_READY;
     FilterFactory* factory = d->findFactory(referenceString);
     if (factory == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
     return factory->open(filter);

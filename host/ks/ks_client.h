@@ -45,6 +45,7 @@ class KsClient {
     // The KSDEVICE the minidriver sees (its context, its Started flag).
     PKSDEVICE deviceObject(KsDeviceHandle device) noexcept;
 
+    // A device that is not started refuses with STATUS_DEVICE_NOT_READY.
     NTSTATUS openFilter(KsDeviceHandle device, PCWSTR referenceString,
                         KsFilterHandle* filter) noexcept;
     NTSTATUS closeFilter(KsFilterHandle filter) noexcept;

@@ -33,8 +33,12 @@ NTSTATUS KsPin::walk(KSSTATE target, bool force) noexcept {
         ks_.DeviceState = next;
         ks_.ClientState = next;
     }
-    if (force && ks_.DeviceState == KSSTATE_STOP) {
+    if (force) {
+        // A refused step to STOP still ends like one: no frame stays with the pin.
         std::unique_lock hold = processor_->holdPasses();
+        if (frames_.locked()) {
+            verifier::report("ks: a stream pointer is still locked when the pin stops");
+        }
         frames_.flush();
         clock_->setState(KSSTATE_STOP);
     }

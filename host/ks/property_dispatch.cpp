@@ -7,19 +7,22 @@
 namespace bayercam::host::ks {
 namespace {
 
-const KSPROPERTY_ITEM* findItem(const KSAUTOMATION_TABLE* table, const KSPROPERTY& request) {
+const KSPROPERTY_SET* findSet(const KSAUTOMATION_TABLE* table, const GUID& setId) {
     if (table == nullptr) return nullptr;
     for (ULONG s = 0; s < table->PropertySetsCount; ++s) {
         const KSPROPERTY_SET& set = table->PropertySets[s];
-        if (set.Set == nullptr || !IsEqualGUID(*set.Set, request.Set)) continue;
-        ULONG stride =
-            table->PropertyItemSize != 0 ? table->PropertyItemSize : sizeof(KSPROPERTY_ITEM);
-        for (ULONG i = 0; i < set.PropertiesCount; ++i) {
-            auto* item = reinterpret_cast<const KSPROPERTY_ITEM*>(
-                reinterpret_cast<const char*>(set.PropertyItem) + size_t{i} * stride);
-            if (item->PropertyId == request.Id) return item;
-        }
-        return nullptr;
+        if (set.Set != nullptr && IsEqualGUID(*set.Set, setId)) return &set;
+    }
+    return nullptr;
+}
+
+const KSPROPERTY_ITEM* findItem(const KSAUTOMATION_TABLE& table, const KSPROPERTY_SET& set,
+                                ULONG id) {
+    ULONG stride = table.PropertyItemSize != 0 ? table.PropertyItemSize : sizeof(KSPROPERTY_ITEM);
+    for (ULONG i = 0; i < set.PropertiesCount; ++i) {
+        auto* item = reinterpret_cast<const KSPROPERTY_ITEM*>(
+            reinterpret_cast<const char*>(set.PropertyItem) + size_t{i} * stride);
+        if (item->PropertyId == id) return item;
     }
     return nullptr;
 }
@@ -55,7 +58,9 @@ NTSTATUS dispatchProperty(const KSAUTOMATION_TABLE* table, PVOID fileObject, con
     std::vector<LONGLONG> requestCopy = copyOf(request, requestLength);
     auto* property = reinterpret_cast<KSPROPERTY*>(requestCopy.data());
 
-    const KSPROPERTY_ITEM* item = findItem(table, *property);
+    const KSPROPERTY_SET* set = findSet(table, property->Set);
+    if (set == nullptr) return STATUS_PROPSET_NOT_FOUND;
+    const KSPROPERTY_ITEM* item = findItem(*table, *set, property->Id);
     if (item == nullptr) return STATUS_NOT_FOUND;
     PFNKSHANDLER handler = handlerFor(*item, property->Flags);
     if (handler == nullptr) return STATUS_INVALID_DEVICE_REQUEST;

@@ -1,6 +1,9 @@
 // Routing of a property request through an automation table: set by GUID, item by id, verb to
-// handler, with the class driver's refusals (unknown set or item, a verb the item does not
-// offer, buffers below the item's minimum sizes) before any handler runs.
+// handler, with the class driver's refusals before any handler runs: STATUS_PROPSET_NOT_FOUND
+// for an unknown set, STATUS_NOT_FOUND for an unknown id, STATUS_INVALID_DEVICE_REQUEST for a
+// verb the item does not offer, STATUS_INVALID_BUFFER_SIZE for a request below the item's
+// minimum, STATUS_BUFFER_TOO_SMALL (or STATUS_BUFFER_OVERFLOW and the size, for a zero-length
+// buffer) for data below it.
 #pragma once
 
 #include "platform/ks.h"

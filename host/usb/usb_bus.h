@@ -44,20 +44,27 @@ class UsbBus final : private UsbFunctionEvents {
         bool claimed = false;  // the bus thread is moving data for it, outside the lock
         bool aborted = false;  // abort or deconfigure asked for it while claimed
     };
-    struct Pipe {
-        USBD_PIPE_INFORMATION info;
-        std::deque<Transfer> queue;
-    };
+    struct Pipe;
+    // A request to complete once no lock is held; moved is a transfer's byte count, pipe the
+    // pipe a transfer was taken from (null for other requests).
     struct Completion {
         PIRP irp;
-        _URB_BULK_OR_INTERRUPT_TRANSFER* urb;
+        PURB urb;
         NTSTATUS status;
         USBD_STATUS usbdStatus;
         std::size_t moved;
+        Pipe* pipe = nullptr;
+    };
+    struct Pipe {
+        USBD_PIPE_INFORMATION info;
+        std::deque<Transfer> queue;
+        std::size_t completing = 0;      // taken from the queue, completion not yet returned
+        std::vector<Completion> aborts;  // complete once queue and completing are both empty
     };
 
     static NTSTATUS dispatchInternalControl(PDEVICE_OBJECT device, PIRP irp);
     static NTSTATUS dispatchPassThrough(PDEVICE_OBJECT device, PIRP irp);
+    static NTSTATUS dispatchPnp(PDEVICE_OBJECT device, PIRP irp);
     static VOID cancelTransfer(PDEVICE_OBJECT device, PIRP irp);
     static UsbBus* fromDevice(PDEVICE_OBJECT device) noexcept;
 
@@ -77,7 +84,10 @@ class UsbBus final : private UsbFunctionEvents {
     void abortLocked(Pipe& pipe, NTSTATUS status, USBD_STATUS usbdStatus,
                      std::vector<Completion>& done);
     void abortAllLocked(NTSTATUS status, USBD_STATUS usbdStatus, std::vector<Completion>& done);
-    void waitUntilUnclaimed(std::unique_lock<std::mutex>& lock, Pipe* pipe);
+    std::deque<Transfer>::iterator eraseLocked(Pipe& pipe, std::deque<Transfer>::iterator at,
+                                               Completion completion,
+                                               std::vector<Completion>& done);
+    void waitUntilDrained(std::unique_lock<std::mutex>& lock);
 
     void functionChanged() noexcept override;
     void run();
@@ -87,8 +97,10 @@ class UsbBus final : private UsbFunctionEvents {
                        Completion& completion);
     void failWhilePortDown();
 
+    // Called with lock_ not held.
     static void complete(PIRP irp, NTSTATUS status, ULONG_PTR information) noexcept;
-    static void completeTransfers(const std::vector<Completion>& done) noexcept;
+    void completeRequests(const std::vector<Completion>& done) noexcept;
+    void transferFinished(Pipe& pipe) noexcept;
 
     UsbFunction& function_;
     DRIVER_OBJECT driver_{};

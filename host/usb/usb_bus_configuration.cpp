@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "host/kernel/verifier.h"
 #include "host/usb/usb_bus.h"
 
 namespace bayercam::host {
@@ -54,15 +55,18 @@ NTSTATUS UsbBus::getDescriptor(PIRP irp, _URB_CONTROL_DESCRIPTOR_REQUEST& reques
 }
 
 NTSTATUS UsbBus::selectConfiguration(PIRP irp, _URB_SELECT_CONFIGURATION& request) noexcept {
+    if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
+        verifier::report("URB_FUNCTION_SELECT_CONFIGURATION sent above passive level");
+    }
     // Whatever was configured goes: its transfers are cancelled and awaited.
     std::vector<Completion> done;
     {
         std::unique_lock lock(lock_);
         abortAllLocked(STATUS_CANCELLED, USBD_STATUS_CANCELED, done);
         lock.unlock();
-        completeTransfers(done);
+        completeRequests(done);
         lock.lock();
-        waitUntilUnclaimed(lock, nullptr);
+        waitUntilDrained(lock);
         pipes_.clear();
         configurationValue_ = 0;
     }

@@ -61,9 +61,13 @@ NTSTATUS UsbBus::queueTransfer(PIRP irp, _URB_BULK_OR_INTERRUPT_TRANSFER& reques
     pipe->queue.push_back(Transfer{irp, &request, buffer, request.TransferBufferLength});
     IoSetCancelRoutine(irp, &UsbBus::cancelTransfer);
     if (cancelRequested(irp) && IoSetCancelRoutine(irp, nullptr) != nullptr) {
-        pipe->queue.pop_back();
+        std::vector<Completion> done;
+        eraseLocked(*pipe, std::prev(pipe->queue.end()),
+                    Completion{irp, reinterpret_cast<PURB>(&request), STATUS_CANCELLED,
+                               USBD_STATUS_CANCELED, 0},
+                    done);
         lock.unlock();
-        completeTransfers({Completion{irp, &request, STATUS_CANCELLED, USBD_STATUS_CANCELED, 0}});
+        completeRequests(done);
         return STATUS_PENDING;
     }
     lock.unlock();
@@ -81,11 +85,13 @@ VOID UsbBus::cancelTransfer(PDEVICE_OBJECT device, PIRP irp) {
         auto found = std::find_if(queue.begin(), queue.end(),
                                   [irp](const Transfer& t) { return t.irp == irp; });
         if (found == queue.end()) continue;
-        Completion completion{irp, found->urb, STATUS_CANCELLED, USBD_STATUS_CANCELED,
-                              found->moved};
-        queue.erase(found);
+        std::vector<Completion> done;
+        bus->eraseLocked(*pipe, found,
+                         Completion{irp, reinterpret_cast<PURB>(found->urb), STATUS_CANCELLED,
+                                    USBD_STATUS_CANCELED, found->moved},
+                         done);
         lock.unlock();
-        completeTransfers({completion});
+        bus->completeRequests(done);
         bus->changed_.notify_all();
         return;
     }
@@ -100,8 +106,10 @@ void UsbBus::abortLocked(Pipe& pipe, NTSTATUS status, USBD_STATUS usbdStatus,
             it->aborted = true;
             ++it;
         } else if (IoSetCancelRoutine(it->irp, nullptr) != nullptr) {
-            done.push_back(Completion{it->irp, it->urb, status, usbdStatus, it->moved});
-            it = pipe.queue.erase(it);
+            it = eraseLocked(
+                pipe, it,
+                Completion{it->irp, reinterpret_cast<PURB>(it->urb), status, usbdStatus, it->moved},
+                done);
         } else {
             ++it;
         }
@@ -113,16 +121,39 @@ void UsbBus::abortAllLocked(NTSTATUS status, USBD_STATUS usbdStatus,
     for (auto& pipe : pipes_) abortLocked(*pipe, status, usbdStatus, done);
 }
 
-// Waits until no transfer of the pipe (of any pipe when null) is left in its queue.
-void UsbBus::waitUntilUnclaimed(std::unique_lock<std::mutex>& lock, Pipe* pipe) {
+// Takes a transfer out of its queue to be completed; it still counts as the pipe's until its
+// completion has returned (transferFinished), so that an abort never completes before it.
+std::deque<UsbBus::Transfer>::iterator UsbBus::eraseLocked(Pipe& pipe,
+                                                           std::deque<Transfer>::iterator at,
+                                                           Completion completion,
+                                                           std::vector<Completion>& done) {
+    completion.pipe = &pipe;
+    done.push_back(completion);
+    ++pipe.completing;
+    return pipe.queue.erase(at);
+}
+
+void UsbBus::transferFinished(Pipe& pipe) noexcept {
+    std::vector<Completion> aborts;
+    {
+        std::lock_guard guard(lock_);
+        --pipe.completing;
+        if (pipe.queue.empty() && pipe.completing == 0) aborts.swap(pipe.aborts);
+    }
+    changed_.notify_all();
+    completeRequests(aborts);
+}
+
+// Waits until no pipe holds a transfer; passive level only.
+void UsbBus::waitUntilDrained(std::unique_lock<std::mutex>& lock) {
     changed_.wait(lock, [&] {
-        if (pipe != nullptr) return findPipe(pipe) == nullptr || pipe->queue.empty();
         return std::all_of(pipes_.begin(), pipes_.end(),
-                           [](const auto& p) { return p->queue.empty(); });
+                           [](const auto& p) { return p->queue.empty() && p->completing == 0; });
     });
 }
 
-// Completes once every transfer of the pipe has completed, as the platform does.
+// Completes once every transfer of the pipe has completed, as the platform does: at once when
+// none is left, else pending until the last one completes. Callable at dispatch level.
 NTSTATUS UsbBus::abortPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept {
     std::vector<Completion> done;
     std::unique_lock lock(lock_);
@@ -134,14 +165,18 @@ NTSTATUS UsbBus::abortPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept {
         return STATUS_INVALID_PARAMETER;
     }
     abortLocked(*pipe, STATUS_CANCELLED, USBD_STATUS_CANCELED, done);
+    Completion self{irp, reinterpret_cast<PURB>(&request), STATUS_SUCCESS, USBD_STATUS_SUCCESS, 0};
+    bool pending = !pipe->queue.empty() || pipe->completing != 0;
+    if (pending) {
+        IoMarkIrpPending(irp);
+        request.Hdr.Status = USBD_STATUS_PENDING;
+        pipe->aborts.push_back(self);
+    } else {
+        done.push_back(self);
+    }
     lock.unlock();
-    completeTransfers(done);
-    lock.lock();
-    waitUntilUnclaimed(lock, pipe);
-    lock.unlock();
-    request.Hdr.Status = USBD_STATUS_SUCCESS;
-    complete(irp, STATUS_SUCCESS, 0);
-    return STATUS_SUCCESS;
+    completeRequests(done);
+    return pending ? STATUS_PENDING : STATUS_SUCCESS;
 }
 
 NTSTATUS UsbBus::resetPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept {
@@ -175,7 +210,7 @@ void UsbBus::failWhilePortDown() {
             abortAllLocked(STATUS_DEVICE_NOT_CONNECTED, USBD_STATUS_DEVICE_GONE, done);
         }
     }
-    completeTransfers(done);
+    completeRequests(done);
 }
 
 // One attempt on the pipe's leading transfer, by the bus thread. The lock is released around the
@@ -199,17 +234,18 @@ bool UsbBus::serviceHead(std::unique_lock<std::mutex>& lock, Pipe& pipe,
     if (!ended) {
         IoSetCancelRoutine(transfer.irp, &UsbBus::cancelTransfer);
         if (cancelRequested(transfer.irp) && IoSetCancelRoutine(transfer.irp, nullptr) != nullptr) {
-            completion = Completion{transfer.irp, transfer.urb, STATUS_CANCELLED,
-                                    USBD_STATUS_CANCELED, it->moved};
+            completion = Completion{transfer.irp, reinterpret_cast<PURB>(transfer.urb),
+                                    STATUS_CANCELLED, USBD_STATUS_CANCELED, it->moved};
             ended = true;
         } else if (result.handshake == UsbHandshake::Nak) {
             wakeAt = std::min(wakeAt, result.retryAt);
         }
     }
     if (ended) {
-        pipe.queue.erase(it);
+        std::vector<Completion> done;
+        eraseLocked(pipe, it, completion, done);
         lock.unlock();
-        completeTransfers({completion});
+        completeRequests(done);
         lock.lock();
     }
     changed_.notify_all();
@@ -231,8 +267,8 @@ UsbDataResult UsbBus::attempt(const USBD_PIPE_INFORMATION& info, const Transfer&
 bool UsbBus::finishAttempt(Pipe& pipe, Transfer& transfer, const UsbDataResult& result,
                            Completion& completion) {
     transfer.moved += std::min(result.bytes, transfer.length - transfer.moved);
-    completion =
-        Completion{transfer.irp, transfer.urb, STATUS_SUCCESS, USBD_STATUS_SUCCESS, transfer.moved};
+    completion = Completion{transfer.irp, reinterpret_cast<PURB>(transfer.urb), STATUS_SUCCESS,
+                            USBD_STATUS_SUCCESS, transfer.moved};
     switch (result.handshake) {
         case UsbHandshake::Stall:
             completion.status = STATUS_UNSUCCESSFUL;
@@ -262,13 +298,16 @@ bool UsbBus::finishAttempt(Pipe& pipe, Transfer& transfer, const UsbDataResult& 
 }
 
 // Completes at dispatch level, as a host controller's completion does.
-void UsbBus::completeTransfers(const std::vector<Completion>& done) noexcept {
+void UsbBus::completeRequests(const std::vector<Completion>& done) noexcept {
     for (const Completion& c : done) {
-        c.urb->Hdr.Status = c.usbdStatus;
-        c.urb->TransferBufferLength = static_cast<ULONG>(c.moved);
+        c.urb->UrbHeader.Status = c.usbdStatus;
+        if (c.urb->UrbHeader.Function == URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER) {
+            c.urb->UrbBulkOrInterruptTransfer.TransferBufferLength = static_cast<ULONG>(c.moved);
+        }
         KIRQL old = KfRaiseIrql(DISPATCH_LEVEL);
         complete(c.irp, c.status, 0);
         KeLowerIrql(old);
+        if (c.pipe != nullptr) transferFinished(*c.pipe);
     }
 }
 

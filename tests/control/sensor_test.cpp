@@ -132,7 +132,7 @@ TEST_P(ClockBranchTest, StartUpSequenceInOrder) {
 INSTANTIATE_TEST_SUITE_P(Clock, ClockBranchTest, ::testing::Values(0, 1, 2, 3));
 
 TEST_F(SensorTest, FailedClockQueryTakesTheBranchOfThePreviousClock) {
-    InterlockedExchange(&commandTimeoutMs, 50);
+    InterlockedExchange(&commandTimeoutMs, 250);
     camera->setClockMode(2);
     camera->faults().neverReply = true;
     ASSERT_EQ(attach(), STATUS_SUCCESS);

@@ -137,6 +137,8 @@ TEST_F(SimulatedCameraTest, EveryPacketIsLoggedInOrderWithItsTime) {
     EXPECT_GE(log[0].time, before);
     for (std::size_t i = 1; i < log.size(); ++i) EXPECT_GE(log[i].time, log[i - 1].time);
     EXPECT_EQ(camera.packetLog().countCommands(0x26), 1u);
+    camera.packetLog().clear();
+    EXPECT_TRUE(camera.packetLog().snapshot().empty());
 }
 
 TEST_F(SimulatedCameraTest, NoFrameIsSentUntilRequestedAndPosted) {

@@ -92,7 +92,7 @@ TEST_F(CommandProtocolTest, ShortReplyFailsTheQuery) {
 }
 
 TEST_F(CommandProtocolTest, ReplyThatNeverComesIsCancelledAfterTheBound) {
-    InterlockedExchange(&commandTimeoutMs, 50);
+    InterlockedExchange(&commandTimeoutMs, 250);
     camera->setClockMode(2);
     camera->faults().neverReply = true;
     EXPECT_EQ(QueryClock(device()), 1) << "the previous clock stays";

@@ -22,7 +22,8 @@ HoldingDriver* holder = nullptr;
 VOID cancelHeld(PDEVICE_OBJECT, PIRP irp) {
     holder->irqlInCancel = KeGetCurrentIrql();
     holder->cancelFlagInCancel = irp->Cancel != FALSE;
-    holder->routineClearedInCancel = irp->CancelRoutine == nullptr;
+    // Read as the completion side may exchange it at the same moment.
+    holder->routineClearedInCancel = !std::atomic_ref<PDRIVER_CANCEL>(irp->CancelRoutine).load();
     ++holder->cancelRoutineRuns;
     IoReleaseCancelSpinLock(irp->CancelIrql);
     irp->IoStatus.Status = STATUS_CANCELLED;

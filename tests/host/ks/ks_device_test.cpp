@@ -109,13 +109,29 @@ TEST_F(FilterFactories, StopFreesTheFactoryAndStartCreatesItAgain) {
     ASSERT_EQ(client_->attachDevice(lowerDevice_, &device_), STATUS_SUCCESS);
     ASSERT_EQ(client_->stopDevice(device_), STATUS_SUCCESS);
     EXPECT_FALSE(client_->deviceObject(device_)->Started);
-    EXPECT_EQ(client_->openFilter(device_, L"GLOBAL", &filter_), STATUS_OBJECT_NAME_NOT_FOUND);
+    EXPECT_EQ(client_->openFilter(device_, L"GLOBAL", &filter_), STATUS_DEVICE_NOT_READY);
 
     ASSERT_EQ(client_->startDevice(device_), STATUS_SUCCESS);
     EXPECT_EQ(CountEvents(kStart), 2u);
     EXPECT_EQ(testDriver.events[testDriver.eventCount - 1].first, STATUS_SUCCESS)
         << "the second factory under the same reference string";
     EXPECT_EQ(client_->openFilter(device_, L"GLOBAL", &filter_), STATUS_SUCCESS);
+}
+
+TEST_F(FilterFactories, AFactoryWithoutFreeOnStopOutlivesTheStop) {
+    ASSERT_EQ(client_->attachDevice(lowerDevice_, &device_), STATUS_SUCCESS);
+    PKSDEVICE device = client_->deviceObject(device_);
+    PKSFILTERFACTORY kept = nullptr;
+    ASSERT_EQ(
+        KsCreateFilterFactory(device->FunctionalDeviceObject, TestFilterDescriptor(),
+                              const_cast<PWSTR>(L"KEEP"), nullptr, 0, nullptr, nullptr, &kept),
+        STATUS_SUCCESS);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(KsGetDevice(kept), device);
+    ASSERT_EQ(client_->stopDevice(device_), STATUS_SUCCESS);
+    ASSERT_EQ(client_->startDevice(device_), STATUS_SUCCESS);
+    EXPECT_EQ(client_->openFilter(device_, L"KEEP", &filter_), STATUS_SUCCESS);
+    EXPECT_EQ(client_->closeFilter(filter_), STATUS_SUCCESS);
 }
 
 TEST_F(FilterFactories, ASecondFactoryUnderTheSameNameIsRefused) {

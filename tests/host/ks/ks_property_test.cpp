@@ -85,14 +85,14 @@ TEST_F(PropertyRouting, AZeroLengthDataBufferAsksForTheSize) {
     EXPECT_EQ(handlerCalls(), 0u);
 }
 
-TEST_F(PropertyRouting, UnknownSetOrIdIsNotFound) {
+TEST_F(PropertyRouting, UnknownSetOrIdIsRefused) {
     LONG data = 0;
     KSPROPERTY unknownId = request(7, KSPROPERTY_TYPE_GET);
     EXPECT_EQ(client_->property(filter_, &unknownId, sizeof(unknownId), &data, sizeof(data)),
               STATUS_NOT_FOUND);
     KSPROPERTY unknownSet = request(0, KSPROPERTY_TYPE_GET, KSCATEGORY_VIDEO);
     EXPECT_EQ(client_->property(filter_, &unknownSet, sizeof(unknownSet), &data, sizeof(data)),
-              STATUS_NOT_FOUND);
+              STATUS_PROPSET_NOT_FOUND);
     EXPECT_EQ(handlerCalls(), 0u);
 }
 

@@ -371,6 +371,8 @@ NTSTATUS TestDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
     return KsInitializeDriver(driver, registryPath, &deviceDescriptor);
 }
 
+const KSFILTER_DESCRIPTOR* TestFilterDescriptor() { return &filterDescriptor; }
+
 const KSPIN_DESCRIPTOR_EX* TestPinDescriptor() { return &pinDescriptors[0]; }
 
 ULONG CountEvents(EventKind kind) {

@@ -52,7 +52,6 @@ struct TestDriver {
     LONG volatile mostActivePasses;
     LONG volatile passesOutsideRun;
     PIKSREFERENCECLOCK clock;  // taken at ACQUIRE, released at STOP
-    LONGLONG lastPresentationTime;
 };
 
 extern TestDriver testDriver;
@@ -67,7 +66,7 @@ NTSTATUS TestDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
 // request of 32 bytes), id 2 set only.
 inline constexpr GUID kTestPropertySet = {
     0x1b2d6a11, 0x53c1, 0x4f8e, {0x9a, 0x10, 0x6e, 0x3c, 0x21, 0x7d, 0x44, 0x05}};
-// The pin's single data range: major format video, this subtype, no specifier.
+// The pin's single data range: major format video, this subtype, the video-info specifier.
 inline constexpr GUID kTestSubFormat = {
     0x7c4f0a32, 0x1e55, 0x4b67, {0x8d, 0x21, 0x3a, 0x90, 0x5e, 0x12, 0x6b, 0x77}};
 // SetDataFormat refuses a format with this sample size.
@@ -75,6 +74,7 @@ constexpr ULONG kRefusedSampleSize = 0xBAD;
 constexpr ULONG kIntersectResultSize = sizeof(KSDATAFORMAT) + 8;
 constexpr ULONG kTestEditTag = 'T' | ('d' << 8) | ('E' << 16) | ('d' << 24);
 
+const KSFILTER_DESCRIPTOR* TestFilterDescriptor();
 const KSPIN_DESCRIPTOR_EX* TestPinDescriptor();
 
 }  // namespace testminidriver

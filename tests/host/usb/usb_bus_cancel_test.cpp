@@ -48,6 +48,7 @@ TEST_F(UsbBusTest, CancelRacingWithStreamingLosesAndDoublesNothing) {
         ChunkedRead read(bus->physicalDeviceObject(), client->pipe(2), frame.bytes,
                          sim::kFrameBytes);
         sendCommand(sim::CommandCode::RequestFrame);
+        sendCommand(sim::CommandCode::RequestFrame);
         read.post();
         // Round 0 cancels before the camera starts sending; the others cancel later and later
         // into the frame, racing with the bus thread's completions.
@@ -88,6 +89,26 @@ TEST_F(UsbBusTest, CancelOfAReadAlreadyCompletedChangesNothing) {
     EXPECT_EQ(read.chunks()[0]->completions.load(), 1);
     EXPECT_EQ(read.status(0), STATUS_SUCCESS);
     EXPECT_EQ(read.moved(0), 65536u);
+}
+
+TEST_F(UsbBusTest, AbortRacingWithStreamingCompletesAfterEveryTransfer) {
+    ASSERT_EQ(client->configure(), STATUS_SUCCESS);
+    PoolBuffer frame(sim::kFrameBytes);
+    for (int round = 0; round < 20; ++round) {
+        ChunkedRead read(bus->physicalDeviceObject(), client->pipe(2), frame.bytes,
+                         sim::kFrameBytes);
+        postFrameReads(read);
+        std::this_thread::sleep_for(std::chrono::microseconds(200 * round));
+        ASSERT_EQ(client->pipeRequest(URB_FUNCTION_ABORT_PIPE, client->pipe(2)), STATUS_SUCCESS);
+        ASSERT_TRUE(read.waitAll(0)) << "round " << round << ": the abort completed first";
+        for (std::size_t i = 0; i < read.chunks().size(); ++i) {
+            ASSERT_EQ(read.chunks()[i]->completions.load(), 1)
+                << "round " << round << " chunk " << i;
+            NTSTATUS status = read.status(i);
+            EXPECT_TRUE(status == STATUS_SUCCESS || status == STATUS_CANCELLED)
+                << "round " << round << " chunk " << i << " status " << std::hex << status;
+        }
+    }
 }
 
 }  // namespace

@@ -17,15 +17,23 @@ class UsbBusTest : public KernelTest {
   protected:
     void SetUp() override {
         KernelTest::SetUp();
-        camera = std::make_unique<sim::SimulatedCamera>(options());
+        plugIn(options());
+    }
+    void TearDown() override {
+        unplugAll();
+        KernelTest::TearDown();
+    }
+    // A camera of other options in place of the current one.
+    void plugIn(const sim::SimulatedCameraOptions& cameraOptions) {
+        unplugAll();
+        camera = std::make_unique<sim::SimulatedCamera>(cameraOptions);
         bus = std::make_unique<UsbBus>(*camera);
         client = std::make_unique<UsbTestClient>(bus->physicalDeviceObject());
     }
-    void TearDown() override {
+    void unplugAll() {
         client.reset();
         bus.reset();
         camera.reset();
-        KernelTest::TearDown();
     }
     virtual sim::SimulatedCameraOptions options() const {
         return {.descriptors = sim::DescriptorVariant::Standard,

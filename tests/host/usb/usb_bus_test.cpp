@@ -315,6 +315,15 @@ TEST_F(UsbBusTest, ShortAndFailedChunksAreReportedPerChunk) {
     EXPECT_EQ(camera->counters().delivered, 1u);
 }
 
+TEST_F(UsbBusTest, ReadLargerThanThePipesMaximumTransferSizeIsRefused) {
+    ASSERT_EQ(client->configure(USBD_DEFAULT_MAXIMUM_TRANSFER_SIZE), STATUS_SUCCESS);
+    PoolBuffer buffer(65536);
+    ChunkedRead read(bus->physicalDeviceObject(), client->pipe(2), buffer.bytes, 65536);
+    EXPECT_EQ(read.post(), 0u);
+    EXPECT_EQ(read.chunks()[0]->callStatus, STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(read.usbdStatus(0), USBD_STATUS_INVALID_PARAMETER);
+}
+
 TEST_F(UsbBusTest, StalledFramePipeFailsUntilResetPipe) {
     ASSERT_EQ(client->configure(), STATUS_SUCCESS);
     PoolBuffer frame(kFrameBytes);
@@ -436,12 +445,73 @@ TEST_F(UsbBusTest, UnknownRequestsAreRefused) {
     USBD_STATUS usbd = 0;
     EXPECT_EQ(client->pipeRequest(0x0077, client->pipe(0), &usbd), STATUS_INVALID_PARAMETER);
     EXPECT_EQ(usbd, USBD_STATUS_INVALID_URB_FUNCTION);
+    expectVerifierFailure("not implemented");
     std::uint8_t packet[64] = {};
     ULONG length = sizeof(packet);
     EXPECT_EQ(client->transfer(reinterpret_cast<USBD_PIPE_HANDLE>(0x1234), packet, length,
                                kOutFlags, &usbd),
               STATUS_INVALID_PARAMETER);
     EXPECT_EQ(usbd, USBD_STATUS_INVALID_PIPE_HANDLE);
+}
+
+TEST_F(UsbBusTest, PhysicalDeviceCompletesPlugAndPlayRequests) {
+    for (UCHAR minor : {UCHAR{IRP_MN_START_DEVICE}, UCHAR{0x07}}) {
+        PIRP irp = IoAllocateIrp(bus->physicalDeviceObject()->StackSize, FALSE);
+        ASSERT_NE(irp, nullptr);
+        irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+        PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+        next->MajorFunction = IRP_MJ_PNP;
+        next->MinorFunction = minor;
+        IoSetCompletionRoutine(
+            irp, [](PDEVICE_OBJECT, PIRP, PVOID) { return STATUS_MORE_PROCESSING_REQUIRED; },
+            nullptr, TRUE, TRUE, TRUE);
+        NTSTATUS status = IofCallDriver(bus->physicalDeviceObject(), irp);
+        EXPECT_EQ(status, minor == IRP_MN_START_DEVICE ? STATUS_SUCCESS : STATUS_NOT_SUPPORTED)
+            << "minor " << int(minor);
+        IoFreeIrp(irp);
+    }
+}
+
+TEST_F(UsbBusTest, UrbShorterThanItsRequestIsAVerifierFailure) {
+    ASSERT_EQ(client->configure(), STATUS_SUCCESS);
+    _URB_BULK_OR_INTERRUPT_TRANSFER urb{};
+    std::uint8_t packet[64] = {};
+    urb.Hdr.Length = sizeof(_URB_PIPE_REQUEST);
+    urb.Hdr.Function = URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER;
+    urb.PipeHandle = client->pipe(0);
+    urb.TransferBuffer = packet;
+    urb.TransferBufferLength = sizeof(packet);
+    EXPECT_EQ(client->submit(reinterpret_cast<PURB>(&urb)), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(urb.Hdr.Status, USBD_STATUS_INVALID_PARAMETER);
+    expectVerifierFailure("below the 128 bytes");
+    EXPECT_EQ(camera->packetLog().snapshot().size(), 0u) << "nothing reached the camera";
+}
+
+TEST_F(UsbBusTest, ExternalTriggerReleasesOneFramePerTrigger) {
+    ASSERT_EQ(client->configure(), STATUS_SUCCESS);
+    sendCommand(CommandCode::Control, {sim::kTriggerSelector, 1});
+    PoolBuffer frame(kFrameBytes);
+    for (std::uint32_t n = 0; n < 2; ++n) {
+        ChunkedRead read(bus->physicalDeviceObject(), client->pipe(2), frame.bytes, kFrameBytes);
+        postFrameReads(read);
+        EXPECT_FALSE(read.waitAll(30)) << "no frame before the trigger";
+        camera->trigger();
+        ASSERT_TRUE(read.waitAll(10000));
+        EXPECT_EQ(sim::decodeFrameNumber({frame.bytes, frame.size}, sim::kSensorWidth), n);
+    }
+}
+
+TEST_F(UsbBusTest, FrameReadsWorkOnAnInterruptPipeToo) {
+    auto interruptCamera = options();
+    interruptCamera.descriptors = DescriptorVariant::InterruptFramePipe;
+    plugIn(interruptCamera);
+    ASSERT_EQ(client->configure(), STATUS_SUCCESS);
+    ASSERT_EQ(client->interface(0)->Pipes[2].PipeType, UsbdPipeTypeInterrupt);
+    PoolBuffer frame(kFrameBytes);
+    ChunkedRead read(bus->physicalDeviceObject(), client->pipe(2), frame.bytes, kFrameBytes);
+    postFrameReads(read);
+    ASSERT_TRUE(read.waitAll(10000));
+    EXPECT_TRUE(frame.copy() == camera->renderFrame(0));
 }
 
 }  // namespace

@@ -50,21 +50,18 @@ NTSTATUS UsbTestClient::resetPort() {
 }
 
 NTSTATUS UsbTestClient::getDescriptor(UCHAR type, void* buffer, ULONG& length, USBD_STATUS* usbd) {
-    auto* urb = allocateZeroed<_URB_CONTROL_DESCRIPTOR_REQUEST>();
+    auto* urb = allocateZeroed<URB>(sizeof(_URB_CONTROL_DESCRIPTOR_REQUEST));
     if (urb == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-    urb->Hdr.Length = sizeof(*urb);
-    urb->Hdr.Function = URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE;
-    urb->DescriptorType = type;
-    urb->TransferBuffer = buffer;
-    urb->TransferBufferLength = length;
-    NTSTATUS status = submit(reinterpret_cast<PURB>(urb));
-    length = urb->TransferBufferLength;
-    if (usbd != nullptr) *usbd = urb->Hdr.Status;
+    UsbBuildGetDescriptorRequest(urb, sizeof(_URB_CONTROL_DESCRIPTOR_REQUEST), type, 0, 0, buffer,
+                                 nullptr, length, nullptr);
+    NTSTATUS status = submit(urb);
+    length = urb->UrbControlDescriptorRequest.TransferBufferLength;
+    if (usbd != nullptr) *usbd = urb->UrbHeader.Status;
     ExFreePoolWithTag(urb, kTag);
     return status;
 }
 
-NTSTATUS UsbTestClient::configure() {
+NTSTATUS UsbTestClient::configure(ULONG maximumTransferSize) {
     std::uint8_t header[9];
     ULONG length = sizeof(header);
     NTSTATUS status = getDescriptor(USB_CONFIGURATION_DESCRIPTOR_TYPE, header, length);
@@ -83,7 +80,7 @@ NTSTATUS UsbTestClient::configure() {
     PURB urb = USBD_CreateConfigurationRequestEx(config, list.data());
     if (urb == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
     for (ULONG p = 0; p < list[0].Interface->NumberOfPipes; ++p) {
-        list[0].Interface->Pipes[p].MaximumTransferSize = 0xFFFFFFFF;
+        list[0].Interface->Pipes[p].MaximumTransferSize = maximumTransferSize;
     }
     status = submit(urb);
     interfaces_.clear();
@@ -98,11 +95,10 @@ NTSTATUS UsbTestClient::configure() {
 }
 
 NTSTATUS UsbTestClient::deconfigure() {
-    auto* urb = allocateZeroed<_URB_SELECT_CONFIGURATION>();
+    auto* urb = allocateZeroed<URB>(sizeof(_URB_SELECT_CONFIGURATION));
     if (urb == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-    urb->Hdr.Length = sizeof(*urb);
-    urb->Hdr.Function = URB_FUNCTION_SELECT_CONFIGURATION;
-    NTSTATUS status = submit(reinterpret_cast<PURB>(urb));
+    UsbBuildSelectConfigurationRequest(urb, sizeof(_URB_SELECT_CONFIGURATION), nullptr);
+    NTSTATUS status = submit(urb);
     ExFreePoolWithTag(urb, kTag);
     return status;
 }
@@ -117,17 +113,13 @@ USBD_PIPE_HANDLE UsbTestClient::pipe(unsigned index) const {
 
 NTSTATUS UsbTestClient::transfer(USBD_PIPE_HANDLE pipe, void* buffer, ULONG& length, ULONG flags,
                                  USBD_STATUS* usbd) {
-    auto* urb = allocateZeroed<_URB_BULK_OR_INTERRUPT_TRANSFER>();
+    auto* urb = allocateZeroed<URB>(sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER));
     if (urb == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-    urb->Hdr.Length = sizeof(*urb);
-    urb->Hdr.Function = URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER;
-    urb->PipeHandle = pipe;
-    urb->TransferFlags = flags;
-    urb->TransferBuffer = buffer;
-    urb->TransferBufferLength = length;
-    NTSTATUS status = submit(reinterpret_cast<PURB>(urb));
-    length = urb->TransferBufferLength;
-    if (usbd != nullptr) *usbd = urb->Hdr.Status;
+    UsbBuildInterruptOrBulkTransferRequest(urb, sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER), pipe,
+                                           buffer, nullptr, length, flags, nullptr);
+    NTSTATUS status = submit(urb);
+    length = urb->UrbBulkOrInterruptTransfer.TransferBufferLength;
+    if (usbd != nullptr) *usbd = urb->UrbHeader.Status;
     ExFreePoolWithTag(urb, kTag);
     return status;
 }

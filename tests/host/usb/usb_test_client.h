@@ -23,9 +23,9 @@ class UsbTestClient {
 
     // Reads a descriptor into buffer; length in: the buffer size, out: the bytes moved.
     NTSTATUS getDescriptor(UCHAR type, void* buffer, ULONG& length, USBD_STATUS* usbd = nullptr);
-    // Reads the whole configuration, selects it with every interface found and keeps a copy of the
-    // first interface's information.
-    NTSTATUS configure();
+    // Reads the whole configuration, selects it with every interface found (the first interface's
+    // pipes with the given maximum transfer size) and keeps a copy of each interface's information.
+    NTSTATUS configure(ULONG maximumTransferSize = 0xFFFFFFFF);
     NTSTATUS deconfigure();
     const std::vector<std::uint8_t>& configuration() const { return configuration_; }
     const USBD_INTERFACE_INFORMATION* interface(std::size_t index) const;
