@@ -61,6 +61,9 @@ BOOLEAN SelectPixelKernelLevel(PixelIsa isa) {
     return TRUE;
 }
 
+// The named members. The 2 x 2 cell at image sample (0, 0) of each phase:
+//   GRBG  G R    BGGR  B G    RGGB  R G    GBRG  G B
+//         B G          G R          G B          R G
 VOID ConvertColorGRBG(ColorPipeline* p) {
     RunSelected(&PixelKernelTable::convertColor, PhaseGRBG, p);
 }
