@@ -1,6 +1,6 @@
 // The pieces of the C++ runtime that compiled driver code refers to, for the kernel image,
-// which links no C++ library. Objects are built by placement on tagged pool memory and freed
-// with ExFreePoolWithTag, never through operator delete.
+// which links no C++ library. Objects are built by placement on tagged pool memory and go back
+// to the pool directly, never through operator delete.
 #include "platform/kernel.h"
 
 // The slots of an abstract interface's own table (CameraOps, FrameNotifier) point here; the
