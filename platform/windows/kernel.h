@@ -27,6 +27,19 @@
 #define XSTATE_MASK_AVX512 ((1ULL << 5) | (1ULL << 6) | (1ULL << 7))
 #endif
 
+// A mapping flag of MmGetSystemAddressForMdlSafe that this toolchain's kernel header lacks. The
+// platform takes the priority as a ULONG with such flags OR'd in; this header passes it on as
+// the enumeration, which C++ refuses for an OR'd value, so the macro converts it.
+#ifndef MdlMappingNoExecute
+#define MdlMappingNoExecute 0x40000000
+#endif
+#undef MmGetSystemAddressForMdlSafe
+#define MmGetSystemAddressForMdlSafe(_Mdl, _Priority)                                     \
+    (((_Mdl)->MdlFlags & (MDL_MAPPED_TO_SYSTEM_VA | MDL_SOURCE_IS_NONPAGED_POOL))         \
+         ? (_Mdl)->MappedSystemVa                                                         \
+         : (PVOID)MmMapLockedPagesSpecifyCache((_Mdl), KernelMode, MmCached, NULL, FALSE, \
+                                               (MM_PAGE_PRIORITY)(_Priority)))
+
 // The bug check a driver raises when a stack cookie was overwritten.
 #ifndef DRIVER_OVERRAN_STACK_BUFFER
 #define DRIVER_OVERRAN_STACK_BUFFER 0x000000F7

@@ -9,6 +9,17 @@
 #include <windef.h>
 typedef WCHAR TCHAR;
 
+// The kernel's COM base: the header declares the reference clock interface, and the pin's call
+// that returns it, only where IUnknown is known. Its interface macros use two declaration
+// specifiers that only the user-mode header defines; they are spelled as it spells them.
+#ifndef DECLSPEC_NOVTABLE
+#define DECLSPEC_NOVTABLE
+#endif
+#ifndef DECLSPEC_NOTHROW
+#define DECLSPEC_NOTHROW __declspec(nothrow)
+#endif
+#include <unknown.h>
+// Only then the kernel-streaming and media headers.
 #include <ks.h>
 #include <ksmedia.h>
 

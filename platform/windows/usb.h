@@ -10,3 +10,8 @@ extern "C" {
 #include <usbdlib.h>
 }
 #include <usbioctl.h>
+
+// The status test for a halted endpoint, which this toolchain's USB header lacks.
+#ifndef USBD_HALTED
+#define USBD_HALTED(Status) ((ULONG)(Status) >> 30 == 3)
+#endif
