@@ -1,5 +1,6 @@
 // IoBuildDeviceIoControlRequest and the completion of the requests it builds.
 #include "host/kernel/irp.h"
+#include "host/kernel/irql.h"
 #include "host/kernel/verifier.h"
 
 using namespace bayercam::host;
@@ -29,9 +30,7 @@ extern "C" PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJEC
                                               PVOID OutputBuffer, ULONG OutputBufferLength,
                                               BOOLEAN InternalDeviceIoControl, PKEVENT Event,
                                               PIO_STATUS_BLOCK IoStatusBlock) {
-    if (KeGetCurrentIrql() > PASSIVE_LEVEL) {
-        verifier::report("IoBuildDeviceIoControlRequest above PASSIVE_LEVEL");
-    }
+    irql::checkPassive("IoBuildDeviceIoControlRequest");
     if ((IoControlCode & 3) != METHOD_NEITHER) {
         verifier::report(
             "IoBuildDeviceIoControlRequest: only METHOD_NEITHER control codes are "

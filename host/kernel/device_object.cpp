@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "host/kernel/failure_injection.h"
+#include "host/kernel/irql.h"
 #include "host/kernel/live_objects.h"
 #include "host/kernel/pool.h"
 #include "host/kernel/verifier.h"
@@ -81,6 +82,7 @@ extern "C" NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExte
                                    PUNICODE_STRING DeviceName, ULONG DeviceType,
                                    ULONG DeviceCharacteristics, BOOLEAN,
                                    PDEVICE_OBJECT* DeviceObject) {
+    irql::checkPassive("IoCreateDevice");
     const SIZE_T bytes = devices::kExtensionOffset + DeviceExtensionSize;
     auto* device = static_cast<PDEVICE_OBJECT>(pool::allocateSystem(bytes, devices::kDeviceTag));
     if (!device) return STATUS_INSUFFICIENT_RESOURCES;
@@ -118,6 +120,7 @@ extern "C" NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExte
 }
 
 extern "C" VOID IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
+    irql::checkPassive("IoDeleteDevice");
     auto& r = registry();
     {
         std::lock_guard guard(r.lock);
@@ -143,6 +146,7 @@ extern "C" VOID IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
 
 extern "C" PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT SourceDevice,
                                                       PDEVICE_OBJECT TargetDevice) {
+    irql::checkPassive("IoAttachDeviceToDeviceStack");
     auto& r = registry();
     std::lock_guard guard(r.lock);
     auto source = r.devices.find(SourceDevice);
@@ -163,6 +167,7 @@ extern "C" PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT SourceDevic
 }
 
 extern "C" VOID IoDetachDevice(PDEVICE_OBJECT TargetDevice) {
+    irql::checkPassive("IoDetachDevice");
     auto& r = registry();
     std::lock_guard guard(r.lock);
     PDEVICE_OBJECT upper = r.devices.count(TargetDevice) ? TargetDevice->AttachedDevice : nullptr;

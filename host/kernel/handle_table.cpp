@@ -3,6 +3,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "host/kernel/irql.h"
+
 namespace bayercam::host {
 namespace {
 
@@ -51,6 +53,7 @@ std::size_t openHandleCount() noexcept {
 
 extern "C" NTSTATUS ZwClose(HANDLE Handle) {
     using namespace bayercam::host;
+    irql::checkPassive("ZwClose");
     std::shared_ptr<HandleObject> released;
     {
         Table& t = table();

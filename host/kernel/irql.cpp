@@ -19,6 +19,13 @@ bool checkMayBlock(const char* service) noexcept {
     return false;
 }
 
+bool checkPassive(const char* service) noexcept {
+    if (currentIrql == PASSIVE_LEVEL) return true;
+    verifier::report(std::string(service) + " called at IRQL " + std::to_string(currentIrql) +
+                     "; it requires PASSIVE_LEVEL");
+    return false;
+}
+
 bool checkAtDispatch(const char* service) noexcept {
     if (currentIrql >= DISPATCH_LEVEL) return true;
     verifier::report(std::string(service) + " called at IRQL " + std::to_string(currentIrql) +

@@ -9,6 +9,9 @@ namespace bayercam::host::irql {
 // `service` names the blocking call in the message. Returns false when it reported.
 bool checkMayBlock(const char* service) noexcept;
 
+// Reports a verifier failure when the calling thread runs above PASSIVE_LEVEL.
+bool checkPassive(const char* service) noexcept;
+
 // Reports a verifier failure when the calling thread runs below DISPATCH_LEVEL.
 bool checkAtDispatch(const char* service) noexcept;
 

@@ -1,5 +1,6 @@
 // Object references by handle. Thread objects are the only objects referenced this way here.
 #include "host/kernel/handle_table.h"
+#include "host/kernel/irql.h"
 #include "host/kernel/thread_object.h"
 #include "host/kernel/verifier.h"
 
@@ -23,6 +24,7 @@ using namespace bayercam::host;
 extern "C" NTSTATUS ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK, POBJECT_TYPE ObjectType,
                                               KPROCESSOR_MODE, PVOID* Object,
                                               POBJECT_HANDLE_INFORMATION HandleInformation) {
+    irql::checkPassive("ObReferenceObjectByHandle");
     if (ObjectType && ObjectType != *PsThreadType) {
         return lookupHandle(Handle) ? STATUS_OBJECT_TYPE_MISMATCH : STATUS_INVALID_HANDLE;
     }

@@ -181,15 +181,6 @@ TagUsage usage(ULONG tag) {
     return it == s.perTag.end() ? TagUsage{} : it->second;
 }
 
-TagUsage totalUsage() {
-    TagUsage total;
-    for (const auto& [tag, use] : snapshot()) {
-        total.blocks += use.blocks;
-        total.bytes += use.bytes;
-    }
-    return total;
-}
-
 std::string leakReport(const Snapshot& before) {
     const Snapshot now = snapshot();
     std::set<ULONG> tags;

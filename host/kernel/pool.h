@@ -39,7 +39,6 @@ using Snapshot = std::map<ULONG, TagUsage>;
 Snapshot snapshot();
 
 TagUsage usage(ULONG tag);
-TagUsage totalUsage();
 
 // One line per tag whose live blocks differ from `before`, e.g.
 // "tag 'Qvbz': 3 blocks, 192 bytes live (was 0 blocks, 0 bytes)"; empty when none differ.

@@ -7,7 +7,6 @@
 #include "host/kernel/failure_injection.h"
 #include "host/kernel/handle_table.h"
 #include "host/kernel/irql.h"
-#include "host/kernel/pool.h"
 #include "host/kernel/thread_object.h"
 #include "host/kernel/verifier.h"
 
@@ -63,9 +62,7 @@ using namespace bayercam::host;
 extern "C" NTSTATUS PsCreateSystemThread(PHANDLE ThreadHandle, ULONG, POBJECT_ATTRIBUTES, HANDLE,
                                          PCLIENT_ID ClientId, PKSTART_ROUTINE StartRoutine,
                                          PVOID StartContext) {
-    if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
-        verifier::report("PsCreateSystemThread above PASSIVE_LEVEL");
-    }
+    irql::checkPassive("PsCreateSystemThread");
     if (injection::shouldFail(injection::kThreadSite)) return STATUS_INSUFFICIENT_RESOURCES;
     // One reference for the handle, one for the running thread.
     PKTHREAD thread = threads::create(StartRoutine, StartContext, 2);

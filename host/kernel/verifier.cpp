@@ -37,10 +37,4 @@ std::vector<std::string> takeFailures() {
     return std::exchange(r.failures, {});
 }
 
-std::size_t pendingFailures() noexcept {
-    Record& r = record();
-    std::lock_guard guard(r.lock);
-    return r.failures.size();
-}
-
 }  // namespace bayercam::host::verifier

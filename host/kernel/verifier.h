@@ -15,7 +15,4 @@ void report(std::string message) noexcept;
 // Removes and returns the failures recorded so far, oldest first.
 std::vector<std::string> takeFailures();
 
-// Failures recorded and not yet taken.
-std::size_t pendingFailures() noexcept;
-
 }  // namespace bayercam::host::verifier

@@ -70,6 +70,9 @@ NTSTATUS UsbBus::queueTransfer(PIRP irp, _URB_BULK_OR_INTERRUPT_TRANSFER& reques
         completeRequests(done);
         return STATUS_PENDING;
     }
+    // The bus thread may be between pipes with the lock released: the flag makes it look again
+    // instead of sleeping through a notification it was not waiting for yet.
+    functionSignalled_ = true;
     lock.unlock();
     changed_.notify_all();
     return STATUS_PENDING;

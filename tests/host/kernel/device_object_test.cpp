@@ -110,13 +110,5 @@ TEST_F(DeviceObjectTest, DeletingUnknownDeviceIsReported) {
     expectVerifierFailure("not a live device object");
 }
 
-TEST_F(DeviceObjectTest, LeakedDeviceShowsInLiveCount) {
-    const std::size_t before = live::count(live::Kind::DeviceObject);
-    PDEVICE_OBJECT device = create(0);
-    EXPECT_EQ(live::count(live::Kind::DeviceObject), before + 1);
-    IoDeleteDevice(device);
-    EXPECT_EQ(live::count(live::Kind::DeviceObject), before);
-}
-
 }  // namespace
 }  // namespace bayercam::host

@@ -110,15 +110,6 @@ TEST_F(IrpCancelTest, SecondCancelDoesNotRunTheRoutineAgain) {
     IoFreeIrp(irp);
 }
 
-TEST_F(IrpCancelTest, CancelSpinLockRaisesAndRestoresIrql) {
-    KIRQL old;
-    IoAcquireCancelSpinLock(&old);
-    EXPECT_EQ(old, PASSIVE_LEVEL);
-    EXPECT_EQ(KeGetCurrentIrql(), DISPATCH_LEVEL);
-    IoReleaseCancelSpinLock(old);
-    EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
-}
-
 TEST_F(IrpCancelTest, CancelRacingCompletionCompletesEachRequestExactlyOnce) {
     constexpr int kIterations = 1000;
     int cancelledWins = 0;

@@ -82,6 +82,19 @@ TEST_F(IrqlTest, DelayAtDispatchLevelIsReported) {
     expectVerifierFailure("KeDelayExecutionThread would block");
 }
 
+TEST_F(IrqlTest, PassiveLevelServicesAtDispatchLevelAreReported) {
+    DRIVER_OBJECT driver{};
+    PDEVICE_OBJECT device = nullptr;
+    const KIRQL old = KfRaiseIrql(DISPATCH_LEVEL);
+    EXPECT_EQ(ZwClose(reinterpret_cast<HANDLE>(0x7FF0)), STATUS_INVALID_HANDLE);
+    expectVerifierFailure("ZwClose called at IRQL 2; it requires PASSIVE_LEVEL");
+    EXPECT_EQ(IoCreateDevice(&driver, 0, nullptr, FILE_DEVICE_KS, 0, FALSE, &device),
+              STATUS_SUCCESS);
+    expectVerifierFailure("IoCreateDevice called at IRQL 2");
+    KeLowerIrql(old);
+    IoDeleteDevice(device);
+}
+
 // ---------------------------------------------------------------- spin locks
 
 TEST_F(IrqlTest, SpinLockRaisesToDispatchAndReleaseRestores) {

@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "host/kernel/live_objects.h"
 #include "tests/support/kernel_test.h"
 
 namespace bayercam::host {
@@ -117,13 +116,6 @@ TEST_F(MdlTest, DoubleFreeIsReported) {
     IoFreeMdl(mdl);
     IoFreeMdl(mdl);
     expectVerifierFailure("not a live MDL");
-}
-
-TEST_F(MdlTest, LiveMdlsAreCounted) {
-    PMDL mdl = IoAllocateMdl(buffer(), kChunk, FALSE, FALSE, nullptr);
-    EXPECT_EQ(live::count(live::Kind::Mdl), 1u);
-    IoFreeMdl(mdl);
-    EXPECT_EQ(live::count(live::Kind::Mdl), 0u);
 }
 
 }  // namespace

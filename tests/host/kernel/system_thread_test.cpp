@@ -3,6 +3,7 @@
 #include "host/kernel/failure_injection.h"
 #include "host/kernel/live_objects.h"
 #include "host/kernel/pool.h"
+#include "tests/host/kernel/kernel_style_thread.h"
 #include "tests/support/kernel_test.h"
 
 namespace bayercam::host {
@@ -88,6 +89,20 @@ TEST_F(SystemThreadTest, PsTerminateSystemThreadEndsTheThreadAtOnce) {
     ObDereferenceObject(thread);
 }
 
+TEST_F(SystemThreadTest, TerminateWorksFromCodeBuiltWithoutExceptions) {
+    volatile LONG steps = 0;
+    HANDLE handle = nullptr;
+    ASSERT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
+                                   KernelStyleThreadRoutine, const_cast<LONG*>(&steps)),
+              STATUS_SUCCESS);
+    PVOID thread = nullptr;
+    ObReferenceObjectByHandle(handle, 0, *PsThreadType, KernelMode, &thread, nullptr);
+    ZwClose(handle);
+    EXPECT_EQ(KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
+    EXPECT_EQ(steps, 1);
+    ObDereferenceObject(thread);
+}
+
 TEST_F(SystemThreadTest, ObjectOutlivesHandleWhileThreadRuns) {
     Work work;
     KeInitializeEvent(&work.go, NotificationEvent, FALSE);
@@ -121,22 +136,6 @@ TEST_F(SystemThreadTest, ReferencesAreCounted) {
     ZwClose(handle);
     EXPECT_EQ(ObDereferenceObject(first), 1);
     EXPECT_EQ(ObDereferenceObject(second), 0);
-}
-
-TEST_F(SystemThreadTest, ClientIdNamesTheThread) {
-    Work work;
-    KeInitializeEvent(&work.go, NotificationEvent, TRUE);
-    HANDLE handle = nullptr;
-    CLIENT_ID id{};
-    ASSERT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, &id, countAndWait,
-                                   &work),
-              STATUS_SUCCESS);
-    PVOID object = nullptr;
-    ObReferenceObjectByHandle(handle, 0, *PsThreadType, KernelMode, &object, nullptr);
-    EXPECT_NE(id.UniqueThread, nullptr);
-    KeWaitForSingleObject(object, Executive, KernelMode, FALSE, nullptr);
-    ObDereferenceObject(object);
-    ZwClose(handle);
 }
 
 // ---------------------------------------------------------------- failures and misuse
