@@ -28,7 +28,7 @@ void RegisterWidth(ULONG reg, ULONG* mask, UCHAR* bitCount) {
 
 }  // namespace
 
-VOID DelayExecution(LONGLONG interval) {
+VOID DelayThread(LONGLONG interval) {
     LARGE_INTEGER delay;
     delay.QuadPart = interval;
     KeDelayExecutionThread(KernelMode, FALSE, &delay);
@@ -125,7 +125,7 @@ bool StartSensor(CameraDevice* device) {
     static constexpr int controls[][2] = {{0, 0}, {1, 64}, {2, 21}, {3, 0}};
     for (const auto& control : controls) {
         SendControl(device, control[0], control[1]);
-        DelayExecution(CONTROL_SETTLE);
+        DelayThread(CONTROL_SETTLE);
     }
     UCHAR start[COMMAND_PACKET_SIZE] = {};
     start[0] = static_cast<UCHAR>(CommandCode::SensorStart);
@@ -135,7 +135,7 @@ bool StartSensor(CameraDevice* device) {
         SendCommand(device, COMMAND_PACKET_SIZE, start);
     }
     SendControl(device, 14, 0);
-    DelayExecution(CONTROL_SETTLE);
+    DelayThread(CONTROL_SETTLE);
     SetExternalTrigger(device, (device->exTrigger & 0xFF) != 0);
     SetExposure(device, device->exposure);
     bool result = SetGlobalGain(device, device->globalGain);

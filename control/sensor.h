@@ -15,4 +15,4 @@ bool SetExternalTrigger(CameraDevice* device, bool on);
 bool StartSensor(CameraDevice* device);
 
 // Relative waits in 100-ns units.
-VOID DelayExecution(LONGLONG interval);
+VOID DelayThread(LONGLONG interval);

@@ -196,7 +196,7 @@ constexpr ULONG CountOf(const T (&)[N]) {
 bool InitSensor(CameraDevice* device) {
     if (device->sensorInitCount >= MAX_INIT_RUNS) return true;
     device->sensorInitCount += 1;
-    DelayExecution(POWER_UP_SETTLE);
+    DelayThread(POWER_UP_SETTLE);
     WriteTable(device, 35, ANALOG_REGISTERS, CountOf(ANALOG_REGISTERS));
     WriteTable(device, 384, TIMING_REGISTERS_384, CountOf(TIMING_REGISTERS_384));
     WriteTable(device, 400, TIMING_REGISTERS_400, CountOf(TIMING_REGISTERS_400));

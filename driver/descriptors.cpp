@@ -70,11 +70,15 @@ const KSFILTER_DESCRIPTOR CameraFilterDescriptor = {
     nullptr,                      // ComponentId
 };
 
-// No filter descriptor list: the one factory is created at Start.
-const KSDEVICE_DESCRIPTOR CameraDeviceDescriptor = {
-    &DeviceDispatch,  // Dispatch
-    0,                // FilterDescriptorsCount
-    nullptr,          // FilterDescriptors
-    0,                // Version
-    0,                // Flags
-};
+// No filter descriptor list: the one factory is created at Start. Version and the remaining
+// fields are zero; built field by field because older copies of the platform header end the
+// record before Flags.
+constexpr KSDEVICE_DESCRIPTOR DeviceDescriptor() {
+    KSDEVICE_DESCRIPTOR descriptor{};
+    descriptor.Dispatch = &DeviceDispatch;
+    descriptor.FilterDescriptorsCount = 0;
+    descriptor.FilterDescriptors = nullptr;
+    return descriptor;
+}
+
+constinit const KSDEVICE_DESCRIPTOR CameraDeviceDescriptor = DeviceDescriptor();

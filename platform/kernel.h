@@ -4,6 +4,10 @@
 // pointers 64 bits, as on the platform.
 #pragma once
 
+#if defined(BAYERCAM_WINDOWS_KERNEL)
+#include "platform/windows/kernel.h"
+#else
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -634,3 +638,5 @@ NTSTATUS ZwSetValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName, ULONG TitleI
                        ULONG Type, PVOID Data, ULONG DataSize);
 
 }  // extern "C"
+
+#endif  // BAYERCAM_WINDOWS_KERNEL

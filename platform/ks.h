@@ -4,6 +4,10 @@
 // class driver services. Declarations only; on the host they are implemented by host/ks.
 #pragma once
 
+#if defined(BAYERCAM_WINDOWS_KERNEL)
+#include "platform/windows/ks.h"
+#else
+
 #include "platform/kernel.h"
 
 // ---------------------------------------------------------------- forward declarations
@@ -844,3 +848,5 @@ inline PKSFILTER KsPinGetParentFilter(PKSPIN Pin) {
 inline PKSFILTERFACTORY KsFilterGetParentFilterFactory(PKSFILTER Filter) {
     return static_cast<PKSFILTERFACTORY>(KsGetParent(Filter));
 }
+
+#endif  // BAYERCAM_WINDOWS_KERNEL

@@ -3,6 +3,10 @@
 // Declarations only; on the host the bus and the helpers are implemented by host/usb.
 #pragma once
 
+#if defined(BAYERCAM_WINDOWS_KERNEL)
+#include "platform/windows/usb.h"
+#else
+
 #include "platform/kernel.h"
 
 // ---------------------------------------------------------------- standard descriptors
@@ -340,3 +344,5 @@ PURB USBD_CreateConfigurationRequestEx(PUSB_CONFIGURATION_DESCRIPTOR Configurati
                                        PUSBD_INTERFACE_LIST_ENTRY InterfaceList);
 
 }  // extern "C"
+
+#endif  // BAYERCAM_WINDOWS_KERNEL

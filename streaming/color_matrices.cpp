@@ -2,9 +2,8 @@
 // 4 x 4 and acts on the row vector (R, G, B, 1). Constants are single-precision values widened
 // to double, and the contrast, saturation and hue steps compute in single precision where the
 // pipeline always has, so the fixed-point result is reproducible to the last unit.
-#include <cmath>
-
 #include "streaming/color_pipeline.h"
+#include "streaming/single_math.h"
 
 namespace {
 
@@ -103,10 +102,10 @@ void ShearBlue(double* m, double dx, double dy) {
 // luminance vector stays put, rotate about blue, undo the first two steps.
 void SetHue(double* m, LONG degrees) {
     SetIdentity(m);
-    const double mag = 1.0 / (double)std::sqrt(2.0f);
+    const double mag = 1.0 / (double)SquareRootSingle(2.0f);
     RotateRed(m, mag, mag);
-    const double q2 = (double)std::sqrt(2.0f);
-    const double q3 = (double)std::sqrt(3.0f);
+    const double q2 = (double)SquareRootSingle(2.0f);
+    const double q3 = (double)SquareRootSingle(3.0f);
     const double ys = -1.0 / q3;
     const double yc = q2 / q3;
     RotateGreen(m, ys, yc);
@@ -120,7 +119,7 @@ void SetHue(double* m, LONG degrees) {
     ShearBlue(m, zx, zy);
 
     const float angle = (float)degrees * 3.1415927f / 180.0f;
-    RotateBlue(m, (double)std::sin(angle), (double)std::cos(angle));
+    RotateBlue(m, (double)SineSingle(angle), (double)CosineSingle(angle));
     ShearBlue(m, -zx, -zy);
     RotateGreen(m, -ys, yc);
     RotateRed(m, -mag, mag);

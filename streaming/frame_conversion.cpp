@@ -49,7 +49,7 @@ void SnapshotMatrix(ColorPipeline* p) {
 
 // Phase 3 and any value out of range take the phase-3 members.
 int KernelPhase(LONG bayerPhase) {
-    return (bayerPhase >= PhaseGRBG && bayerPhase <= PhaseGBRG) ? bayerPhase : PhaseGBRG;
+    return (bayerPhase >= PhaseGRBG && bayerPhase <= PhaseGBRG) ? (int)bayerPhase : (int)PhaseGBRG;
 }
 
 const MeasureKernel kMeasure[4] = {
