@@ -1,6 +1,7 @@
-// SetRoi and SetWhiteBalance.
+// The region of interest, the white-balance switch, the flips and the Bayer phase.
 #include "control/region_of_interest.h"
 
+#include "streaming/capture_data_range.h"
 #include "streaming/color_pipeline.h"
 
 namespace {
@@ -8,6 +9,15 @@ namespace {
 constexpr LONG MAX_ROI_X = SENSOR_WIDTH - 8;
 constexpr LONG MAX_ROI_Y = SENSOR_HEIGHT - 8;
 
+// An odd origin moves up by one; computed in 64 bits so that 2^31 - 1 cannot wrap.
+LONG LimitOrigin(LONG origin, LONG largest) {
+    LONGLONG even = static_cast<LONGLONG>(origin) + (origin % 2 != 0 ? 1 : 0);
+    if (even > largest) even = largest;
+    if (even < 0) even = 0;
+    return static_cast<LONG>(even);
+}
+
+// origin is within the frame, so origin + extent cannot wrap.
 LONG LimitExtent(LONG extent, LONG origin, LONG full) {
     if (extent <= 0 || extent > full) extent = full;
     if (origin + extent > full) extent = full - origin;
@@ -18,12 +28,8 @@ LONG LimitExtent(LONG extent, LONG origin, LONG full) {
 
 void SetRoi(CameraDevice* device, LONG x, LONG y, LONG width, LONG height, LONG) {
     if (InterlockedCompareExchange(&device->roiLocked, 0, 0) != 0) return;
-    if (x % 2 != 0) x += 1;
-    if (y % 2 != 0) y += 1;
-    x = x > MAX_ROI_X ? MAX_ROI_X : x;
-    x = x < 0 ? 0 : x;
-    y = y > MAX_ROI_Y ? MAX_ROI_Y : y;
-    y = y < 0 ? 0 : y;
+    x = LimitOrigin(x, MAX_ROI_X);
+    y = LimitOrigin(y, MAX_ROI_Y);
     width = LimitExtent(width, x, SENSOR_WIDTH);
     height = LimitExtent(height, y, SENSOR_HEIGHT);
     device->subSample = 0;
@@ -37,9 +43,9 @@ void SetRoi(CameraDevice* device, LONG x, LONG y, LONG width, LONG height, LONG)
     device->roiH = height;
     device->outputHeight = height;
     device->outputWidth = width - width % 8;
+    UpdateCaptureDataRange(device);
 }
 
-// Switching the automatic balance off keeps the gains it measured as the manual gains.
 void SetWhiteBalance(CameraDevice* device, LONG on) {
     device->whiteBalance = static_cast<ULONG>(on);
     ColorPipeline* pipeline = device->colorPipeline;
@@ -50,3 +56,13 @@ void SetWhiteBalance(CameraDevice* device, LONG on) {
     device->greenGain = static_cast<ULONG>(InterlockedCompareExchange(&pipeline->greenGain, 0, 0));
     device->blueGain = static_cast<ULONG>(InterlockedCompareExchange(&pipeline->blueGain, 0, 0));
 }
+
+LONG GetFlipH(CameraDevice* device) { return InterlockedCompareExchange(&device->flipH, 0, 0); }
+
+LONG GetFlipV(CameraDevice* device) { return InterlockedCompareExchange(&device->flipV, 0, 0); }
+
+void SetFlipH(CameraDevice* device, LONG value) { InterlockedExchange(&device->flipH, value); }
+
+void SetFlipV(CameraDevice* device, LONG value) { InterlockedExchange(&device->flipV, value); }
+
+void RefreshBayerPhase(CameraDevice* device) { device->bayerPhase = device->nativeBayerPhase; }

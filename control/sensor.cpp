@@ -114,7 +114,10 @@ bool SetExternalTrigger(CameraDevice* device, bool on) {
     return true;
 }
 
+// Under the settings lock: it rewrites the trigger, exposure and gain settings that property
+// requests change from other threads.
 bool StartSensor(CameraDevice* device) {
+    SettingsLockGuard guard(device);
     InitSensor(device);
     device->rawOffset = 0;
     device->rawStride = SENSOR_WIDTH;

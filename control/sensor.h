@@ -11,7 +11,7 @@ bool InitSensor(CameraDevice* device);
 bool SetExposure(CameraDevice* device, ULONG value);
 bool SetGlobalGain(CameraDevice* device, ULONG value);
 bool SetExternalTrigger(CameraDevice* device, bool on);
-// CameraOps slot 1.
+// CameraOps slot 1. Takes the settings lock.
 bool StartSensor(CameraDevice* device);
 
 // Relative waits in 100-ns units.

@@ -2,10 +2,9 @@
 // setters that apply them.
 #include "control/settings_store.h"
 
+#include "control/image_settings.h"
 #include "control/region_of_interest.h"
 #include "control/sensor.h"
-#include "streaming/color_pipeline.h"
-#include "usb/frame_transfer.h"
 
 namespace {
 
@@ -51,14 +50,6 @@ constexpr SettingValue SETTINGS[SETTING_COUNT] = {
     {L"RoiX", 0},         {L"RoiY", 0},        {L"RoiW", 1360},      {L"RoiH", 1024},
 };
 
-constexpr ULONG TIMEOUT_MIN = 501;
-constexpr ULONG TIMEOUT_MAX = 9999;
-
-LONG Limit(ULONG value, LONG low, LONG high) {
-    LONG v = static_cast<LONG>(value);
-    return v < low ? low : v > high ? high : v;
-}
-
 // Opens the driver key and its Settings subkey; false when either cannot be opened.
 bool OpenSettingsKey(CameraDevice* device, PHANDLE driverKey, PHANDLE settingsKey) {
     *driverKey = nullptr;
@@ -74,47 +65,32 @@ bool OpenSettingsKey(CameraDevice* device, PHANDLE driverKey, PHANDLE settingsKe
     return true;
 }
 
-void ApplyColorSettings(CameraDevice* device, const ULONG* v) {
-    ColorPipeline* pipeline = device->colorPipeline;
-    device->colorEnable = v[COLOR_ENABLE];
-    if (pipeline != nullptr) StoreColorEnable(pipeline, static_cast<LONG>(v[COLOR_ENABLE]));
-    SetWhiteBalance(device, static_cast<LONG>(v[WHITE_BALANCE]));
-    device->colorCorrection = v[COLOR_CORRECTION];
-    if (pipeline != nullptr)
-        UpdateColorCorrection(pipeline, static_cast<LONG>(v[COLOR_CORRECTION]));
-    LONG brightness = Limit(v[BRIGHTNESS], 0, 510);
-    LONG contrast = Limit(v[CONTRAST], 0, 20);
-    LONG saturation = Limit(v[SATURATION], 0, 20);
-    LONG hue = Limit(v[HUE], 0, 359);
-    device->brightness = brightness;
-    if (pipeline != nullptr) UpdateBrightness(pipeline, brightness);
-    device->contrast = contrast;
-    if (pipeline != nullptr) UpdateContrast(pipeline, contrast);
-    device->saturation = saturation;
-    if (pipeline != nullptr) UpdateSaturation(pipeline, saturation);
-    device->hue = hue;
-    if (pipeline != nullptr) UpdateHue(pipeline, hue);
-    LONG red = Limit(v[RED_GAIN], 1, 512);
-    LONG green = Limit(v[GREEN_GAIN], 1, 512);
-    LONG blue = Limit(v[BLUE_GAIN], 1, 512);
-    device->redGain = red;
-    if (pipeline != nullptr) StoreRedGain(pipeline, red);
-    device->greenGain = green;
-    if (pipeline != nullptr) StoreGreenGain(pipeline, green);
-    device->blueGain = blue;
-    if (pipeline != nullptr) StoreBlueGain(pipeline, blue);
-}
-
+// The order of application is fixed: exposure and gain, colour, flips, region, trigger.
+// Caller holds the settings lock.
 void ApplySettings(CameraDevice* device, const ULONG* v) {
-    if (v[TIMEOUT] >= TIMEOUT_MIN && v[TIMEOUT] <= TIMEOUT_MAX) {
-        device->timeout = v[TIMEOUT];
-        InterlockedExchange(&transferTimeoutMs, static_cast<LONG>(v[TIMEOUT]));
-    }
+    SetFrameTimeout(device, v[TIMEOUT]);
     SetExposure(device, v[EXPOSURE]);
     SetGlobalGain(device, v[GLOBAL_GAIN]);
-    ApplyColorSettings(device, v);
-    InterlockedExchange(&device->flipH, static_cast<LONG>(v[FLIP_H]));
-    InterlockedExchange(&device->flipV, static_cast<LONG>(v[FLIP_V]));
+    static constexpr struct {
+        Setting stored;
+        ImageSetting applied;
+    } COLOR_SETTINGS[] = {
+        {COLOR_ENABLE, COLOR_ENABLE_SETTING},
+        {WHITE_BALANCE, WHITE_BALANCE_SETTING},
+        {COLOR_CORRECTION, COLOR_CORRECTION_SETTING},
+        {BRIGHTNESS, BRIGHTNESS_SETTING},
+        {CONTRAST, CONTRAST_SETTING},
+        {SATURATION, SATURATION_SETTING},
+        {HUE, HUE_SETTING},
+        {RED_GAIN, RED_GAIN_SETTING},
+        {GREEN_GAIN, GREEN_GAIN_SETTING},
+        {BLUE_GAIN, BLUE_GAIN_SETTING},
+    };
+    for (const auto& color : COLOR_SETTINGS) {
+        SetImageSetting(device, color.applied, static_cast<LONG>(v[color.stored]));
+    }
+    SetFlipH(device, static_cast<LONG>(v[FLIP_H]));
+    SetFlipV(device, static_cast<LONG>(v[FLIP_V]));
     SetRoi(device, v[ROI_X] < static_cast<ULONG>(SENSOR_WIDTH) ? v[ROI_X] : 0,
            v[ROI_Y] < static_cast<ULONG>(SENSOR_HEIGHT) ? v[ROI_Y] : 0,
            v[ROI_W] > static_cast<ULONG>(SENSOR_WIDTH) ? SENSOR_WIDTH : v[ROI_W],
@@ -122,30 +98,9 @@ void ApplySettings(CameraDevice* device, const ULONG* v) {
     SetExternalTrigger(device, v[EX_TRIGGER] != 0);
 }
 
-}  // namespace
-
-bool LoadSettings(CameraDevice* device) {
-    HANDLE driverKey;
-    HANDLE settingsKey;
-    if (!OpenSettingsKey(device, &driverKey, &settingsKey)) return false;
-    ULONG values[SETTING_COUNT];
-    for (ULONG i = 0; i < SETTING_COUNT; ++i) values[i] = SETTINGS[i].loadDefault;
-    values[CLOCK] = static_cast<ULONG>(QueryClock(device));
-    for (ULONG i = 0; i < SETTING_COUNT; ++i) {
-        ReadDwordValue(settingsKey, SETTINGS[i].name, &values[i]);
-    }
-    ApplySettings(device, values);
-    ZwClose(settingsKey);
-    ZwClose(driverKey);
-    return true;
-}
-
-// The device record's values as they are: the gains are not refreshed from the pipeline.
-bool SaveSettings(CameraDevice* device) {
-    HANDLE driverKey;
-    HANDLE settingsKey;
-    if (!OpenSettingsKey(device, &driverKey, &settingsKey)) return false;
-    const ULONG values[SETTING_COUNT] = {
+// The device record's values in table order. Caller holds the settings lock.
+void CurrentValues(CameraDevice* device, ULONG* values) {
+    const ULONG current[SETTING_COUNT] = {
         device->timeout,
         device->exposure,
         device->globalGain,
@@ -171,6 +126,40 @@ bool SaveSettings(CameraDevice* device) {
         static_cast<ULONG>(device->roiW),
         static_cast<ULONG>(device->roiH),
     };
+    RtlCopyMemory(values, current, sizeof(current));
+}
+
+}  // namespace
+
+bool LoadSettings(CameraDevice* device) {
+    HANDLE driverKey;
+    HANDLE settingsKey;
+    if (!OpenSettingsKey(device, &driverKey, &settingsKey)) return false;
+    {
+        ULONG values[SETTING_COUNT];
+        SettingsLockGuard guard(device);
+        for (ULONG i = 0; i < SETTING_COUNT; ++i) values[i] = SETTINGS[i].loadDefault;
+        values[CLOCK] = static_cast<ULONG>(QueryClock(device));
+        for (ULONG i = 0; i < SETTING_COUNT; ++i) {
+            ReadDwordValue(settingsKey, SETTINGS[i].name, &values[i]);
+        }
+        ApplySettings(device, values);
+    }
+    ZwClose(settingsKey);
+    ZwClose(driverKey);
+    return true;
+}
+
+// The device record's values as they are: the gains are not refreshed from the pipeline.
+bool SaveSettings(CameraDevice* device) {
+    HANDLE driverKey;
+    HANDLE settingsKey;
+    if (!OpenSettingsKey(device, &driverKey, &settingsKey)) return false;
+    ULONG values[SETTING_COUNT];
+    {
+        SettingsLockGuard guard(device);
+        CurrentValues(device, values);
+    }
     for (ULONG i = 0; i < SETTING_COUNT; ++i) {
         WriteDwordValue(settingsKey, SETTINGS[i].name, values[i]);
     }

@@ -24,12 +24,14 @@ CameraDevice::CameraDevice(PKSDEVICE device) {
     roiLocked = 0;
     memoryReadAddress = 0;
     sensorInitCount = 0;
+    InitCaptureDescriptors(this);
     SetRoi(this, 0, 0, SENSOR_WIDTH, SENSOR_HEIGHT, 0);
 }
 
 // Runs on the grabber thread only; frameNotifier is attached before the grabber starts.
 void CameraDevice::FrameReady() {
-    frameCount += 1;
+    // Atomic: the processing pass reads it as the picture number.
+    InterlockedIncrement(reinterpret_cast<volatile LONG*>(&frameCount));
     frameNotifier->RequestProcessing();
 }
 
@@ -51,8 +53,28 @@ LONG CameraDevice::GetRoiX() { return roiX; }
 
 LONG CameraDevice::GetRoiY() { return roiY; }
 
+// With two filters open on one device, each with a pin, closing one pin must leave the region
+// locked under the other: a count, not a flag.
 void SetRoiLocked(CameraDevice* device, LONG value) {
-    InterlockedExchange(&device->roiLocked, value);
+    if (value != 0) {
+        SettingsLockGuard guard(device);
+        InterlockedIncrement(&device->roiLocked);
+        return;
+    }
+    LONG count = InterlockedCompareExchange(&device->roiLocked, 0, 0);
+    while (count > 0) {
+        LONG seen = InterlockedCompareExchange(&device->roiLocked, count - 1, count);
+        if (seen == count) return;
+        count = seen;
+    }
+}
+
+void AcquireSettingsLock(CameraDevice* device) {
+    KeWaitForSingleObject(&device->settingsLock, Executive, KernelMode, FALSE, nullptr);
+}
+
+void ReleaseSettingsLock(CameraDevice* device) {
+    KeSetEvent(&device->settingsLock, IO_NO_INCREMENT, FALSE);
 }
 
 void AcquireCommandLock(CameraDevice* device) {

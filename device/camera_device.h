@@ -5,6 +5,7 @@
 
 #include "platform/ks.h"
 #include "platform/usb.h"
+#include "streaming/capture_data_range.h"
 
 struct FrameGrabber;
 struct ColorPipeline;
@@ -130,7 +131,7 @@ class CameraDevice final : public CameraOps {
     LONG outputWidth;
     LONG outputHeight;
     ULONG nativeBayerPhase;
-    volatile LONG roiLocked;  // atomic
+    volatile LONG roiLocked;  // atomic: the number of capture pins that exist
     ULONG memoryReadAddress;
     ULONG registerShadow[SENSOR_REGISTER_COUNT];
     ULONG frameCount;  // written by the grabber thread only
@@ -138,6 +139,13 @@ class CameraDevice final : public CameraOps {
     // Synchronization event used as a mutex: one command exchange at a time (build the packet,
     // send it, read its replies), so exchanges from client threads never interleave.
     KEVENT commandLock;
+    // Synchronization event used as a mutex, taken before commandLock: one settings change at a
+    // time, so the device record, the camera and the colorPipeline pointer (and the pipeline's
+    // settings) stay consistent; also orders region changes against a pin's lock on the region.
+    KEVENT settingsLock;
+    // The filter and pin descriptors this device's factory offers, with the data range of this
+    // device's region of interest; rewritten by SetRoi.
+    CaptureDescriptors captureDescriptors;
 };
 
 // Device callbacks; passive level.
@@ -148,6 +156,9 @@ VOID CameraDeviceStop(PKSDEVICE device, PIRP irp);
 
 // Sends Prepare, programs the sensor and loads the settings; always true.
 bool PrepareCamera(CameraDevice* device);
+// Counts the capture pins that exist: a nonzero value records one more pin (pin creation), 0
+// one pin fewer (pin close or a failed creation); the count never goes below 0. The region
+// can change only while it is 0. Passive level: a region change in progress completes first.
 void SetRoiLocked(CameraDevice* device, LONG value);
 
 // Object bag release callback of the CameraDevice.
@@ -161,6 +172,23 @@ inline CameraDevice* CameraDeviceOf(PKSDEVICE device) {
 // Takes and releases the device's command exchange lock (passive level).
 void AcquireCommandLock(CameraDevice* device);
 void ReleaseCommandLock(CameraDevice* device);
+
+// Takes and releases the device's settings lock (passive level).
+void AcquireSettingsLock(CameraDevice* device);
+void ReleaseSettingsLock(CameraDevice* device);
+
+class SettingsLockGuard {
+  public:
+    explicit SettingsLockGuard(CameraDevice* device) : device_(device) {
+        AcquireSettingsLock(device_);
+    }
+    ~SettingsLockGuard() { ReleaseSettingsLock(device_); }
+    SettingsLockGuard(const SettingsLockGuard&) = delete;
+    SettingsLockGuard& operator=(const SettingsLockGuard&) = delete;
+
+  private:
+    CameraDevice* device_;
+};
 
 class CommandLockGuard {
   public:

@@ -39,6 +39,7 @@ void ApplyDefaults(CameraDevice* camera, PKSDEVICE device) {
     KeInitializeSpinLock(&camera->usb.transferLock);
     KeInitializeEvent(&camera->usb.transfersDone, NotificationEvent, FALSE);
     KeInitializeEvent(&camera->commandLock, SynchronizationEvent, TRUE);
+    KeInitializeEvent(&camera->settingsLock, SynchronizationEvent, TRUE);
     RtlZeroMemory(camera->transferControlPacket, COMMAND_PACKET_SIZE);
     RtlZeroMemory(camera->commandPacket, COMMAND_PACKET_SIZE);
     RtlZeroMemory(camera->frameRequestPacket, COMMAND_PACKET_SIZE);
@@ -52,6 +53,7 @@ void AllocateFrameGrabber(CameraDevice* camera, PKSDEVICE device) {
     RtlZeroMemory(grabber, sizeof(FrameGrabber));
     grabber->device = camera;
     KeInitializeEvent(&grabber->deliveryDone, NotificationEvent, FALSE);
+    KeInitializeSpinLock(&grabber->stateLock);
     camera->frameGrabber = grabber;
     if (!NT_SUCCESS(KsAddItemToObjectBag(device->Bag, grabber, ReleasePoolBlock))) {
         camera->frameGrabber = nullptr;
@@ -103,10 +105,14 @@ bool PrepareCamera(CameraDevice* device) {
     UCHAR prepare[COMMAND_PACKET_SIZE] = {};
     prepare[0] = static_cast<UCHAR>(CommandCode::Prepare);
     {
-        CommandLockGuard guard(device);
-        SendCommand(device, COMMAND_PACKET_SIZE, prepare);
+        // The register shadow and the clock that InitSensor writes are settings state.
+        SettingsLockGuard settings(device);
+        {
+            CommandLockGuard guard(device);
+            SendCommand(device, COMMAND_PACKET_SIZE, prepare);
+        }
+        InitSensor(device);
     }
-    InitSensor(device);
     LoadSettings(device);
     return true;
 }

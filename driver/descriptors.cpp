@@ -1,34 +1,21 @@
 // The static descriptor tree: the device descriptor with its dispatch table, and the capture
 // filter's descriptor, dispatch and automation tables.
+#include "control/camera_properties.h"
 #include "device/camera_device.h"
 #include "driver/filter.h"
+#include "streaming/capture_pin.h"
 
 namespace {
-
-// {3F263C66-0FDA-41D5-9EA8-CF2E342CEFB2}
-constexpr GUID CameraPropertySetId = {
-    0x3F263C66, 0x0FDA, 0x41D5, {0x9E, 0xA8, 0xCF, 0x2E, 0x34, 0x2C, 0xEF, 0xB2}};
 
 constexpr GUID FilterCategories[] = {
     KSCATEGORY_VIDEO,
     KSCATEGORY_CAPTURE,
 };
 
-// The camera property set; its items arrive with the property handlers.
-const KSPROPERTY_SET FilterPropertySets[] = {
-    {
-        &CameraPropertySetId,  // Set
-        0,                     // PropertiesCount
-        nullptr,               // PropertyItem
-        0,                     // FastIoCount
-        nullptr,               // FastIoTable
-    },
-};
-
 const KSAUTOMATION_TABLE FilterAutomationTable = {
-    1,                        // PropertySetsCount
+    1,                        // PropertySetsCount: the camera's private set
     sizeof(KSPROPERTY_ITEM),  // PropertyItemSize
-    FilterPropertySets,       // PropertySets
+    &CameraPropertySet,       // PropertySets
     0,                        // MethodSetsCount
     sizeof(KSMETHOD_ITEM),    // MethodItemSize
     nullptr,                  // MethodSets
@@ -63,16 +50,16 @@ const KSDEVICE_DISPATCH DeviceDispatch = {
 
 }  // namespace
 
-// The capture pin arrives with the pin's own descriptor; until then the filter has none.
+// Each device's factory is created over its own copy of this descriptor (CaptureDescriptors).
 const KSFILTER_DESCRIPTOR CameraFilterDescriptor = {
     &FilterDispatch,              // Dispatch
     &FilterAutomationTable,       // AutomationTable
     KSFILTER_DESCRIPTOR_VERSION,  // Version
     0,                            // Flags
     &KSNAME_Filter,               // ReferenceGuid
-    0,                            // PinDescriptorsCount
+    1,                            // PinDescriptorsCount
     sizeof(KSPIN_DESCRIPTOR_EX),  // PinDescriptorSize
-    nullptr,                      // PinDescriptors
+    &CapturePinDescriptor,        // PinDescriptors
     2,                            // CategoriesCount
     FilterCategories,             // Categories
     0,                            // NodeDescriptorsCount

@@ -13,8 +13,12 @@ WCHAR FilterReferenceString[] = L"GLOBAL";
 
 NTSTATUS CreateCameraFilterFactory(PKSDEVICE device) {
     if (device->Started) return STATUS_SUCCESS;
+    CameraDevice* camera = CameraDeviceOf(device);
+    if (camera == nullptr) return STATUS_INVALID_DEVICE_STATE;
     KsAcquireDevice(device);
-    NTSTATUS status = KsCreateFilterFactory(device->FunctionalDeviceObject, &CameraFilterDescriptor,
+    // The device's own descriptors: its pin offers the data range of its own region.
+    NTSTATUS status = KsCreateFilterFactory(device->FunctionalDeviceObject,
+                                            &camera->captureDescriptors.filter,
                                             FilterReferenceString, nullptr,
                                             KSCREATE_ITEM_FREEONSTOP, nullptr, nullptr, nullptr);
     KsReleaseDevice(device);

@@ -1,9 +1,14 @@
 // The region of interest and settings persistence through a device start and stop.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <map>
+#include <string>
+
 #include "control/region_of_interest.h"
 #include "control/settings_store.h"
 #include "host/kernel/registry_config.h"
+#include "tests/control/property_client.h"
 #include "tests/driver/camera_fixture.h"
 #include "usb/frame_transfer.h"
 
@@ -110,6 +115,120 @@ TEST_F(SettingsTest, WithoutADriverKeyNothingIsLoadedOrStored) {
     EXPECT_FALSE(SaveSettings(device()));
     EXPECT_FALSE(LoadSettings(device()));
     EXPECT_EQ(device()->exposure, 555u);
+}
+
+// ---------------------------------------------------------------- through the property set
+
+using StoredSettingsTest = PropertyTest;
+
+TEST_F(StoredSettingsTest, EmptyKeyAfterTheFirstStartGivesTheLoadDefaults) {
+    open();
+    const std::pair<ULONG, LONG> defaults[] = {
+        {1, 3000}, {2, 3},    {6, 0},    {12, 1},   {13, 0}, {48, 1}, {20, 255}, {24, 10}, {28, 10},
+        {32, 0},   {14, 128}, {15, 128}, {16, 128}, {0, 0},  {10, 0}, {11, 0},   {37, 0},  {45, 0},
+    };
+    for (auto [id, expected] : defaults) EXPECT_EQ(read(id), expected) << "property " << id;
+    EXPECT_EQ(device()->roiW, 1360);
+    EXPECT_EQ(device()->roiH, 1024);
+}
+
+TEST_F(StoredSettingsTest, LimitsOnLoad) {
+    storeSetting(L"Timeout", 9999);
+    storeSetting(L"RoiX", 1360);
+    storeSetting(L"RoiY", 0xFFFFFFFF);
+    storeSetting(L"RoiH", 0x80000000);
+    storeSetting(L"Hue", 400);
+    storeSetting(L"BlueGain", 0xFFFFFFFF);
+    storeSetting(L"SubSample", 5);
+    open();
+    EXPECT_EQ(read(1), 9999);
+    EXPECT_EQ(device()->roiX, 0) << "RoiX 1360 loads as 0";
+    EXPECT_EQ(device()->roiY, 0) << "RoiY above 1023 (unsigned) loads as 0";
+    EXPECT_EQ(device()->roiH, 1024) << "RoiH above 1024 (unsigned) loads as 1024";
+    EXPECT_EQ(read(32), 359);
+    EXPECT_EQ(read(16), 1) << "-1 is below the gain minimum";
+    EXPECT_EQ(read(37), 0) << "SubSample has no effect";
+    ASSERT_EQ(client->closeFilter(filter), STATUS_SUCCESS);
+    EXPECT_EQ(storedSetting(L"SubSample"), 0u) << "written back as 0";
+}
+
+TEST_F(StoredSettingsTest, ValueShorterThanFourBytesIsMissing) {
+    storeSettingBytes(L"Brightness", REG_BINARY, {7, 0});
+    storeSettingBytes(L"Timeout", REG_DWORD, {0xF4, 0x01, 0x00});
+    storeSettingBytes(L"Contrast", REG_BINARY, {3, 0, 0, 0, 0, 0, 0, 0});
+    open();
+    EXPECT_EQ(read(20), 255) << "a 2-byte value keeps the default";
+    EXPECT_EQ(read(1), 3000) << "a 3-byte value keeps the default";
+    EXPECT_EQ(read(24), 3) << "an 8-byte value gives its first four bytes";
+}
+
+TEST_F(StoredSettingsTest, TimeoutSetThroughThePropertySurvivesARestart) {
+    open();
+    ASSERT_EQ(set(1, 700), STATUS_SUCCESS);
+    ASSERT_EQ(set(1, 500), STATUS_SUCCESS);
+    ASSERT_EQ(client->closeFilter(filter), STATUS_SUCCESS);
+    EXPECT_EQ(storedSetting(L"Timeout"), 700u) << "saved at filter close";
+    InterlockedExchange(&transferTimeoutMs, 3000);
+    ASSERT_EQ(client->stopDevice(handle), STATUS_SUCCESS);
+    ASSERT_EQ(client->startDevice(handle), STATUS_SUCCESS);
+    EXPECT_EQ(device()->timeout, 700u);
+    EXPECT_EQ(transferTimeoutMs, 700) << "the start takes what the property set";
+}
+
+// Runs the second process over the same registry and device instance; its printed record.
+std::map<std::string, long long> RecordLoadedInANewProcess(const std::wstring& instance) {
+    const std::string command = std::string(SETTINGS_READER) + " '" +
+                                host::registryPath().string() + "' '" +
+                                std::string(instance.begin(), instance.end()) + "'";
+    std::map<std::string, long long> record;
+    FILE* output = popen(command.c_str(), "r");
+    if (output == nullptr) return record;
+    char line[128];
+    while (std::fgets(line, sizeof(line), output) != nullptr) {
+        char name[64];
+        long long value;
+        if (std::sscanf(line, "%63[^=]=%lld", name, &value) == 2) record[name] = value;
+    }
+    EXPECT_EQ(pclose(output), 0) << command;
+    return record;
+}
+
+TEST_F(StoredSettingsTest, SavedAtFilterCloseAndStopAndLoadedInANewProcess) {
+    open();
+    ASSERT_EQ(set(1, 4321), STATUS_SUCCESS);
+    ASSERT_EQ(set(2, 100), STATUS_SUCCESS);
+    ASSERT_EQ(set(20, 300), STATUS_SUCCESS);
+    ASSERT_EQ(set(10, 1), STATUS_SUCCESS);
+    ASSERT_EQ(set(14, 200), STATUS_SUCCESS);
+    ASSERT_EQ(set(48, 0), STATUS_SUCCESS);
+    ASSERT_EQ(setRegion(100, 50, 640, 480), STATUS_SUCCESS);
+    ASSERT_EQ(client->closeFilter(filter), STATUS_SUCCESS);
+    EXPECT_EQ(storedSetting(L"Brightness"), 300u) << "saved at filter close";
+    device()->contrast = 17;
+    ASSERT_EQ(client->detachDevice(handle), STATUS_SUCCESS);
+    EXPECT_EQ(storedSetting(L"Contrast"), 17u) << "saved at device stop";
+
+    std::map<std::string, long long> loaded = RecordLoadedInANewProcess(bus->instancePath());
+    const std::pair<const char*, long long> expected[] = {
+        {"Timeout", 4321},
+        {"TransferTimeout", 4321},
+        {"Exposure", 100},
+        {"Brightness", 300},
+        {"FlipH", 1},
+        {"RedGain", 200},
+        {"ColorCorrection", 0},
+        {"Contrast", 17},
+        {"RoiX", 100},
+        {"RoiY", 50},
+        {"RoiW", 640},
+        {"RoiH", 480},
+        {"Hue", 0},
+        {"GreenGain", 128},
+    };
+    for (auto [name, value] : expected) {
+        ASSERT_TRUE(loaded.contains(name)) << name << " not printed by the second process";
+        EXPECT_EQ(loaded[name], value) << name;
+    }
 }
 
 }  // namespace

@@ -106,12 +106,21 @@ std::optional<ULONG> CameraTest::storedSetting(PCWSTR name) const {
 }
 
 void CameraTest::storeSetting(PCWSTR name, ULONG value) const {
+    storeSettingBytes(name, REG_DWORD,
+                      {std::uint8_t(value), std::uint8_t(value >> 8), std::uint8_t(value >> 16),
+                       std::uint8_t(value >> 24)});
+}
+
+void CameraTest::storeSettingBytes(PCWSTR name, ULONG type,
+                                   const std::vector<std::uint8_t>& bytes) const {
     HANDLE driverKey;
     HANDLE key = OpenSettings(bus->physicalDeviceObject(), &driverKey);
     ASSERT_NE(key, nullptr);
     UNICODE_STRING valueName;
     RtlInitUnicodeString(&valueName, name);
-    EXPECT_EQ(ZwSetValueKey(key, &valueName, 0, REG_DWORD, &value, sizeof(value)), STATUS_SUCCESS);
+    std::vector<std::uint8_t> data = bytes;
+    EXPECT_EQ(ZwSetValueKey(key, &valueName, 0, type, data.data(), ULONG(data.size())),
+              STATUS_SUCCESS);
     ZwClose(key);
     ZwClose(driverKey);
 }

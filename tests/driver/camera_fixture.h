@@ -39,6 +39,8 @@ class CameraTest : public host::testing::KernelTest {
     // The device's stored settings, through the platform's registry calls.
     std::optional<ULONG> storedSetting(PCWSTR name) const;
     void storeSetting(PCWSTR name, ULONG value) const;
+    // A value of any type and length, as another writer of the key might leave it.
+    void storeSettingBytes(PCWSTR name, ULONG type, const std::vector<std::uint8_t>& bytes) const;
 
     std::unique_ptr<sim::SimulatedCamera> camera;
     std::unique_ptr<ObservedCamera> observed;

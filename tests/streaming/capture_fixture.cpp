@@ -1,0 +1,123 @@
+#include "tests/streaming/capture_fixture.h"
+
+#include <cstring>
+#include <map>
+
+#include "pixel/pixel_kernels.h"
+#include "streaming/color_pipeline.h"
+#include "usb/frame_transfer.h"
+
+namespace bayercam::testing {
+
+std::vector<std::uint8_t> ReferencePicture(const std::vector<std::uint8_t>& raw,
+                                           const Region& region, const PictureSettings& settings) {
+    std::vector<std::uint8_t> picture(std::size_t(region.width) * region.height * 4);
+    ColorPipeline* pipeline = CreateColorPipeline();
+    if (pipeline == nullptr) return {};
+    SetFrameSize(pipeline, region.width, region.height);
+    AllocateWorkBuffer(pipeline);
+    FillWorkBuffer(pipeline, raw.data(), ULONG(region.y * SENSOR_WIDTH + region.x), SENSOR_WIDTH);
+    pipeline->output = picture.data();
+    pipeline->kernelRedGain = ULONG(settings.redGain);
+    pipeline->kernelGreenGain = ULONG(settings.greenGain);
+    pipeline->kernelBlueGain = ULONG(settings.blueGain);
+    const PixelKernelTable* reference = GetPixelKernelTable(PixelIsaReference);
+    const int phase = 1;  // the sensor's: B G / G R
+    if (settings.whiteBalance != 0) {
+        reference->measureWhiteBalance[phase](pipeline, &pipeline->kernelRedGain,
+                                              &pipeline->kernelGreenGain,
+                                              &pipeline->kernelBlueGain);
+    }
+    for (int i = 0; i < 16; ++i) {
+        pipeline->kernelMatrix[i] = pipeline->matrixFixed[i];
+        pipeline->matrixPositive[i] = pipeline->matrixFixed[i] > 0 ? 1 : 0;
+    }
+    if (settings.colorEnable != 0) {
+        reference->convertColor[phase](pipeline);
+    } else {
+        reference->convertGray[phase](pipeline);
+    }
+    FreeColorPipeline(pipeline);
+    return picture;
+}
+
+std::vector<std::uint8_t> ExpectedClientFrame(const std::vector<std::uint8_t>& picture,
+                                              const Region& region, ULONG frameBytes, LONG step,
+                                              bool flipH, bool flipV) {
+    std::vector<std::uint8_t> frame(frameBytes, 0);
+    const LONG width = region.width - region.width % 8;
+    for (LONG row = 0; row < region.height; ++row) {
+        const LONG sourceRow = flipV ? row : region.height - 1 - row;
+        for (LONG i = 0; i < width; ++i) {
+            const LONG target = flipH ? width - 1 - i : i;
+            std::memcpy(&frame[std::size_t(row) * step + std::size_t(target) * 4],
+                        &picture[(std::size_t(sourceRow) * region.width + i) * 4], 4);
+        }
+    }
+    return frame;
+}
+
+void CaptureTest::SetUp() {
+    CameraTest::SetUp();
+    // Long enough for a full frame on a loaded machine under the sanitizers.
+    InterlockedExchange(&transferTimeoutMs, 2000);
+}
+
+void CaptureTest::open() {
+    ASSERT_EQ(attach(), STATUS_SUCCESS);
+    ASSERT_EQ(client->openFilter(handle, L"GLOBAL", &filter), STATUS_SUCCESS);
+}
+
+const KS_DATARANGE_VIDEO& CaptureTest::offeredRange() const {
+    return device()->captureDescriptors.dataRange;
+}
+
+NTSTATUS CaptureTest::intersect(const KS_DATARANGE_VIDEO& range, VideoFormat* format) {
+    ULONG returned = 0;
+    *format = {};
+    return client->intersect(filter, 0, &range.DataRange, format, sizeof(*format), &returned);
+}
+
+VideoFormat CaptureTest::offeredFormat() {
+    VideoFormat format{};
+    EXPECT_EQ(intersect(offeredRange(), &format), STATUS_SUCCESS);
+    return format;
+}
+
+NTSTATUS CaptureTest::createPin(const VideoFormat& format) {
+    return client->createPin(filter, 0, &format.DataFormat, &pin);
+}
+
+PinContext* CaptureTest::context() const { return PinContextOf(client->pinObject(pin)); }
+
+NTSTATUS CaptureTest::nextFrame(ULONG bytes, StreamFrame* frame, bool withFrameInfo) {
+    NTSTATUS status = client->queueFrame(pin, bytes, withFrameInfo);
+    if (!NT_SUCCESS(status)) return status;
+    return client->waitFrame(pin, frameWait, frame);
+}
+
+NTSTATUS CaptureTest::nextPicture(ULONG bytes, StreamFrame* frame) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        NTSTATUS status = nextFrame(bytes, frame);
+        if (status != STATUS_SUCCESS || frame->header.DataUsed != 0) return status;
+    }
+    return STATUS_UNSUCCESSFUL;
+}
+
+std::int64_t MatchingCameraFrame(const sim::SimulatedCamera& camera, const StreamFrame& frame,
+                                 const Region& region, const PictureSettings& settings, LONG step,
+                                 bool flipH, bool flipV) {
+    const std::int64_t newest = std::int64_t(frame.frameInfo.PictureNumber) - 1;
+    for (std::int64_t offset : {0, -1, 1, -2, 2, -3, 3, -4, 4, -5, -6}) {
+        const std::int64_t n = newest + offset;
+        if (n < 0) continue;
+        std::vector<std::uint8_t> raw = camera.renderFrame(std::uint64_t(n));
+        std::vector<std::uint8_t> expected =
+            ExpectedClientFrame(ReferencePicture(raw, region, settings), region,
+                                ULONG(frame.data.size()), step, flipH, flipV);
+        if (expected == frame.data) return n;
+    }
+    return -1;
+}
+
+}  // namespace bayercam::testing
