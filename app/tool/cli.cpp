@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/tool/camera_session.h"
+#include "app/tool/capture_command.h"
 #include "app/tool/convert_command.h"
 #include "app/tool/name_matching.h"
 #include "app/tool/tool_error.h"
@@ -16,7 +18,7 @@ namespace bayercam::app {
 
 namespace {
 
-constexpr std::array<std::string_view, 1> kCommands = {"convert"};
+constexpr std::array<std::string_view, 2> kCommands = {"capture", "convert"};
 
 std::string commandList() {
     const std::vector<std::string> names(kCommands.begin(), kCommands.end());
@@ -59,9 +61,12 @@ int reportParseError(const CLI::App& tool, const CLI::ParseError& error) {
 }  // namespace
 
 int runTool(int argc, char** argv) {
-    CLI::App tool("Offline tools for the bayercam USB colour camera.", "bayercam");
+    CLI::App tool("Pictures and settings of the bayercam USB colour camera.", "bayercam");
     tool.set_version_flag("--version", "bayercam " BAYERCAM_VERSION);
     tool.require_subcommand(1);
+    CameraChoice choice;
+    choice.addOptions(tool);
+    const CaptureCommand capture(tool, choice);
     const ConvertCommand convert(tool);
 
     try {
@@ -71,6 +76,7 @@ int runTool(int argc, char** argv) {
         } catch (const CLI::ParseError& error) {
             return reportParseError(tool, error);
         }
+        if (capture.selected()) capture.run(std::cout, std::cerr);
         if (convert.selected()) convert.run(std::cout);
         return static_cast<int>(ExitStatus::kOk);
     } catch (const ToolError& error) {
