@@ -40,12 +40,7 @@ NTSTATUS Camera::Impl::sendValue(std::uint32_t id, ULONG verb, LONG* value, LONG
 }
 
 Result<PropertyInfo> Camera::property(std::string_view nameOrId) const {
-    if (const PropertyInfo* info = findProperty(nameOrId)) return *info;
-    const std::string matches = suggestProperties(nameOrId);
-    return Error{"unknown property '" + std::string(nameOrId) + "'" +
-                 (matches.empty() ? "; 'bayercam props' lists them"
-                                  : "; did you mean " + matches + "?"),
-                 Error::Kind::kBadValue};
+    return lookupProperty(nameOrId);
 }
 
 Result<std::int32_t> Camera::get(std::string_view nameOrId) {

@@ -107,10 +107,14 @@ const PropertyInfo* findProperty(std::string_view nameOrId) {
     return nullptr;
 }
 
-std::string suggestProperties(std::string_view name) {
+Result<PropertyInfo> lookupProperty(std::string_view nameOrId) {
+    if (const PropertyInfo* info = findProperty(nameOrId)) return *info;
     const std::vector<std::string_view> names = catalogNames();
-    const std::vector<std::string> matches = app::closeMatches(name, names);
-    return app::joinAlternatives(matches);
+    const std::string matches = app::joinAlternatives(app::closeMatches(nameOrId, names));
+    return Error{"unknown property '" + std::string(nameOrId) + "'" +
+                     (matches.empty() ? "; 'bayercam props' lists them"
+                                      : "; did you mean " + matches + "?"),
+                 Error::Kind::kBadValue};
 }
 
 std::string_view accessName(Access access) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/lib/result.h"
+
 namespace bayercam {
 
 enum class Access { kRead, kWrite, kReadWrite };
@@ -40,8 +42,8 @@ std::span<const PropertyInfo> propertyCatalog();
 // By name (any case) or by decimal id; nothing when neither matches.
 const PropertyInfo* findProperty(std::string_view nameOrId);
 
-// The names a person probably meant by a name that matches none.
-std::string suggestProperties(std::string_view name);
+// As findProperty, or an error that names the close matches.
+Result<PropertyInfo> lookupProperty(std::string_view nameOrId);
 
 std::string_view accessName(Access access);
 
