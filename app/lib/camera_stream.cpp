@@ -57,7 +57,8 @@ Result<VideoFormat> Camera::negotiateFormat() {
 
 Status Camera::start() {
     if (impl_->running) return Done{};
-    if (impl_->pin == nullptr) {
+    const bool fresh = impl_->pin == nullptr;
+    if (fresh) {
         Result<VideoFormat> format = negotiateFormat();
         if (!format) return format.error();
         const NTSTATUS status = impl_->client->createPin(
@@ -72,8 +73,9 @@ Status Camera::start() {
         return Error{"streaming did not start (" + describeStatus(status) + ")"};
     }
     impl_->running = true;
+    // A paused pin still holds its buffers; only a new pin needs them.
     const ULONG bytes = formatOf(impl_->formatBytes).VideoInfoHeader.bmiHeader.biSizeImage;
-    for (int i = 0; i < kQueuedBuffers; ++i) impl_->client->queueFrame(impl_->pin, bytes);
+    for (int i = 0; fresh && i < kQueuedBuffers; ++i) impl_->client->queueFrame(impl_->pin, bytes);
     return Done{};
 }
 
