@@ -16,10 +16,12 @@ namespace {
 
 std::shared_ptr<const sim::Scene> sceneOf(const CameraOptions& options) {
     switch (options.scene) {
-        case CameraOptions::Scene::kMoving: return sim::makeMovingPattern();
+        case CameraOptions::Scene::kMoving:
+            return sim::makeMovingPattern();
         case CameraOptions::Scene::kPng:
             return sim::makePngScene(options.pngScene, sim::PngFit::Crop);
-        case CameraOptions::Scene::kBars: break;
+        case CameraOptions::Scene::kBars:
+            break;
     }
     return sim::makeColorBars();
 }
@@ -98,7 +100,8 @@ Result<std::unique_ptr<Camera>> Camera::open(const CameraOptions& options,
                                 std::string(path.begin(), path.end()));
     impl->client = std::make_unique<host::ks::KsClient>();
     NTSTATUS status = impl->client->loadDriver(DriverEntry);
-    if (status != STATUS_SUCCESS) return Error{"the driver did not load: " + describeStatus(status)};
+    if (status != STATUS_SUCCESS)
+        return Error{"the driver did not load: " + describeStatus(status)};
     status = impl->client->attachDevice(impl->bus->physicalDeviceObject(), &impl->handle);
     if (status != STATUS_SUCCESS) {
         impl->handle = nullptr;

@@ -45,7 +45,7 @@ struct Frame {
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::size_t rowStep = 0;
-    std::vector<std::uint8_t> pixels;  // as delivered: the bottom image row first
+    std::vector<std::uint8_t> pixels;   // as delivered: the bottom image row first
     std::int64_t presentationTime = 0;  // 100-ns units of the stream's clock
     std::int64_t pictureNumber = 0;     // frames the driver read from the camera in this run
 

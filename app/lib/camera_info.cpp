@@ -18,10 +18,14 @@ std::string printed(const char* format, auto... values) {
 
 const char* pipeTypeName(USBD_PIPE_TYPE type) {
     switch (type) {
-        case UsbdPipeTypeControl: return "control";
-        case UsbdPipeTypeIsochronous: return "isochronous";
-        case UsbdPipeTypeBulk: return "bulk";
-        case UsbdPipeTypeInterrupt: return "interrupt";
+        case UsbdPipeTypeControl:
+            return "control";
+        case UsbdPipeTypeIsochronous:
+            return "isochronous";
+        case UsbdPipeTypeBulk:
+            return "bulk";
+        case UsbdPipeTypeInterrupt:
+            return "interrupt";
     }
     return "unknown";
 }
@@ -29,10 +33,11 @@ const char* pipeTypeName(USBD_PIPE_TYPE type) {
 void describeUsb(sim::SimulatedCamera& camera, std::vector<std::string>& lines) {
     const std::vector<std::uint8_t> device = camera.deviceDescriptor();
     if (device.size() >= 18) {
-        lines.push_back(printed("USB device: vendor 0x%04X, product 0x%04X, release %X.%02X, "
-                                "%u configuration(s)",
-                                device[8] | device[9] << 8, device[10] | device[11] << 8,
-                                device[13], device[12], device[17]));
+        lines.push_back(
+            printed("USB device: vendor 0x%04X, product 0x%04X, release %X.%02X, "
+                    "%u configuration(s)",
+                    device[8] | device[9] << 8, device[10] | device[11] << 8, device[13],
+                    device[12], device[17]));
     }
     const std::vector<std::uint8_t> config = camera.configurationDescriptor();
     if (config.size() >= 9) {
@@ -51,8 +56,8 @@ void describePipes(const CameraDevice& device, std::vector<std::string>& lines) 
                             unsigned(interface->NumberOfPipes)));
     for (ULONG i = 0; i < interface->NumberOfPipes; ++i) {
         const USBD_PIPE_INFORMATION& pipe = interface->Pipes[i];
-        lines.push_back(printed("  pipe %u: endpoint 0x%02X %s %s, packets of %u bytes", unsigned(i),
-                                pipe.EndpointAddress, pipeTypeName(pipe.PipeType),
+        lines.push_back(printed("  pipe %u: endpoint 0x%02X %s %s, packets of %u bytes",
+                                unsigned(i), pipe.EndpointAddress, pipeTypeName(pipe.PipeType),
                                 (pipe.EndpointAddress & 0x80) != 0 ? "in" : "out",
                                 pipe.MaximumPacketSize));
     }
@@ -65,13 +70,13 @@ void describeRange(const CameraDevice& device, std::vector<std::string>& lines) 
                             int(bitmap.biWidth), int(bitmap.biHeight), unsigned(bitmap.biSizeImage),
                             static_cast<long long>(range.VideoInfoHeader.AvgTimePerFrame)));
     const KS_VIDEO_STREAM_CONFIG_CAPS& caps = range.ConfigCaps;
-    lines.push_back(printed("Data range: input %dx%d, output %dx%d to %dx%d, "
-                            "frame interval %lld to %lld x 100 ns",
-                            int(caps.InputSize.cx), int(caps.InputSize.cy),
-                            int(caps.MinOutputSize.cx), int(caps.MinOutputSize.cy),
-                            int(caps.MaxOutputSize.cx), int(caps.MaxOutputSize.cy),
-                            static_cast<long long>(caps.MinFrameInterval),
-                            static_cast<long long>(caps.MaxFrameInterval)));
+    lines.push_back(
+        printed("Data range: input %dx%d, output %dx%d to %dx%d, "
+                "frame interval %lld to %lld x 100 ns",
+                int(caps.InputSize.cx), int(caps.InputSize.cy), int(caps.MinOutputSize.cx),
+                int(caps.MinOutputSize.cy), int(caps.MaxOutputSize.cx), int(caps.MaxOutputSize.cy),
+                static_cast<long long>(caps.MinFrameInterval),
+                static_cast<long long>(caps.MaxFrameInterval)));
 }
 
 }  // namespace

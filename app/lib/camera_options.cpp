@@ -7,7 +7,8 @@ namespace bayercam {
 
 namespace {
 
-constexpr std::string_view kGrammar = "sim[:scene=bars|moving|FILE.png][,exact][,fps=N|max][,clock=N]";
+constexpr std::string_view kGrammar =
+    "sim[:scene=bars|moving|FILE.png][,exact][,fps=N|max][,clock=N]";
 
 Error badOption(std::string_view text, std::string_view why) {
     return Error{"bad camera '" + std::string(text) + "': " + std::string(why) + " (expected " +
@@ -81,7 +82,9 @@ Result<CameraOptions> parseCameraOptions(std::string_view text) {
 
 std::string CameraOptions::text() const {
     std::string result = "sim:scene=";
-    result += scene == Scene::kBars ? "bars" : scene == Scene::kMoving ? "moving" : pngScene.string();
+    result += scene == Scene::kBars     ? "bars"
+              : scene == Scene::kMoving ? "moving"
+                                        : pngScene.string();
     if (exact) result += ",exact";
     result += ",fps=";
     if (framesPerSecond) {

@@ -1,10 +1,11 @@
 // Camera properties by name: requests in the property set's value layouts, and the checks a
 // person needs before a value is sent (the driver itself clamps silently).
+#include "control/camera_properties.h"
+
 #include <cstring>
 
 #include "app/lib/camera.h"
 #include "app/lib/camera_impl.h"
-#include "control/camera_properties.h"
 #include "device/camera_device.h"
 
 namespace bayercam {
@@ -63,9 +64,9 @@ Result<Range> Camera::range(std::string_view nameOrId) {
     const PropertyInfo& p = info.value();
     if (!p.ranged()) return Error{std::string(p.name) + " has no published range"};
     Range range;
-    for (auto [id, field] : {std::pair{*p.minimumId, &range.minimum},
-                             std::pair{*p.maximumId, &range.maximum},
-                             std::pair{*p.defaultId, &range.defaultValue}}) {
+    for (auto [id, field] :
+         {std::pair{*p.minimumId, &range.minimum}, std::pair{*p.maximumId, &range.maximum},
+          std::pair{*p.defaultId, &range.defaultValue}}) {
         Result<std::int32_t> value = get(std::to_string(id));
         if (!value) return value.error();
         *field = value.value();
@@ -79,9 +80,9 @@ Result<std::int32_t> Camera::set(std::string_view nameOrId, std::int64_t value) 
     const PropertyInfo& p = info.value();
     if (!p.writable() || p.layout != ValueLayout::kPlain) {
         return Error{std::string(p.name) + " cannot be set" +
-                     (p.layout == ValueLayout::kRegion     ? "; use 'bayercam roi X Y W H'"
-                      : p.layout == ValueLayout::kRegister ? "; use R[N]=VALUE"
-                                                           : ""),
+                         (p.layout == ValueLayout::kRegion     ? "; use 'bayercam roi X Y W H'"
+                          : p.layout == ValueLayout::kRegister ? "; use R[N]=VALUE"
+                                                               : ""),
                      Error::Kind::kBadValue};
     }
     if (p.ranged()) {
@@ -89,14 +90,14 @@ Result<std::int32_t> Camera::set(std::string_view nameOrId, std::int64_t value) 
         if (!limits) return limits.error();
         if (value < limits.value().minimum || value > limits.value().maximum) {
             return Error{std::to_string(value) + " is out of range for " + std::string(p.name) +
-                         ": " + std::to_string(limits.value().minimum) + " to " +
-                         std::to_string(limits.value().maximum),
+                             ": " + std::to_string(limits.value().minimum) + " to " +
+                             std::to_string(limits.value().maximum),
                          Error::Kind::kBadValue};
         }
     } else if (value < INT32_MIN || value > UINT32_MAX) {
-        return Error{std::to_string(value) + " does not fit the 32-bit value of " +
-                         std::string(p.name),
-                     Error::Kind::kBadValue};
+        return Error{
+            std::to_string(value) + " does not fit the 32-bit value of " + std::string(p.name),
+            Error::Kind::kBadValue};
     }
     LONG sent = LONG(std::uint32_t(value));
     const NTSTATUS status = impl_->sendValue(p.id, KSPROPERTY_TYPE_SET, &sent);
@@ -106,8 +107,9 @@ Result<std::int32_t> Camera::set(std::string_view nameOrId, std::int64_t value) 
 }
 
 Status Camera::writeRegister(std::uint32_t n, std::uint32_t value) {
-    if (n >= kRegisterCount) return Error{"register " + std::to_string(n) + " is out of range: 0 to 1023",
-                                             Error::Kind::kBadValue};
+    if (n >= kRegisterCount)
+        return Error{"register " + std::to_string(n) + " is out of range: 0 to 1023",
+                     Error::Kind::kBadValue};
     LONG reg = LONG(n);
     const NTSTATUS status = impl_->sendValue(57, KSPROPERTY_TYPE_SET, &reg, LONG(value));
     if (status != STATUS_SUCCESS) {
@@ -117,12 +119,14 @@ Status Camera::writeRegister(std::uint32_t n, std::uint32_t value) {
 }
 
 Result<std::uint32_t> Camera::readRegister(std::uint32_t n) {
-    if (n >= kRegisterCount) return Error{"register " + std::to_string(n) + " is out of range: 0 to 1023",
-                                             Error::Kind::kBadValue};
+    if (n >= kRegisterCount)
+        return Error{"register " + std::to_string(n) + " is out of range: 0 to 1023",
+                     Error::Kind::kBadValue};
     LONG value = LONG(n);
     NTSTATUS status = impl_->sendValue(58, KSPROPERTY_TYPE_SET, &value);
     if (status == STATUS_SUCCESS) status = impl_->sendValue(58, KSPROPERTY_TYPE_GET, &value);
-    if (status != STATUS_SUCCESS) return Error{"register " + std::to_string(n) + " could not be read back"};
+    if (status != STATUS_SUCCESS)
+        return Error{"register " + std::to_string(n) + " could not be read back"};
     return std::uint32_t(value);
 }
 
@@ -151,7 +155,7 @@ Status Camera::setRoi(const Region& region) {
         region.x + std::int64_t(region.width) > SENSOR_WIDTH ||
         region.y + std::int64_t(region.height) > SENSOR_HEIGHT) {
         return Error{"region " + std::to_string(region.x) + "," + std::to_string(region.y) + "," +
-                     std::to_string(region.width) + "," + std::to_string(region.height) +
+                         std::to_string(region.width) + "," + std::to_string(region.height) +
                          " does not fit the sensor's 1360 x 1024 pixels",
                      Error::Kind::kBadValue};
     }
@@ -161,7 +165,8 @@ Status Camera::setRoi(const Region& region) {
     data.y = region.y;
     data.width = region.width;
     data.height = region.height;
-    const NTSTATUS status = sendLayout(*impl_->client, impl_->filter, 44, KSPROPERTY_TYPE_SET, &data);
+    const NTSTATUS status =
+        sendLayout(*impl_->client, impl_->filter, 44, KSPROPERTY_TYPE_SET, &data);
     if (status != STATUS_SUCCESS) return Error{"the camera refused the region"};
     return Done{};
 }

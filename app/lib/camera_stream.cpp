@@ -49,7 +49,8 @@ Result<VideoFormat> Camera::negotiateFormat() {
     const NTSTATUS status = impl_->client->intersect(impl_->filter, 0, &range.DataRange,
                                                      bytes.data(), ULONG(bytes.size()), &returned);
     if (status != STATUS_SUCCESS) {
-        return Error{"the driver offered no format for the region (" + describeStatus(status) + ")"};
+        return Error{"the driver offered no format for the region (" + describeStatus(status) +
+                     ")"};
     }
     impl_->formatBytes = std::move(bytes);
     return describeFormat(formatOf(impl_->formatBytes));
@@ -82,7 +83,8 @@ Status Camera::start() {
 Status Camera::pause() {
     if (impl_->pin == nullptr) return Error{"not streaming"};
     const NTSTATUS status = impl_->client->setPinState(impl_->pin, KSSTATE_PAUSE);
-    if (status != STATUS_SUCCESS) return Error{"streaming did not pause (" + describeStatus(status) + ")"};
+    if (status != STATUS_SUCCESS)
+        return Error{"streaming did not pause (" + describeStatus(status) + ")"};
     impl_->running = false;
     return Done{};
 }
@@ -93,7 +95,8 @@ Status Camera::stop() {
     const NTSTATUS status = impl_->client->closePin(impl_->pin);
     impl_->pin = nullptr;
     impl_->running = false;
-    if (status != STATUS_SUCCESS) return Error{"the capture pin did not close (" + describeStatus(status) + ")"};
+    if (status != STATUS_SUCCESS)
+        return Error{"the capture pin did not close (" + describeStatus(status) + ")"};
     return Done{};
 }
 
@@ -112,7 +115,8 @@ Result<Frame> Camera::nextFrame(std::chrono::milliseconds timeout) {
         return Error{"no frame within " + std::to_string(timeout.count()) + " ms",
                      Error::Kind::kTimedOut};
     }
-    if (status != STATUS_SUCCESS) return Error{"the frame wait failed (" + describeStatus(status) + ")"};
+    if (status != STATUS_SUCCESS)
+        return Error{"the frame wait failed (" + describeStatus(status) + ")"};
     if (delivered.header.DataUsed == 0) return Error{"a frame came back without a picture"};
     const VideoFormat video = describeFormat(format);
     Frame frame;

@@ -111,17 +111,20 @@ Result<PropertyInfo> lookupProperty(std::string_view nameOrId) {
     if (const PropertyInfo* info = findProperty(nameOrId)) return *info;
     const std::vector<std::string_view> names = catalogNames();
     const std::string matches = app::joinAlternatives(app::closeMatches(nameOrId, names));
-    return Error{"unknown property '" + std::string(nameOrId) + "'" +
-                     (matches.empty() ? "; 'bayercam props' lists them"
-                                      : "; did you mean " + matches + "?"),
-                 Error::Kind::kBadValue};
+    return Error{
+        "unknown property '" + std::string(nameOrId) + "'" +
+            (matches.empty() ? "; 'bayercam props' lists them" : "; did you mean " + matches + "?"),
+        Error::Kind::kBadValue};
 }
 
 std::string_view accessName(Access access) {
     switch (access) {
-        case Access::kRead: return "r";
-        case Access::kWrite: return "w";
-        case Access::kReadWrite: return "rw";
+        case Access::kRead:
+            return "r";
+        case Access::kWrite:
+            return "w";
+        case Access::kReadWrite:
+            return "rw";
     }
     return "?";
 }

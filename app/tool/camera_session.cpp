@@ -16,9 +16,9 @@ std::unique_ptr<Camera> CameraChoice::open() const {
 }
 
 ToolError toolError(const Error& error) {
-    return ToolError(error.kind == Error::Kind::kBadValue ? ExitStatus::kUsage
-                                                          : ExitStatus::kFailure,
-                     error.message);
+    return ToolError(
+        error.kind == Error::Kind::kBadValue ? ExitStatus::kUsage : ExitStatus::kFailure,
+        error.message);
 }
 
 }  // namespace bayercam::app

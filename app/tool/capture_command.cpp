@@ -25,8 +25,9 @@ Region parseRegionOption(const std::string& text) {
     for (int i = 0; i < 4; ++i) {
         const std::size_t comma = i < 3 ? text.find(',', start) : text.size();
         const std::optional<std::int64_t> value =
-            comma == std::string::npos ? std::nullopt
-                                       : parseInteger(std::string_view(text).substr(start, comma - start));
+            comma == std::string::npos
+                ? std::nullopt
+                : parseInteger(std::string_view(text).substr(start, comma - start));
         if (!value || *value < 0 || *value > 0x7FFFFFFF || (i == 3 && comma != text.size())) {
             throw usageError("bad --roi " + inQuotes(text) +
                              ": expected X,Y,WIDTH,HEIGHT, e.g. 0,0,640,480");
@@ -99,7 +100,9 @@ CaptureCommand::CaptureCommand(CLI::App& tool, const CameraChoice& choice)
         ->check(CLI::IsMember({"png", "bgra"}))
         ->capture_default_str();
     command_->add_option("--roi", roi_, "Region of interest X,Y,WIDTH,HEIGHT before streaming");
-    command_->add_option("--set", assignments_, "NAME=VALUE or R[N]=VALUE before streaming (repeatable)")
+    command_
+        ->add_option("--set", assignments_,
+                     "NAME=VALUE or R[N]=VALUE before streaming (repeatable)")
         ->allow_extra_args(false);
     command_->add_flag("-v,--verbose", verbose_,
                        "One line per frame: picture number, time, interval, frames per second");
@@ -149,7 +152,8 @@ void CaptureCommand::run(std::ostream& out, std::ostream& err) const {
     take(camera->start());
 
     const bool progress = !json_ && isatty(STDERR_FILENO) == 1;
-    const CaptureStatistics statistics = takeFrames(*camera, folder, out, progress ? &err : nullptr);
+    const CaptureStatistics statistics =
+        takeFrames(*camera, folder, out, progress ? &err : nullptr);
     take(camera->stop());
     const CaptureSummary summary{statistics, folder.string(), format_, format.width, format.height};
     out << (json_ ? captureJson(summary) : describeCapture(summary)) << "\n";

@@ -22,7 +22,7 @@ class CaptureCommand {
 
   private:
     CaptureStatistics takeFrames(Camera& camera, const std::filesystem::path& folder,
-                                       std::ostream& out, std::ostream* progress) const;
+                                 std::ostream& out, std::ostream* progress) const;
 
     CLI::App* command_;
     const CameraChoice& choice_;

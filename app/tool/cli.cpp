@@ -12,16 +12,16 @@
 #include "app/tool/capture_command.h"
 #include "app/tool/convert_command.h"
 #include "app/tool/device_commands.h"
-#include "app/tool/property_commands.h"
 #include "app/tool/name_matching.h"
+#include "app/tool/property_commands.h"
 #include "app/tool/tool_error.h"
 
 namespace bayercam::app {
 
 namespace {
 
-constexpr std::array<std::string_view, 7> kCommands = {"capture", "props", "get", "set",
-                                                    "roi", "info", "convert"};
+constexpr std::array<std::string_view, 7> kCommands = {"capture", "props", "get",    "set",
+                                                       "roi",     "info",  "convert"};
 
 std::string commandList() {
     const std::vector<std::string> names(kCommands.begin(), kCommands.end());

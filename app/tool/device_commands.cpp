@@ -31,11 +31,12 @@ std::string regionText(const Region& region) {
 }  // namespace
 
 RoiCommand::RoiCommand(CLI::App& tool, const CameraChoice& choice)
-    : command_(tool.add_subcommand("roi", "Show or set the region of interest")),
-      choice_(choice) {
-    command_->add_option("X Y WIDTH HEIGHT", numbers_, "The new region; none shows the current one");
+    : command_(tool.add_subcommand("roi", "Show or set the region of interest")), choice_(choice) {
+    command_->add_option("X Y WIDTH HEIGHT", numbers_,
+                         "The new region; none shows the current one");
     command_->footer(
-        "The driver adjusts a region to what the sensor can deliver (x and width to steps of 2 and\n"
+        "The driver adjusts a region to what the sensor can deliver (x and width to steps of 2 "
+        "and\n"
         "8); the region as stored is printed. It persists like the other settings.\n"
         "Example:\n  bayercam roi 16 8 640 480");
 }

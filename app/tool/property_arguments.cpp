@@ -20,8 +20,8 @@ std::int64_t parseValue(std::string_view text, std::string_view word) {
 
 // "R[N]" or "M[ADDR]" with the number in brackets; nothing when target is neither form.
 std::optional<PropertyWord> parseIndexed(std::string_view target, std::string_view word) {
-    if (target.size() < 2 || target[1] != '[' || (target[0] != 'R' && target[0] != 'M' &&
-                                                   target[0] != 'r' && target[0] != 'm')) {
+    if (target.size() < 2 || target[1] != '[' ||
+        (target[0] != 'R' && target[0] != 'M' && target[0] != 'r' && target[0] != 'm')) {
         return std::nullopt;
     }
     const bool memory = target[0] == 'M' || target[0] == 'm';
@@ -30,7 +30,8 @@ std::optional<PropertyWord> parseIndexed(std::string_view target, std::string_vi
     const std::int64_t limit = memory ? 0xFFFF : 1023;
     if (!index || *index < 0 || *index > limit) {
         throw usageError("bad " + std::string(memory ? "memory address" : "register") + " in " +
-                         inQuotes(word) + ": expected " + (memory ? "M[0 to 0xFFFF]" : "R[0 to 1023]"));
+                         inQuotes(word) + ": expected " +
+                         (memory ? "M[0 to 0xFFFF]" : "R[0 to 1023]"));
     }
     PropertyWord parsed;
     parsed.kind = memory ? PropertyWord::Kind::kMemory : PropertyWord::Kind::kRegister;
@@ -68,9 +69,14 @@ PropertyWord parseAssignment(std::string_view text) {
 std::string PropertyWord::label() const {
     char text[24];
     switch (kind) {
-        case Kind::kRegister: std::snprintf(text, sizeof(text), "R[%u]", index); return text;
-        case Kind::kMemory: std::snprintf(text, sizeof(text), "M[0x%04X]", index); return text;
-        case Kind::kProperty: break;
+        case Kind::kRegister:
+            std::snprintf(text, sizeof(text), "R[%u]", index);
+            return text;
+        case Kind::kMemory:
+            std::snprintf(text, sizeof(text), "M[0x%04X]", index);
+            return text;
+        case Kind::kProperty:
+            break;
     }
     return name;
 }

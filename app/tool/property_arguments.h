@@ -12,8 +12,8 @@ namespace bayercam::app {
 struct PropertyWord {
     enum class Kind { kProperty, kRegister, kMemory };
     Kind kind = Kind::kProperty;
-    std::string name;          // kProperty: as typed
-    std::uint32_t index = 0;   // kRegister, kMemory
+    std::string name;         // kProperty: as typed
+    std::uint32_t index = 0;  // kRegister, kMemory
     std::optional<std::int64_t> value;
 
     // How the word is shown in output: the name, R[6], M[0x0010].

@@ -35,7 +35,8 @@ std::string getWord(Camera& camera, const PropertyWord& word) {
             return hexLine(word.label(), take(camera.readRegister(word.index)), 1);
         case PropertyWord::Kind::kMemory:
             return hexLine(word.label(), take(camera.readMemory(std::uint16_t(word.index))), 2);
-        case PropertyWord::Kind::kProperty: break;
+        case PropertyWord::Kind::kProperty:
+            break;
     }
     const PropertyInfo info = take(camera.property(word.name));
     return propertyLine(camera, info, take(camera.get(word.name)));
@@ -54,9 +55,11 @@ std::string setWord(Camera& camera, const PropertyWord& word) {
 }
 
 nlohmann::json propertyJson(Camera& camera, const PropertyInfo& info) {
-    nlohmann::json entry = {{"id", info.id}, {"name", info.name}, {"access", accessName(info.access)}};
+    nlohmann::json entry = {
+        {"id", info.id}, {"name", info.name}, {"access", accessName(info.access)}};
     const std::string id = std::to_string(info.id);
-    if (info.readable() && info.layout == ValueLayout::kPlain) entry["value"] = take(camera.get(id));
+    if (info.readable() && info.layout == ValueLayout::kPlain)
+        entry["value"] = take(camera.get(id));
     if (info.ranged()) {
         const Range range = take(camera.range(id));
         entry["minimum"] = range.minimum;
@@ -74,8 +77,8 @@ std::string propertyRow(const nlohmann::json& entry) {
                   entry["access"].get<std::string>().c_str(), value.c_str());
     std::string text = row;
     if (entry.contains("minimum")) {
-        text += "  (" + entry["minimum"].dump() + " to " + entry["maximum"].dump() +
-                ", default " + entry["default"].dump() + ")";
+        text += "  (" + entry["minimum"].dump() + " to " + entry["maximum"].dump() + ", default " +
+                entry["default"].dump() + ")";
     }
     return text;
 }
@@ -129,7 +132,8 @@ void GetSetCommand::run(std::ostream& out) const {
                              " (use 'bayercam set')");
         }
         // Names are checked before the camera is opened: a typo costs nothing.
-        if (words.back().kind == PropertyWord::Kind::kProperty) take(lookupProperty(words.back().name));
+        if (words.back().kind == PropertyWord::Kind::kProperty)
+            take(lookupProperty(words.back().name));
     }
     std::unique_ptr<Camera> camera = choice_.open();
     for (const PropertyWord& word : words) {

@@ -14,7 +14,8 @@ namespace {
 // ---------------------------------------------------------------- the camera option
 
 TEST(CameraOptionsText, ReadsEveryItem) {
-    const Result<CameraOptions> options = parseCameraOptions("sim:scene=moving,exact,fps=12.5,clock=3");
+    const Result<CameraOptions> options =
+        parseCameraOptions("sim:scene=moving,exact,fps=12.5,clock=3");
     ASSERT_TRUE(options) << options.error().message;
     EXPECT_EQ(options.value().scene, CameraOptions::Scene::kMoving);
     EXPECT_TRUE(options.value().exact);
@@ -165,7 +166,8 @@ TEST_F(OpenCamera, PausedCameraGivesNoFramesAndResumes) {
 TEST(CameraStore, UnwritableSettingsStoreIsRefused) {
     const ScratchDir dir;
     std::ofstream(dir / "file") << "x";
-    const Result<std::unique_ptr<Camera>> camera = Camera::open(CameraOptions{}, dir / "file" / "r.db");
+    const Result<std::unique_ptr<Camera>> camera =
+        Camera::open(CameraOptions{}, dir / "file" / "r.db");
     ASSERT_FALSE(camera);
     EXPECT_NE(camera.error().message.find("cannot use the settings store"), std::string::npos)
         << camera.error().message;

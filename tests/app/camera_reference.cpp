@@ -8,8 +8,7 @@ namespace bayercam::app::testing {
 std::int64_t matchingMovingFrame(const std::vector<std::uint8_t>& uprightBgra,
                                  std::int64_t pictureNumber) {
     // Exact frames carry the scene unchanged, so a camera of our own renders the same ones.
-    const sim::SimulatedCamera camera(
-        {.exact = true, .scene = sim::makeMovingPattern()});
+    const sim::SimulatedCamera camera({.exact = true, .scene = sim::makeMovingPattern()});
     for (std::int64_t offset : {0, -1, 1, -2, 2, -3, 3, -4, 4, -5, -6}) {
         const std::int64_t n = pictureNumber - 1 + offset;
         if (n < 0) continue;

@@ -65,8 +65,8 @@ TEST_F(CameraTool, CapturedPngsAreUprightReferenceConversionsOfTheFramesSent) {
     EXPECT_EQ(checked, 3) << "one verbose line per frame expected, got:\n" << capture.out;
     EXPECT_NE(capture.out.find("captured 3 frame(s) of 1360x1024"), std::string::npos)
         << capture.out;
-    EXPECT_TRUE(capture.err.empty()) << "no progress line when stderr is not a terminal: "
-                                     << capture.err;
+    EXPECT_TRUE(capture.err.empty())
+        << "no progress line when stderr is not a terminal: " << capture.err;
 }
 
 TEST_F(CameraTool, CaptureWithRegionAndBgraWritesRawRowsOfTheRegion) {
@@ -84,9 +84,9 @@ TEST_F(CameraTool, CaptureJsonSummaryCountsFramesAndLosses) {
     EXPECT_EQ(summary["frames"], 2);
     EXPECT_EQ(summary["width"], 1360);
     EXPECT_EQ(summary["format"], "png");
-    EXPECT_EQ(summary["lost"]["total"].get<int>(),
-              summary["lost"]["failed"].get<int>() + summary["lost"]["timed_out"].get<int>() +
-                  summary["lost"]["overwritten"].get<int>());
+    EXPECT_EQ(summary["lost"]["total"].get<int>(), summary["lost"]["failed"].get<int>() +
+                                                       summary["lost"]["timed_out"].get<int>() +
+                                                       summary["lost"]["overwritten"].get<int>());
 }
 
 TEST_F(CameraTool, CaptureRefusesBadInputBeforeStreaming) {
@@ -168,7 +168,8 @@ TEST_F(CameraTool, EverySubcommandHasHelp) {
         const ToolRun help = runBayercam({command, "--help"});
         EXPECT_EQ(help.exitCode, 0) << command;
         EXPECT_NE(help.out.find("bayercam " + std::string(command)), std::string::npos)
-            << command << " help:\n" << help.out;
+            << command << " help:\n"
+            << help.out;
     }
     expectError(runBayercam({"captur"}), 2, "did you mean capture");
 }
