@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/tool/capture_statistics.h"
+#include "app/tool/frame_writer.h"
 #include "app/tool/image_writers.h"
 #include "app/tool/number_parse.h"
 #include "app/tool/property_arguments.h"
@@ -18,6 +19,8 @@ namespace {
 constexpr std::chrono::milliseconds kFrameWait{3500};
 // Give up after this many reads in a row that brought nothing.
 constexpr int kMaxFailuresInARow = 5;
+// Frames that may wait for the writer: about a third of a second at 30 frames a second.
+constexpr std::size_t kWriterQueue = 10;
 
 Region parseRegionOption(const std::string& text) {
     std::int64_t parts[4] = {};
@@ -114,6 +117,7 @@ CaptureStatistics CaptureCommand::takeFrames(Camera& camera, const std::filesyst
                                              std::ostream& out, std::ostream* progress) const {
     const OutputFormat output = format_ == "bgra" ? OutputFormat::kBgra : OutputFormat::kPng;
     CaptureStatistics statistics;
+    FrameWriter writer(folder, output, kWriterQueue);
     int failuresInARow = 0;
     while (statistics.frames() < std::uint64_t(frames_)) {
         Result<Frame> frame = camera.nextFrame(kFrameWait);
@@ -126,14 +130,15 @@ CaptureStatistics CaptureCommand::takeFrames(Camera& camera, const std::filesyst
             continue;
         }
         failuresInARow = 0;
-        const Frame& f = frame.value();
+        Frame f = std::move(frame).value();
         statistics.frameTaken(f.pictureNumber, f.presentationTime);
         const std::string name = frameName(int(statistics.frames()), format_);
-        writeImageFile(folder / name, output, output == OutputFormat::kPng ? f.upright() : f.pixels,
-                       FrameSize{f.width, f.height});
+        writer.write(name, output == OutputFormat::kPng ? f.upright() : std::move(f.pixels),
+                     FrameSize{f.width, f.height});
         if (verbose_) out << frameLine(name, f, statistics) << "\n";
         if (progress != nullptr) *progress << progressLine(statistics, frames_) << std::flush;
     }
+    writer.finish();
     if (progress != nullptr) *progress << "\n";
     return statistics;
 }
