@@ -8,6 +8,7 @@
 #include "app/lib/camera_impl.h"
 #include "device/camera_device.h"
 #include "driver/driver_entry.h"
+#include "host/kernel/pool.h"
 #include "host/kernel/registry_config.h"
 
 namespace bayercam {
@@ -69,6 +70,8 @@ Camera::Impl::~Impl() {
     bus.reset();
     camera.reset();
     host::closeRegistry();
+    // Freed pool blocks wait in a quarantine that catches late use; nothing can use them now.
+    host::pool::flushQuarantine();
 }
 
 const CameraDevice* Camera::Impl::device() const {

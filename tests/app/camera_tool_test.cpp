@@ -14,6 +14,7 @@
 #include "tests/app/png_reader.h"
 #include "tests/app/scratch_dir.h"
 #include "tests/app/tool_process.h"
+#include "tests/support/kernel_test.h"
 
 namespace bayercam::app::testing {
 namespace {
@@ -42,7 +43,8 @@ std::vector<FrameLine> frameLines(const std::string& out) {
     return lines;
 }
 
-class CameraTool : public ::testing::Test {
+// The reference conversions run on the host kernel here, so its leak checks apply.
+class CameraTool : public host::testing::KernelTest {
   protected:
     // bayercam with this test's own settings store and a camera that sends frames exactly.
     ToolRun run(std::vector<std::string> args,
