@@ -43,6 +43,8 @@ Status checkRegistryWritable(const std::filesystem::path& path) {
 }  // namespace
 
 std::filesystem::path defaultRegistryPath() {
+    const char* chosen = std::getenv("BAYERCAM_REGISTRY");
+    if (chosen != nullptr && *chosen != '\0') return chosen;
     const char* state = std::getenv("XDG_STATE_HOME");
     if (state != nullptr && *state != '\0') {
         return std::filesystem::path(state) / "bayercam" / "registry.db";

@@ -57,8 +57,8 @@ struct Frame {
     std::vector<std::uint8_t> upright() const;
 };
 
-// The default settings store: $XDG_STATE_HOME/bayercam/registry.db, else
-// ~/.local/state/bayercam/registry.db.
+// The default settings store: $BAYERCAM_REGISTRY, else $XDG_STATE_HOME/bayercam/registry.db,
+// else ~/.local/state/bayercam/registry.db.
 std::filesystem::path defaultRegistryPath();
 
 class Camera {

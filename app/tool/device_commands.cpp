@@ -35,9 +35,8 @@ RoiCommand::RoiCommand(CLI::App& tool, const CameraChoice& choice)
     command_->add_option("X Y WIDTH HEIGHT", numbers_,
                          "The new region; none shows the current one");
     command_->footer(
-        "The driver adjusts a region to what the sensor can deliver (x and width to steps of 2 "
-        "and\n"
-        "8); the region as stored is printed. It persists like the other settings.\n"
+        "The driver may adjust a region to what the sensor can deliver; the region as the\n"
+        "driver stored it is printed. It persists like the other settings.\n"
         "Example:\n  bayercam roi 16 8 640 480");
 }
 
