@@ -174,6 +174,11 @@ TEST_F(CameraTool, UnusableSettingsStoreOrCameraIsAClearFailure) {
     EXPECT_EQ(store.exitCode, 1);
     EXPECT_NE(store.err.find("cannot use the settings store"), std::string::npos) << store.err;
     expectError(run({"info"}, "sim:fps=fast"), 2, "fps must be");
+    std::ofstream(dir_ / "notes.png") << "not a picture";
+    expectError(run({"info"}, "sim:scene=" + (dir_ / "notes.png").string()), 1,
+                "cannot set up the simulated camera: cannot read PNG");
+    expectError(run({"info"}, "sim:scene=" + (dir_ / "missing.png").string()), 1,
+                "No such file or directory");
 }
 
 // ---------------------------------------------------------------- info and help
