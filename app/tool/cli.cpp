@@ -8,15 +8,20 @@
 #include <string_view>
 #include <vector>
 
+#include "app/tool/camera_session.h"
+#include "app/tool/capture_command.h"
 #include "app/tool/convert_command.h"
+#include "app/tool/device_commands.h"
 #include "app/tool/name_matching.h"
+#include "app/tool/property_commands.h"
 #include "app/tool/tool_error.h"
 
 namespace bayercam::app {
 
 namespace {
 
-constexpr std::array<std::string_view, 1> kCommands = {"convert"};
+constexpr std::array<std::string_view, 7> kCommands = {"capture", "props", "get",    "set",
+                                                       "roi",     "info",  "convert"};
 
 std::string commandList() {
     const std::vector<std::string> names(kCommands.begin(), kCommands.end());
@@ -59,9 +64,17 @@ int reportParseError(const CLI::App& tool, const CLI::ParseError& error) {
 }  // namespace
 
 int runTool(int argc, char** argv) {
-    CLI::App tool("Offline tools for the bayercam USB colour camera.", "bayercam");
+    CLI::App tool("Pictures and settings of the bayercam USB colour camera.", "bayercam");
     tool.set_version_flag("--version", "bayercam " BAYERCAM_VERSION);
     tool.require_subcommand(1);
+    CameraChoice choice;
+    choice.addOptions(tool);
+    const CaptureCommand capture(tool, choice);
+    const PropsCommand props(tool, choice);
+    const GetSetCommand get(tool, choice, GetSetCommand::Verb::kGet);
+    const GetSetCommand set(tool, choice, GetSetCommand::Verb::kSet);
+    const RoiCommand roi(tool, choice);
+    const InfoCommand info(tool, choice);
     const ConvertCommand convert(tool);
 
     try {
@@ -71,6 +84,12 @@ int runTool(int argc, char** argv) {
         } catch (const CLI::ParseError& error) {
             return reportParseError(tool, error);
         }
+        if (capture.selected()) capture.run(std::cout, std::cerr);
+        if (props.selected()) props.run(std::cout);
+        if (get.selected()) get.run(std::cout);
+        if (set.selected()) set.run(std::cout);
+        if (roi.selected()) roi.run(std::cout);
+        if (info.selected()) info.run(std::cout);
         if (convert.selected()) convert.run(std::cout);
         return static_cast<int>(ExitStatus::kOk);
     } catch (const ToolError& error) {

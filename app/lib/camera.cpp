@@ -1,0 +1,129 @@
+#include "app/lib/camera.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <system_error>
+
+#include "app/lib/camera_impl.h"
+#include "device/camera_device.h"
+#include "driver/driver_entry.h"
+#include "host/kernel/pool.h"
+#include "host/kernel/registry_config.h"
+
+namespace bayercam {
+
+namespace {
+
+std::shared_ptr<const sim::Scene> sceneOf(const CameraOptions& options) {
+    switch (options.scene) {
+        case CameraOptions::Scene::kMoving:
+            return sim::makeMovingPattern();
+        case CameraOptions::Scene::kPng:
+            return sim::makePngScene(options.pngScene, sim::PngFit::Crop);
+        case CameraOptions::Scene::kBars:
+            break;
+    }
+    return sim::makeColorBars();
+}
+
+// The store must be a file we can write: the driver itself would fail silently and the
+// settings would be lost.
+Status checkRegistryWritable(const std::filesystem::path& path) {
+    std::error_code error;
+    std::filesystem::create_directories(path.parent_path(), error);
+    std::ofstream probe(path, std::ios::app | std::ios::binary);
+    if (!probe || std::filesystem::is_directory(path, error)) {
+        return Error{"cannot use the settings store " + path.string() +
+                     ": not a writable file in a writable folder"};
+    }
+    return Done{};
+}
+
+}  // namespace
+
+std::filesystem::path defaultRegistryPath() {
+    const char* chosen = std::getenv("BAYERCAM_REGISTRY");
+    if (chosen != nullptr && *chosen != '\0') return chosen;
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && *state != '\0') {
+        return std::filesystem::path(state) / "bayercam" / "registry.db";
+    }
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home != nullptr ? home : ".") / ".local" / "state" / "bayercam" /
+           "registry.db";
+}
+
+std::string describeStatus(NTSTATUS status) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(status));
+    return text;
+}
+
+Camera::Impl::~Impl() {
+    if (pin != nullptr) {
+        client->setPinState(pin, KSSTATE_STOP);
+        client->closePin(pin);
+    }
+    if (filter != nullptr) client->closeFilter(filter);  // the driver saves the settings here
+    if (handle != nullptr) client->detachDevice(handle);
+    client.reset();
+    if (bus) host::unbindDeviceRegistryKey(bus->physicalDeviceObject());
+    bus.reset();
+    camera.reset();
+    host::closeRegistry();
+    // Freed pool blocks wait in a quarantine that catches late use; nothing can use them now.
+    host::pool::flushQuarantine();
+}
+
+const CameraDevice* Camera::Impl::device() const {
+    return CameraDeviceOf(client->deviceObject(handle));
+}
+
+Result<std::unique_ptr<Camera>> Camera::open(const CameraOptions& options,
+                                             const std::filesystem::path& registry) {
+    auto impl = std::make_unique<Impl>();
+    impl->registry = registry.empty() ? defaultRegistryPath() : registry;
+    if (Status writable = checkRegistryWritable(impl->registry); !writable) return writable.error();
+    host::setRegistryPath(impl->registry);
+    try {
+        impl->camera = std::make_unique<sim::SimulatedCamera>(sim::SimulatedCameraOptions{
+            .pacing = options.framesPerSecond ? sim::FramePacing::FixedRate
+                                              : sim::FramePacing::AsFastAsPossible,
+            .framesPerSecond = options.framesPerSecond.value_or(30.0),
+            .clockMode = static_cast<std::uint8_t>(options.clockMode),
+            .exact = options.exact,
+            .scene = sceneOf(options)});
+        impl->bus = std::make_unique<host::UsbBus>(*impl->camera);
+    } catch (const std::exception& error) {
+        return Error{std::string("cannot set up the simulated camera: ") + error.what()};
+    }
+    // The instance path comes from the device descriptor, so every process reaches the same
+    // stored settings.
+    const std::wstring& path = impl->bus->instancePath();
+    host::bindDeviceRegistryKey(impl->bus->physicalDeviceObject(),
+                                std::string(path.begin(), path.end()));
+    impl->client = std::make_unique<host::ks::KsClient>();
+    NTSTATUS status = impl->client->loadDriver(DriverEntry);
+    if (status != STATUS_SUCCESS)
+        return Error{"the driver did not load: " + describeStatus(status)};
+    status = impl->client->attachDevice(impl->bus->physicalDeviceObject(), &impl->handle);
+    if (status != STATUS_SUCCESS) {
+        impl->handle = nullptr;
+        return Error{"the camera did not start: " + describeStatus(status)};
+    }
+    status = impl->client->openFilter(impl->handle, L"GLOBAL", &impl->filter);
+    if (status != STATUS_SUCCESS) {
+        impl->filter = nullptr;
+        return Error{"the capture filter did not open: " + describeStatus(status)};
+    }
+    return std::unique_ptr<Camera>(new Camera(std::move(impl)));
+}
+
+Camera::Camera(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+Camera::~Camera() = default;
+
+const std::filesystem::path& Camera::registryPath() const { return impl_->registry; }
+
+}  // namespace bayercam

@@ -1,0 +1,114 @@
+// libbayercam: a camera opened through the class driver's client side, its settings by name,
+// its region of interest, its video format and its frames. One Camera owns the whole stack
+// beneath it (the simulated camera on its USB bus, the driver, the class driver); its settings
+// are kept in the registry file, so they persist from one Camera (or process) to the next.
+// A Camera is used from one thread at a time.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/lib/camera_options.h"
+#include "app/lib/property_catalog.h"
+#include "app/lib/result.h"
+
+namespace bayercam {
+
+struct Range {
+    std::int32_t minimum = 0;
+    std::int32_t maximum = 0;
+    std::int32_t defaultValue = 0;
+};
+
+struct Region {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
+// The video format in use: 32-bit BGRA pixels, rows rowStep bytes apart.
+struct VideoFormat {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::size_t rowStep = 0;
+    std::size_t frameBytes = 0;
+    std::int64_t frameInterval = 0;  // 100-ns units, as advertised
+};
+
+struct Frame {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::size_t rowStep = 0;
+    std::vector<std::uint8_t> pixels;   // as delivered: the bottom image row first
+    std::int64_t presentationTime = 0;  // 100-ns units of the stream's clock
+    std::int64_t pictureNumber = 0;     // frames the driver read from the camera in this run
+
+    // Image row y (0 at the top), width x 4 bytes of blue, green, red, 255.
+    const std::uint8_t* row(std::int32_t y) const {
+        return pixels.data() + std::size_t(height - 1 - y) * rowStep;
+    }
+    // The picture with rows packed and row 0 at the top.
+    std::vector<std::uint8_t> upright() const;
+};
+
+// The default settings store: $BAYERCAM_REGISTRY, else $XDG_STATE_HOME/bayercam/registry.db,
+// else ~/.local/state/bayercam/registry.db.
+std::filesystem::path defaultRegistryPath();
+
+class Camera {
+  public:
+    // Opens the camera with the settings store at registry (the default one when empty); it
+    // is created on first use.
+    static Result<std::unique_ptr<Camera>> open(const CameraOptions& options,
+                                                const std::filesystem::path& registry = {});
+    // Stops streaming and closes the camera; the driver stores the settings as it closes.
+    ~Camera();
+    Camera(const Camera&) = delete;
+    Camera& operator=(const Camera&) = delete;
+
+    const std::filesystem::path& registryPath() const;
+
+    // Properties by name (any case) or id. set() refuses a value outside a published range
+    // and returns the value read back (a write-only property gives back the value written).
+    Result<PropertyInfo> property(std::string_view nameOrId) const;
+    Result<std::int32_t> get(std::string_view nameOrId);
+    Result<std::int32_t> set(std::string_view nameOrId, std::int64_t value);
+    Result<Range> range(std::string_view nameOrId);
+
+    // Sensor register n (0 to 1023): write one, or read back the last value written.
+    Status writeRegister(std::uint32_t n, std::uint32_t value);
+    Result<std::uint32_t> readRegister(std::uint32_t n);
+    // One byte of camera memory.
+    Result<std::uint8_t> readMemory(std::uint16_t address);
+
+    // The region of interest; it cannot change while streaming.
+    Result<Region> roi() const;
+    Status setRoi(const Region& region);
+
+    // The format offered for the current region, agreed with the driver.
+    Result<VideoFormat> negotiateFormat();
+    // Streaming: start (negotiating when needed), pause (frames stop, the pin stays), stop.
+    Status start();
+    Status pause();
+    Status stop();
+    bool streaming() const;
+    // The next frame, waiting at most timeout. An error with timedOut when none came in time.
+    Result<Frame> nextFrame(std::chrono::milliseconds timeout);
+
+    // For `info`: the USB descriptors, the driver's pipes and the offered range, as text.
+    std::vector<std::string> describeDevice() const;
+
+    struct Impl;
+
+  private:
+    explicit Camera(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace bayercam

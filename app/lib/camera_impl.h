@@ -1,0 +1,39 @@
+// What a Camera holds: the simulated camera on its bus, the class driver's client with the
+// driver loaded, the device, its filter and, while streaming, its pin.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+
+#include "app/lib/camera.h"
+#include "host/ks/ks_client.h"
+#include "host/usb/usb_bus.h"
+#include "sim/simulated_camera.h"
+
+struct CameraDevice;
+
+namespace bayercam {
+
+struct Camera::Impl {
+    ~Impl();
+
+    // A property request with the 32-byte value layout; value is read on set, written on get.
+    NTSTATUS sendValue(std::uint32_t id, ULONG verb, LONG* value, LONG second = 0);
+    // The CameraDevice behind the filter, for what the property set does not publish.
+    const CameraDevice* device() const;
+
+    std::filesystem::path registry;
+    std::unique_ptr<sim::SimulatedCamera> camera;
+    std::unique_ptr<host::UsbBus> bus;
+    std::unique_ptr<host::ks::KsClient> client;
+    host::ks::KsDeviceHandle handle = nullptr;
+    host::ks::KsFilterHandle filter = nullptr;
+    host::ks::KsPinHandle pin = nullptr;
+    bool running = false;
+    std::vector<std::uint8_t> formatBytes;  // the agreed KS_DATAFORMAT_VIDEOINFOHEADER
+};
+
+// A status as a person reads it: "the driver refused (STATUS_...)".
+std::string describeStatus(NTSTATUS status);
+
+}  // namespace bayercam

@@ -1,0 +1,132 @@
+// The video format and the frames: a pin with the format the driver offers for the region,
+// its states, and a few client buffers kept queued so the driver always has one to fill.
+#include <cstring>
+
+#include "app/lib/camera.h"
+#include "app/lib/camera_impl.h"
+#include "device/camera_device.h"
+
+namespace bayercam {
+
+namespace {
+
+using FormatRecord = KS_DATAFORMAT_VIDEOINFOHEADER;
+
+constexpr int kQueuedBuffers = 3;
+
+VideoFormat describeFormat(const FormatRecord& format) {
+    const KS_BITMAPINFOHEADER& bitmap = format.VideoInfoHeader.bmiHeader;
+    VideoFormat video;
+    video.width = bitmap.biWidth;
+    video.height = bitmap.biHeight < 0 ? -bitmap.biHeight : bitmap.biHeight;
+    video.rowStep = std::size_t(bitmap.biWidth) * 4;
+    video.frameBytes = bitmap.biSizeImage;
+    video.frameInterval = format.VideoInfoHeader.AvgTimePerFrame;
+    return video;
+}
+
+const FormatRecord& formatOf(const std::vector<std::uint8_t>& bytes) {
+    return *reinterpret_cast<const FormatRecord*>(bytes.data());
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> Frame::upright() const {
+    std::vector<std::uint8_t> packed(std::size_t(width) * height * 4);
+    for (std::int32_t y = 0; y < height; ++y) {
+        std::memcpy(&packed[std::size_t(y) * width * 4], row(y), std::size_t(width) * 4);
+    }
+    return packed;
+}
+
+Result<VideoFormat> Camera::negotiateFormat() {
+    if (impl_->pin != nullptr) return describeFormat(formatOf(impl_->formatBytes));
+    const CameraDevice* device = impl_->device();
+    if (device == nullptr) return Error{"the camera is not open"};
+    KS_DATARANGE_VIDEO range = device->captureDescriptors.dataRange;
+    std::vector<std::uint8_t> bytes(sizeof(FormatRecord));
+    ULONG returned = 0;
+    const NTSTATUS status = impl_->client->intersect(impl_->filter, 0, &range.DataRange,
+                                                     bytes.data(), ULONG(bytes.size()), &returned);
+    if (status != STATUS_SUCCESS) {
+        return Error{"the driver offered no format for the region (" + describeStatus(status) +
+                     ")"};
+    }
+    impl_->formatBytes = std::move(bytes);
+    return describeFormat(formatOf(impl_->formatBytes));
+}
+
+Status Camera::start() {
+    if (impl_->running) return Done{};
+    const bool fresh = impl_->pin == nullptr;
+    if (fresh) {
+        Result<VideoFormat> format = negotiateFormat();
+        if (!format) return format.error();
+        const NTSTATUS status = impl_->client->createPin(
+            impl_->filter, 0, &formatOf(impl_->formatBytes).DataFormat, &impl_->pin);
+        if (status != STATUS_SUCCESS) {
+            impl_->pin = nullptr;
+            return Error{"the capture pin could not be made (" + describeStatus(status) + ")"};
+        }
+    }
+    const NTSTATUS status = impl_->client->setPinState(impl_->pin, KSSTATE_RUN);
+    if (status != STATUS_SUCCESS) {
+        return Error{"streaming did not start (" + describeStatus(status) + ")"};
+    }
+    impl_->running = true;
+    // A paused pin still holds its buffers; only a new pin needs them.
+    const ULONG bytes = formatOf(impl_->formatBytes).VideoInfoHeader.bmiHeader.biSizeImage;
+    for (int i = 0; fresh && i < kQueuedBuffers; ++i) impl_->client->queueFrame(impl_->pin, bytes);
+    return Done{};
+}
+
+Status Camera::pause() {
+    if (impl_->pin == nullptr) return Error{"not streaming"};
+    const NTSTATUS status = impl_->client->setPinState(impl_->pin, KSSTATE_PAUSE);
+    if (status != STATUS_SUCCESS)
+        return Error{"streaming did not pause (" + describeStatus(status) + ")"};
+    impl_->running = false;
+    return Done{};
+}
+
+Status Camera::stop() {
+    if (impl_->pin == nullptr) return Done{};
+    impl_->client->setPinState(impl_->pin, KSSTATE_STOP);
+    const NTSTATUS status = impl_->client->closePin(impl_->pin);
+    impl_->pin = nullptr;
+    impl_->running = false;
+    if (status != STATUS_SUCCESS)
+        return Error{"the capture pin did not close (" + describeStatus(status) + ")"};
+    return Done{};
+}
+
+bool Camera::streaming() const { return impl_->running; }
+
+Result<Frame> Camera::nextFrame(std::chrono::milliseconds timeout) {
+    if (!impl_->running) return Error{"not streaming"};
+    host::ks::StreamFrame delivered;
+    const NTSTATUS status = impl_->client->waitFrame(impl_->pin, timeout, &delivered);
+    const FormatRecord& format = formatOf(impl_->formatBytes);
+    // Every buffer handed back is queued again, so the driver never runs dry.
+    if (status == STATUS_SUCCESS) {
+        impl_->client->queueFrame(impl_->pin, format.VideoInfoHeader.bmiHeader.biSizeImage);
+    }
+    if (status == STATUS_TIMEOUT) {
+        return Error{"no frame within " + std::to_string(timeout.count()) + " ms",
+                     Error::Kind::kTimedOut};
+    }
+    if (status != STATUS_SUCCESS)
+        return Error{"the frame wait failed (" + describeStatus(status) + ")"};
+    if (delivered.header.DataUsed == 0) return Error{"a frame came back without a picture"};
+    const VideoFormat video = describeFormat(format);
+    Frame frame;
+    frame.width = video.width;
+    frame.height = video.height;
+    frame.rowStep = video.rowStep;
+    frame.pixels = std::move(delivered.data);
+    frame.presentationTime = delivered.header.PresentationTime.Time;
+    frame.pictureNumber = delivered.hasFrameInfo ? delivered.frameInfo.PictureNumber : 0;
+    return frame;
+}
+
+}  // namespace bayercam

@@ -1,0 +1,24 @@
+#include "app/tool/camera_session.h"
+
+namespace bayercam::app {
+
+void CameraChoice::addOptions(CLI::App& tool) {
+    tool.add_option("--camera", camera,
+                    "sim[:scene=bars|moving|FILE.png][,exact][,fps=N|max][,clock=N]")
+        ->capture_default_str();
+    tool.add_option("--registry", registry,
+                    "Settings store file (default: " + defaultRegistryPath().string() + ")");
+}
+
+std::unique_ptr<Camera> CameraChoice::open() const {
+    const CameraOptions options = take(parseCameraOptions(camera));
+    return take(Camera::open(options, registry));
+}
+
+ToolError toolError(const Error& error) {
+    return ToolError(
+        error.kind == Error::Kind::kBadValue ? ExitStatus::kUsage : ExitStatus::kFailure,
+        error.message);
+}
+
+}  // namespace bayercam::app

@@ -1,0 +1,36 @@
+// bayercam roi and info: the region of interest, and what the camera and driver offer.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/tool/camera_session.h"
+
+namespace bayercam::app {
+
+class RoiCommand {
+  public:
+    RoiCommand(CLI::App& tool, const CameraChoice& choice);
+    bool selected() const { return command_->parsed(); }
+    void run(std::ostream& out) const;
+
+  private:
+    CLI::App* command_;
+    const CameraChoice& choice_;
+    std::vector<std::string> numbers_;
+};
+
+class InfoCommand {
+  public:
+    InfoCommand(CLI::App& tool, const CameraChoice& choice);
+    bool selected() const { return command_->parsed(); }
+    void run(std::ostream& out) const;
+
+  private:
+    CLI::App* command_;
+    const CameraChoice& choice_;
+};
+
+}  // namespace bayercam::app

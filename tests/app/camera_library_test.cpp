@@ -1,0 +1,177 @@
+// libbayercam in-process: the --camera grammar, properties by name with their ranges and the
+// errors a person sees, the region, and frames checked against the reference conversion.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "app/lib/camera.h"
+#include "tests/app/camera_reference.h"
+#include "tests/app/scratch_dir.h"
+
+namespace bayercam::app::testing {
+namespace {
+
+// ---------------------------------------------------------------- the camera option
+
+TEST(CameraOptionsText, ReadsEveryItem) {
+    const Result<CameraOptions> options =
+        parseCameraOptions("sim:scene=moving,exact,fps=12.5,clock=3");
+    ASSERT_TRUE(options) << options.error().message;
+    EXPECT_EQ(options.value().scene, CameraOptions::Scene::kMoving);
+    EXPECT_TRUE(options.value().exact);
+    EXPECT_EQ(options.value().framesPerSecond, 12.5);
+    EXPECT_EQ(options.value().clockMode, 3);
+    EXPECT_EQ(options.value().text(), "sim:scene=moving,exact,fps=12.5,clock=3");
+}
+
+TEST(CameraOptionsText, PlainSimIsColourBarsAtThirtyFrames) {
+    const Result<CameraOptions> options = parseCameraOptions("sim");
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options.value().scene, CameraOptions::Scene::kBars);
+    EXPECT_FALSE(options.value().exact);
+    EXPECT_EQ(options.value().framesPerSecond, 30.0);
+}
+
+TEST(CameraOptionsText, MaxFpsAndPngScene) {
+    const Result<CameraOptions> options = parseCameraOptions("sim:scene=room.png,fps=max");
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options.value().scene, CameraOptions::Scene::kPng);
+    EXPECT_EQ(options.value().pngScene, "room.png");
+    EXPECT_FALSE(options.value().framesPerSecond.has_value());
+}
+
+TEST(CameraOptionsText, MistakesAreBadValuesThatSayWhy) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"usb", "only the simulated camera"},
+        {"sim:", "options follow"},
+        {"sim:scene=stripes", "unknown item 'scene=stripes'"},
+        {"sim:fps=0", "fps must be"},
+        {"sim:fps=ten", "fps must be"},
+        {"sim:clock=300", "clock must be 0 to 255"},
+        {"sim:exact=1", "unknown item"},
+    };
+    for (const auto& [text, fragment] : cases) {
+        const Result<CameraOptions> options = parseCameraOptions(text);
+        ASSERT_FALSE(options) << text;
+        EXPECT_EQ(options.error().kind, Error::Kind::kBadValue) << text;
+        EXPECT_NE(options.error().message.find(fragment), std::string::npos)
+            << "for " << text << " expected: " << fragment << "\ngot: " << options.error().message;
+    }
+}
+
+// ---------------------------------------------------------------- an open camera
+
+class OpenCamera : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        CameraOptions options;
+        options.scene = CameraOptions::Scene::kMoving;
+        options.exact = true;
+        options.framesPerSecond.reset();
+        Result<std::unique_ptr<Camera>> opened = Camera::open(options, dir_ / "registry.db");
+        ASSERT_TRUE(opened) << opened.error().message;
+        camera_ = std::move(opened).value();
+    }
+
+    ScratchDir dir_;
+    std::unique_ptr<Camera> camera_;
+};
+
+TEST_F(OpenCamera, NamesAreCaseInsensitiveAndIdsWork) {
+    ASSERT_TRUE(camera_->set("brightness", 300));
+    EXPECT_EQ(camera_->get("BRIGHTNESS").value(), 300);
+    EXPECT_EQ(camera_->get("20").value(), 300);
+    EXPECT_EQ(camera_->property("hue").value().id, 32u);
+}
+
+TEST_F(OpenCamera, RangesAreThePublishedOnes) {
+    const Result<Range> hue = camera_->range("Hue");
+    ASSERT_TRUE(hue);
+    EXPECT_EQ(hue.value().minimum, 0);
+    EXPECT_EQ(hue.value().maximum, 359);
+    EXPECT_EQ(hue.value().defaultValue, 0);
+    EXPECT_EQ(camera_->range("GlobalGain").value().maximum, 1023);
+    EXPECT_FALSE(camera_->range("FlipH"));
+}
+
+TEST_F(OpenCamera, SetGivesBackTheValueReadBack) {
+    const Result<std::int32_t> red = camera_->set("RedGain", 300);
+    ASSERT_TRUE(red) << red.error().message;
+    EXPECT_EQ(red.value(), 300);
+}
+
+TEST_F(OpenCamera, OutOfRangeIsRefusedWithTheRangeAndNothingChanges) {
+    const Result<std::int32_t> result = camera_->set("Contrast", 21);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind, Error::Kind::kBadValue);
+    EXPECT_EQ(result.error().message, "21 is out of range for Contrast: 0 to 20");
+    EXPECT_EQ(camera_->get("Contrast").value(), 10);
+}
+
+TEST_F(OpenCamera, UnknownNameListsCloseMatches) {
+    const Result<std::int32_t> result = camera_->get("exposur");
+    ASSERT_FALSE(result);
+    EXPECT_NE(result.error().message.find("did you mean Exposure"), std::string::npos)
+        << result.error().message;
+}
+
+TEST_F(OpenCamera, ConstantsAndRegionCannotBeSetAsPlainValues) {
+    EXPECT_FALSE(camera_->set("SensorWidth", 10));
+    const Result<std::int32_t> roi = camera_->set("Roi", 1);
+    ASSERT_FALSE(roi);
+    EXPECT_NE(roi.error().message.find("bayercam roi"), std::string::npos);
+}
+
+TEST_F(OpenCamera, RegisterWrittenIsReadBack) {
+    ASSERT_TRUE(camera_->writeRegister(35, 0x2A));
+    EXPECT_EQ(camera_->readRegister(35).value(), 0x2Au);
+    EXPECT_FALSE(camera_->writeRegister(1024, 1));
+}
+
+TEST_F(OpenCamera, RegionSetChangesTheNegotiatedFormat) {
+    ASSERT_TRUE(camera_->setRoi({16, 8, 640, 480}));
+    EXPECT_EQ(camera_->roi().value().width, 640);
+    const Result<VideoFormat> format = camera_->negotiateFormat();
+    ASSERT_TRUE(format);
+    EXPECT_EQ(format.value().width, 640);
+    EXPECT_EQ(format.value().height, 480);
+    EXPECT_EQ(format.value().frameBytes, 640u * 480 * 4);
+    EXPECT_FALSE(camera_->setRoi({1000, 0, 640, 480})) << "beyond the sensor's right edge";
+}
+
+TEST_F(OpenCamera, FramesAreTheReferenceConversionOfWhatTheCameraSent) {
+    ASSERT_TRUE(camera_->start());
+    for (int i = 0; i < 3; ++i) {
+        const Result<Frame> frame = camera_->nextFrame(std::chrono::milliseconds(5000));
+        ASSERT_TRUE(frame) << frame.error().message;
+        EXPECT_EQ(frame.value().width, 1360);
+        EXPECT_EQ(frame.value().rowStep, 1360u * 4);
+        EXPECT_GE(matchingMovingFrame(frame.value().upright(), frame.value().pictureNumber), 0)
+            << "frame " << i << " with picture number " << frame.value().pictureNumber;
+    }
+    EXPECT_FALSE(camera_->setRoi({0, 0, 640, 480})) << "the region is locked while streaming";
+    ASSERT_TRUE(camera_->stop());
+    EXPECT_FALSE(camera_->nextFrame(std::chrono::milliseconds(10)));
+}
+
+TEST_F(OpenCamera, PausedCameraGivesNoFramesAndResumes) {
+    ASSERT_TRUE(camera_->start());
+    ASSERT_TRUE(camera_->nextFrame(std::chrono::milliseconds(5000)));
+    ASSERT_TRUE(camera_->pause());
+    EXPECT_FALSE(camera_->nextFrame(std::chrono::milliseconds(10)));
+    ASSERT_TRUE(camera_->start());
+    EXPECT_TRUE(camera_->nextFrame(std::chrono::milliseconds(5000)));
+}
+
+TEST(CameraStore, UnwritableSettingsStoreIsRefused) {
+    const ScratchDir dir;
+    std::ofstream(dir / "file") << "x";
+    const Result<std::unique_ptr<Camera>> camera =
+        Camera::open(CameraOptions{}, dir / "file" / "r.db");
+    ASSERT_FALSE(camera);
+    EXPECT_NE(camera.error().message.find("cannot use the settings store"), std::string::npos)
+        << camera.error().message;
+}
+
+}  // namespace
+}  // namespace bayercam::app::testing
