@@ -26,7 +26,7 @@ void mosaic(const RgbImage& scene, std::span<std::uint8_t> raw, const MosaicSett
 }
 
 double pictureScale(unsigned exposure, unsigned gain) {
-    return (gain / 512.0) * ((std::max(exposure, 3u) + 97.0) / 100.0);
+    return (1.0 + gain / 128.0) * ((std::max(exposure, 3u) + 97.0) / 100.0);
 }
 
 }  // namespace bayercam::sim

@@ -24,7 +24,8 @@ constexpr int bayerChannel(int x, int y) {
 void mosaic(const RgbImage& scene, std::span<std::uint8_t> raw, const MosaicSettings& settings);
 
 // The picture scale the camera applies for a sensor exposure (3..1070) and global gain (0..1023):
-// 1.0 at exposure 3 and gain 512, proportional to gain, growing with exposure.
+// 1.0 at the driver's defaults (exposure 3, gain 0), each 128 steps of gain adding 1.0, growing
+// with exposure.
 double pictureScale(unsigned exposure, unsigned gain);
 
 }  // namespace bayercam::sim

@@ -112,7 +112,7 @@ void SimulatedCamera::renderLocked(std::uint64_t n, std::vector<std::uint8_t>& r
     scene_->render(n, image);
     unsigned gain = registers_.at(6).written || registers_.at(7).written
                         ? registers_.value(6) | (registers_.value(7) << 6)
-                        : 512;
+                        : 0;
     unsigned exposure = 3;
     if (registers_.at(154).written && registers_.value(154) == 1) {
         exposure = 1070;
