@@ -69,20 +69,20 @@ TEST_F(DeviceIoControlTest, ExternalControlUsesDeviceControlMajor) {
 }
 
 TEST_F(DeviceIoControlTest, CompletionFillsStatusBlockSignalsEventAndFreesRequest) {
-    PDEVICE_OBJECT device = driver_.addDevice(testing::completeWith(STATUS_SUCCESS, 42));
-    PIRP irp = build(device);
-    EXPECT_EQ(IoCallDriver(device, irp), STATUS_SUCCESS);
-    EXPECT_EQ(status_.Status, STATUS_SUCCESS);
-    EXPECT_EQ(status_.Information, 42u);
-    EXPECT_EQ(KeReadStateEvent(&event_), 1);
-    EXPECT_EQ(live::count(live::Kind::Irp), 0u);
-}
-
-TEST_F(DeviceIoControlTest, ErrorStatusReachesTheStatusBlock) {
-    PDEVICE_OBJECT device = driver_.addDevice(testing::completeWith(STATUS_DEVICE_NOT_CONNECTED));
-    EXPECT_EQ(IoCallDriver(device, build(device)), STATUS_DEVICE_NOT_CONNECTED);
-    EXPECT_EQ(status_.Status, STATUS_DEVICE_NOT_CONNECTED);
-    EXPECT_EQ(KeReadStateEvent(&event_), 1);
+    struct Outcome {
+        NTSTATUS status;
+        ULONG_PTR information;
+    };
+    for (Outcome outcome : {Outcome{STATUS_SUCCESS, 42}, Outcome{STATUS_DEVICE_NOT_CONNECTED, 0}}) {
+        KeClearEvent(&event_);
+        PDEVICE_OBJECT device =
+            driver_.addDevice(testing::completeWith(outcome.status, outcome.information));
+        EXPECT_EQ(IoCallDriver(device, build(device)), outcome.status);
+        EXPECT_EQ(status_.Status, outcome.status);
+        EXPECT_EQ(status_.Information, outcome.information);
+        EXPECT_EQ(KeReadStateEvent(&event_), 1);
+        EXPECT_EQ(live::count(live::Kind::Irp), 0u);
+    }
 }
 
 TEST_F(DeviceIoControlTest, PendingRequestCompletedOnAnotherThreadWakesTheWaiter) {

@@ -13,6 +13,7 @@ namespace {
 
 using testing::completeWith;
 using testing::forwardTo;
+using testing::holdPending;
 
 struct Call {
     std::string name;
@@ -181,38 +182,18 @@ TEST_F(IrpTest, MoreProcessingRequiredStopsCompletionUntilCompletedAgain) {
     IoFreeIrp(irp);
 }
 
-TEST_F(IrpTest, PendingMarkIsCarriedUpPastLocationsWithoutRoutines) {
-    PIRP pending = nullptr;
-    PDEVICE_OBJECT bottom = driver_.addDevice([&](PDEVICE_OBJECT, PIRP irp) {
-        IoMarkIrpPending(irp);
-        pending = irp;
-        return STATUS_PENDING;
-    });
-    PDEVICE_OBJECT top = driver_.addDevice(forwardTo(&bottom), bottom);
-    PIRP irp = requestFor(top, &creator_);
-    EXPECT_EQ(IoCallDriver(top, irp), STATUS_PENDING);
-    pending->IoStatus.Status = STATUS_SUCCESS;
-    IoCompleteRequest(pending, IO_NO_INCREMENT);
-    ASSERT_EQ(calls_.size(), 1u);
-    EXPECT_TRUE(calls_[0].pendingReturned);
-    IoFreeIrp(irp);
-}
-
-TEST_F(IrpTest, PendingMarkStopsAtRoutineThatDoesNotCarryIt) {
+TEST_F(IrpTest, PendingMarkIsCarriedPastLocationsWithoutRoutinesButNotPastARoutine) {
     Probe top{"top", &calls_};
     PIRP pending = nullptr;
-    PDEVICE_OBJECT bottom = driver_.addDevice([&](PDEVICE_OBJECT, PIRP irp) {
-        IoMarkIrpPending(irp);
-        pending = irp;
-        return STATUS_PENDING;
-    });
-    PDEVICE_OBJECT topDevice = driver_.addDevice(forwardTo(&bottom, record, &top), bottom);
+    PDEVICE_OBJECT bottom = driver_.addDevice(holdPending(pending));
+    PDEVICE_OBJECT middle = driver_.addDevice(forwardTo(&bottom), bottom);
+    PDEVICE_OBJECT topDevice = driver_.addDevice(forwardTo(&middle, record, &top), bottom);
     PIRP irp = requestFor(topDevice, &creator_);
-    IoCallDriver(topDevice, irp);
+    EXPECT_EQ(IoCallDriver(topDevice, irp), STATUS_PENDING);
     pending->IoStatus.Status = STATUS_SUCCESS;
     IoCompleteRequest(pending, IO_NO_INCREMENT);
     ASSERT_EQ(calls_.size(), 2u);
-    EXPECT_TRUE(calls_[0].pendingReturned) << "the top routine sees the bottom's mark";
+    EXPECT_TRUE(calls_[0].pendingReturned) << "the mark passes the middle, which set no routine";
     EXPECT_FALSE(calls_[1].pendingReturned) << "the top routine did not call IoMarkIrpPending";
     IoFreeIrp(irp);
 }
@@ -235,40 +216,31 @@ TEST_F(IrpTest, SkippedLocationIsReusedByTheLowerDevice) {
 
 // ---------------------------------------------------------------- IoSetCompletionRoutineEx
 
-TEST_F(IrpTest, CompletionRoutineExRunsAndReleasesItsContext) {
+// The routine's context is pool the leak check sees; it runs on success only, as asked.
+TEST_F(IrpTest, CompletionRoutineExHonoursItsFlagsAndReleasesItsContext) {
     Probe top{"top", &calls_};
-    PDEVICE_OBJECT bottom = driver_.addDevice(completeWith(STATUS_SUCCESS));
+    NTSTATUS outcome = STATUS_SUCCESS;
+    PDEVICE_OBJECT bottom = driver_.addDevice(
+        [&](PDEVICE_OBJECT, PIRP irp) { return completeWith(outcome)(nullptr, irp); });
     PDEVICE_OBJECT topDevice = driver_.addDevice(
         [&](PDEVICE_OBJECT device, PIRP irp) {
             IoCopyCurrentIrpStackLocationToNext(irp);
-            EXPECT_EQ(IoSetCompletionRoutineEx(device, irp, record, &top, TRUE, TRUE, TRUE),
+            EXPECT_EQ(IoSetCompletionRoutineEx(device, irp, record, &top, TRUE, FALSE, FALSE),
                       STATUS_SUCCESS);
             return IoCallDriver(bottom, irp);
         },
         bottom);
-    PIRP irp = requestFor(topDevice, &creator_);
-    IoCallDriver(topDevice, irp);
-    ASSERT_EQ(calls_.size(), 2u);
-    EXPECT_EQ(calls_[0].name, "top");
-    EXPECT_EQ(calls_[0].device, topDevice);
-    IoFreeIrp(irp);
-}
-
-TEST_F(IrpTest, CompletionRoutineExHonoursItsFlags) {
-    Probe top{"top", &calls_};
-    PDEVICE_OBJECT bottom = driver_.addDevice(completeWith(STATUS_UNSUCCESSFUL));
-    PDEVICE_OBJECT topDevice = driver_.addDevice(
-        [&](PDEVICE_OBJECT device, PIRP irp) {
-            IoCopyCurrentIrpStackLocationToNext(irp);
-            IoSetCompletionRoutineEx(device, irp, record, &top, TRUE, FALSE, FALSE);
-            return IoCallDriver(bottom, irp);
-        },
-        bottom);
-    PIRP irp = requestFor(topDevice, &creator_);
-    IoCallDriver(topDevice, irp);
-    ASSERT_EQ(calls_.size(), 1u);
-    EXPECT_EQ(calls_[0].name, "creator");
-    IoFreeIrp(irp);
+    for (NTSTATUS status : {STATUS_SUCCESS, STATUS_UNSUCCESSFUL}) {
+        calls_.clear();
+        outcome = status;
+        PIRP irp = requestFor(topDevice, &creator_);
+        EXPECT_EQ(IoCallDriver(topDevice, irp), status);
+        const bool success = NT_SUCCESS(status);
+        ASSERT_EQ(calls_.size(), success ? 2u : 1u) << std::hex << "status 0x" << status;
+        EXPECT_EQ(calls_[0].name, success ? "top" : "creator");
+        EXPECT_EQ(calls_[0].device, success ? topDevice : nullptr);
+        IoFreeIrp(irp);
+    }
 }
 
 TEST_F(IrpTest, CompletionRoutineExCanFailAsThePlatformDoes) {
@@ -312,11 +284,7 @@ TEST_F(IrpTest, CompletingWithCancelRoutineSetIsReported) {
 
 TEST_F(IrpTest, FreeingRequestHeldByDriverIsReported) {
     PIRP held = nullptr;
-    PDEVICE_OBJECT device = driver_.addDevice([&](PDEVICE_OBJECT, PIRP irp) {
-        IoMarkIrpPending(irp);
-        held = irp;
-        return STATUS_PENDING;
-    });
+    PDEVICE_OBJECT device = driver_.addDevice(holdPending(held));
     PIRP irp = requestFor(device, &creator_);
     IoCallDriver(device, irp);
     IoFreeIrp(irp);

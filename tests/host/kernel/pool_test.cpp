@@ -120,23 +120,17 @@ TEST_F(PoolTest, WriteAfterFreeIsReportedWhenQuarantineEnds) {
 
 // ---------------------------------------------------------------- guard pages
 
-TEST_F(PoolTest, GuardedBlockEndsAgainstInaccessiblePage) {
-    pool::setGuardedTags({kUsbTag});
-    auto* p = static_cast<unsigned char*>(ExAllocatePoolWithTag(NonPagedPoolNx, 64, kUsbTag));
-    ASSERT_NE(p, nullptr);
-    std::memset(p, 0x22, 64);  // the whole block is usable
-    EXPECT_EQ(pool::usage(kUsbTag), (pool::TagUsage{1, 64}));
-    ExFreePoolWithTag(p, kUsbTag);
-}
-
 using PoolDeathTest = PoolTest;
 
-TEST_F(PoolDeathTest, OverrunOfGuardedBlockFaultsAtOnce) {
+// The whole block is usable; the first byte past it faults.
+TEST_F(PoolDeathTest, GuardedBlockEndsAgainstInaccessiblePage) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     pool::setGuardedTags({kUsbTag});
     auto* p =
         static_cast<volatile unsigned char*>(ExAllocatePoolWithTag(NonPagedPoolNx, 64, kUsbTag));
     ASSERT_NE(p, nullptr);
+    for (int i = 0; i < 64; ++i) p[i] = 0x22;
+    EXPECT_EQ(pool::usage(kUsbTag), (pool::TagUsage{1, 64}));
     EXPECT_DEATH(p[64] = 1, "");
     ExFreePoolWithTag(const_cast<unsigned char*>(p), kUsbTag);
 }

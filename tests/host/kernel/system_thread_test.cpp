@@ -150,15 +150,7 @@ TEST_F(SystemThreadTest, CreationFailsAsThePlatformDoesWhenInjected) {
     EXPECT_EQ(work.steps.load(), 0);
 }
 
-TEST_F(SystemThreadTest, BadHandlesAreRefused) {
-    PVOID object = nullptr;
-    EXPECT_EQ(ObReferenceObjectByHandle(reinterpret_cast<HANDLE>(0x7FF0), 0, *PsThreadType,
-                                        KernelMode, &object, nullptr),
-              STATUS_INVALID_HANDLE);
-    EXPECT_EQ(ZwClose(reinterpret_cast<HANDLE>(0x7FF0)), STATUS_INVALID_HANDLE);
-}
-
-TEST_F(SystemThreadTest, WrongObjectTypeIsRefused) {
+TEST_F(SystemThreadTest, WrongObjectTypeAndBadHandlesAreRefused) {
     HANDLE handle = nullptr;
     ASSERT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, doNothing,
                                    nullptr),
@@ -168,7 +160,12 @@ TEST_F(SystemThreadTest, WrongObjectTypeIsRefused) {
     PVOID object = nullptr;
     EXPECT_EQ(ObReferenceObjectByHandle(handle, 0, otherType, KernelMode, &object, nullptr),
               STATUS_OBJECT_TYPE_MISMATCH);
-    ZwClose(handle);
+    EXPECT_EQ(ZwClose(handle), STATUS_SUCCESS);
+    for (HANDLE bad : {handle, reinterpret_cast<HANDLE>(0x7FF0)}) {
+        EXPECT_EQ(ObReferenceObjectByHandle(bad, 0, *PsThreadType, KernelMode, &object, nullptr),
+                  STATUS_INVALID_HANDLE);
+        EXPECT_EQ(ZwClose(bad), STATUS_INVALID_HANDLE);
+    }
 }
 
 TEST_F(SystemThreadTest, TerminateOutsideSystemThreadIsReported) {

@@ -62,6 +62,15 @@ inline Handler completeWith(NTSTATUS status, ULONG_PTR information = 0) {
     };
 }
 
+// Marks the request pending and keeps it in `held` for the test to complete.
+inline Handler holdPending(PIRP& held) {
+    return [&held](PDEVICE_OBJECT, PIRP irp) {
+        IoMarkIrpPending(irp);
+        held = irp;
+        return STATUS_PENDING;
+    };
+}
+
 // Passes the request down to `lower` with `routine` (when given) set on the next location.
 inline Handler forwardTo(PDEVICE_OBJECT* lower, PIO_COMPLETION_ROUTINE routine = nullptr,
                          PVOID context = nullptr, bool onSuccess = true, bool onError = true,
