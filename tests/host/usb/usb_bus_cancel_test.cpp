@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
+#include <functional>
 #include <thread>
 
 #include "tests/host/usb/holding_bus_fixture.h"
@@ -13,33 +13,51 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr ULONG kBufferTag = 'T' | ('s' << 8) | ('t' << 16) | ('C' << 24);
-
-struct PoolBuffer {
-    explicit PoolBuffer(std::size_t n)
-        : bytes(static_cast<std::uint8_t*>(ExAllocatePoolWithTag(NonPagedPool, n, kBufferTag))) {
-        std::memset(bytes, 0, n);
+// Every way of ending reads the camera never answers completes each read once, with the status
+// of what ended it; an abort and a deconfigure return only after every read has completed.
+TEST_F(UsbBusTest, PendingReadsEndOnceWithTheStatusOfWhatEndedThem) {
+    struct Ending {
+        const char* name;
+        std::function<void(ChunkedRead&)> act;
+        bool synchronous;
+        NTSTATUS status;
+        USBD_STATUS usbd;
+    };
+    auto abort = [this](ChunkedRead&) {
+        USBD_STATUS usbd = 0;
+        ASSERT_EQ(client->pipeRequest(URB_FUNCTION_ABORT_PIPE, client->pipe(2), &usbd),
+                  STATUS_SUCCESS);
+        EXPECT_EQ(usbd, USBD_STATUS_SUCCESS);
+    };
+    auto deconfigure = [this](ChunkedRead&) { ASSERT_EQ(client->deconfigure(), STATUS_SUCCESS); };
+    const Ending endings[] = {
+        {"cancel", [](ChunkedRead& read) { read.cancelAll(); }, false, STATUS_CANCELLED,
+         USBD_STATUS_CANCELED},
+        {"abort", abort, true, STATUS_CANCELLED, USBD_STATUS_CANCELED},
+        {"deconfigure", deconfigure, true, STATUS_CANCELLED, USBD_STATUS_CANCELED},
+        {"port disabled", [this](ChunkedRead&) { camera->disablePort(); }, false,
+         STATUS_UNSUCCESSFUL, USBD_STATUS_DEV_NOT_RESPONDING},
+    };
+    for (const Ending& ending : endings) {
+        plugIn(options());
+        ASSERT_EQ(client->configure(), STATUS_SUCCESS);
+        PoolBuffer frame(sim::kFrameBytes);
+        ChunkedRead read(bus->physicalDeviceObject(), client->pipe(2), frame.bytes,
+                         sim::kFrameBytes);
+        camera->faults().neverAnswer = true;
+        postFrameReads(read);
+        EXPECT_FALSE(read.waitAll(20)) << ending.name << ": reads stay pending";
+        EXPECT_EQ(bus->pendingTransfers(), 22u) << ending.name;
+        ending.act(read);
+        ASSERT_TRUE(read.waitAll(ending.synchronous ? 0 : 10000)) << ending.name;
+        for (std::size_t i = 0; i < read.chunks().size(); ++i) {
+            EXPECT_EQ(read.chunks()[i]->completions.load(), 1) << ending.name << " chunk " << i;
+            EXPECT_EQ(read.status(i), ending.status) << ending.name << " chunk " << i;
+            EXPECT_EQ(read.usbdStatus(i), ending.usbd) << ending.name << " chunk " << i;
+            EXPECT_EQ(read.moved(i), 0u) << ending.name << " chunk " << i;
+        }
+        EXPECT_EQ(bus->pendingTransfers(), 0u) << ending.name;
     }
-    ~PoolBuffer() { ExFreePoolWithTag(bytes, kBufferTag); }
-    std::uint8_t* bytes;
-};
-
-TEST_F(UsbBusTest, CancelCompletesEachPendingReadOnceAsCancelled) {
-    ASSERT_EQ(client->configure(), STATUS_SUCCESS);
-    PoolBuffer frame(sim::kFrameBytes);
-    ChunkedRead read(bus->physicalDeviceObject(), client->pipe(2), frame.bytes, sim::kFrameBytes);
-    camera->faults().neverAnswer = true;
-    postFrameReads(read);
-    EXPECT_FALSE(read.waitAll(20));
-    read.cancelAll();
-    ASSERT_TRUE(read.waitAll(10000));
-    for (std::size_t i = 0; i < read.chunks().size(); ++i) {
-        EXPECT_EQ(read.chunks()[i]->completions.load(), 1) << "chunk " << i;
-        EXPECT_EQ(read.status(i), STATUS_CANCELLED) << "chunk " << i;
-        EXPECT_EQ(read.usbdStatus(i), USBD_STATUS_CANCELED) << "chunk " << i;
-        EXPECT_EQ(read.moved(i), 0u) << "chunk " << i;
-    }
-    EXPECT_EQ(bus->pendingTransfers(), 0u);
 }
 
 TEST_F(UsbBusTest, CancelRacingWithStreamingLosesAndDoublesNothing) {

@@ -1,7 +1,9 @@
 // A simulated camera behind a bus, and the tests' own client driver on top.
 #pragma once
 
+#include <cstring>
 #include <memory>
+#include <vector>
 
 #include "host/usb/usb_bus.h"
 #include "sim/simulated_camera.h"
@@ -12,6 +14,19 @@ namespace bayercam::host::testing {
 
 inline constexpr ULONG kInFlags = USBD_SHORT_TRANSFER_OK | USBD_TRANSFER_DIRECTION_IN;
 inline constexpr ULONG kOutFlags = USBD_SHORT_TRANSFER_OK;
+
+// A nonpaged buffer for transfers, filled so a test can see which bytes a transfer wrote.
+struct PoolBuffer {
+    static constexpr ULONG kTag = 'T' | ('s' << 8) | ('t' << 16) | ('F' << 24);
+    explicit PoolBuffer(std::size_t n, std::uint8_t fill = 0)
+        : bytes(static_cast<std::uint8_t*>(ExAllocatePoolWithTag(NonPagedPool, n, kTag))), size(n) {
+        std::memset(bytes, fill, n);
+    }
+    ~PoolBuffer() { ExFreePoolWithTag(bytes, kTag); }
+    std::vector<std::uint8_t> copy() const { return {bytes, bytes + size}; }
+    std::uint8_t* bytes;
+    std::size_t size;
+};
 
 class UsbBusTest : public KernelTest {
   protected:

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 
 #include "tests/host/usb/holding_bus_fixture.h"
 
@@ -11,17 +10,6 @@ namespace bayercam::host::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-constexpr ULONG kBufferTag = 'T' | ('s' << 8) | ('t' << 16) | ('W' << 24);
-
-struct PoolBuffer {
-    explicit PoolBuffer(std::size_t n)
-        : bytes(static_cast<std::uint8_t*>(ExAllocatePoolWithTag(NonPagedPool, n, kBufferTag))) {
-        std::memset(bytes, 0, n);
-    }
-    ~PoolBuffer() { ExFreePoolWithTag(bytes, kBufferTag); }
-    std::uint8_t* bytes;
-};
 
 // The bus thread looks at the command pipe, then tries the reply pipe, which has nothing yet and
 // no time to try again. A command queued during that attempt must still be sent: nothing else

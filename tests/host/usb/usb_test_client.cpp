@@ -16,6 +16,33 @@ T* allocateZeroed(std::size_t bytes = sizeof(T)) {
     return static_cast<T*>(p);
 }
 
+// A zeroed pipe request (abort, reset) for the pipe; null when the pool is out.
+_URB_PIPE_REQUEST* newPipeRequest(USHORT function, USBD_PIPE_HANDLE pipe) {
+    auto* urb = allocateZeroed<_URB_PIPE_REQUEST>();
+    if (urb == nullptr) return nullptr;
+    urb->Hdr.Length = sizeof(*urb);
+    urb->Hdr.Function = function;
+    urb->PipeHandle = pipe;
+    return urb;
+}
+
+// Sends the URB down in the IRP's next location; `routine` sees the completion.
+NTSTATUS sendUrb(PDEVICE_OBJECT pdo, PIRP irp, PVOID urb, PIO_COMPLETION_ROUTINE routine,
+                 PVOID context) {
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+    next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+    next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
+    next->Parameters.Others.Argument1 = urb;
+    IoSetCompletionRoutine(irp, routine, context, TRUE, TRUE, TRUE);
+    return IofCallDriver(pdo, irp);
+}
+
+LARGE_INTEGER relativeMs(unsigned milliseconds) {
+    LARGE_INTEGER timeout;
+    timeout.QuadPart = -static_cast<LONGLONG>(milliseconds) * 10000;
+    return timeout;
+}
+
 NTSTATUS callSync(PDEVICE_OBJECT pdo, ULONG code, PVOID argument) {
     KEVENT event;
     IO_STATUS_BLOCK iosb{};
@@ -125,11 +152,8 @@ NTSTATUS UsbTestClient::transfer(USBD_PIPE_HANDLE pipe, void* buffer, ULONG& len
 }
 
 NTSTATUS UsbTestClient::pipeRequest(USHORT function, USBD_PIPE_HANDLE pipe, USBD_STATUS* usbd) {
-    auto* urb = allocateZeroed<_URB_PIPE_REQUEST>();
+    _URB_PIPE_REQUEST* urb = newPipeRequest(function, pipe);
     if (urb == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-    urb->Hdr.Length = sizeof(*urb);
-    urb->Hdr.Function = function;
-    urb->PipeHandle = pipe;
     NTSTATUS status = submit(reinterpret_cast<PURB>(urb));
     if (usbd != nullptr) *usbd = urb->Hdr.Status;
     ExFreePoolWithTag(urb, kTag);
@@ -140,10 +164,7 @@ AsyncPipeRequest::AsyncPipeRequest(PDEVICE_OBJECT pdo, USHORT function, USBD_PIP
     : pdo_(pdo) {
     KeInitializeEvent(&done_, NotificationEvent, FALSE);
     irp_ = IoAllocateIrp(static_cast<CCHAR>(pdo->StackSize + 1), FALSE);
-    urb_ = allocateZeroed<_URB_PIPE_REQUEST>();
-    urb_->Hdr.Length = sizeof(*urb_);
-    urb_->Hdr.Function = function;
-    urb_->PipeHandle = pipe;
+    urb_ = newPipeRequest(function, pipe);
 }
 
 AsyncPipeRequest::~AsyncPipeRequest() {
@@ -152,12 +173,7 @@ AsyncPipeRequest::~AsyncPipeRequest() {
 }
 
 NTSTATUS AsyncPipeRequest::send() {
-    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp_);
-    next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
-    next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
-    next->Parameters.Others.Argument1 = urb_;
-    IoSetCompletionRoutine(irp_, &AsyncPipeRequest::completed, this, TRUE, TRUE, TRUE);
-    return IofCallDriver(pdo_, irp_);
+    return sendUrb(pdo_, irp_, urb_, &AsyncPipeRequest::completed, this);
 }
 
 NTSTATUS AsyncPipeRequest::completed(PDEVICE_OBJECT, PIRP, PVOID context) {
@@ -166,8 +182,7 @@ NTSTATUS AsyncPipeRequest::completed(PDEVICE_OBJECT, PIRP, PVOID context) {
 }
 
 bool AsyncPipeRequest::wait(unsigned milliseconds) {
-    LARGE_INTEGER timeout;
-    timeout.QuadPart = -static_cast<LONGLONG>(milliseconds) * 10000;
+    LARGE_INTEGER timeout = relativeMs(milliseconds);
     return KeWaitForSingleObject(&done_, Executive, KernelMode, FALSE, &timeout) == STATUS_SUCCESS;
 }
 
@@ -209,13 +224,8 @@ std::size_t ChunkedRead::post(std::size_t count) {
     if (count == 0) count = chunks_.size();
     for (; posted_ < count; ++posted_) {
         Chunk& chunk = *chunks_[posted_];
-        PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(chunk.irp);
-        next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
-        next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
-        next->Parameters.Others.Argument1 = chunk.urb;
-        IoSetCompletionRoutine(chunk.irp, &ChunkedRead::completed, &chunk, TRUE, TRUE, TRUE);
         insideCallDriver = true;
-        chunk.callStatus = IofCallDriver(pdo_, chunk.irp);
+        chunk.callStatus = sendUrb(pdo_, chunk.irp, chunk.urb, &ChunkedRead::completed, &chunk);
         insideCallDriver = false;
         if (!NT_SUCCESS(chunk.callStatus)) break;
     }
@@ -234,8 +244,7 @@ NTSTATUS ChunkedRead::completed(PDEVICE_OBJECT, PIRP, PVOID context) {
 }
 
 bool ChunkedRead::waitAll(unsigned milliseconds) {
-    LARGE_INTEGER timeout;
-    timeout.QuadPart = -static_cast<LONGLONG>(milliseconds) * 10000;
+    LARGE_INTEGER timeout = relativeMs(milliseconds);
     // With every chunk posted the event is the answer: done_ reaches the total before the last
     // completion routine sets the event, and the caller may destroy this object once we return.
     if (posted_ == chunks_.size()) {
@@ -245,8 +254,7 @@ bool ChunkedRead::waitAll(unsigned milliseconds) {
     for (;;) {
         if (done_.load() >= static_cast<LONG>(posted_)) return true;
         if (milliseconds-- == 0) return false;
-        LARGE_INTEGER tick;
-        tick.QuadPart = -10000;
+        LARGE_INTEGER tick = relativeMs(1);
         KeDelayExecutionThread(KernelMode, FALSE, &tick);
     }
 }
