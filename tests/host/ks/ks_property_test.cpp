@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "tests/host/ks/ks_fixture.h"
@@ -106,22 +107,6 @@ class DataIntersection : public KsHostTest {
     KSDATARANGE range_{};
 };
 
-TEST_F(DataIntersection, ZeroLengthBufferAnswersTheSize) {
-    ULONG returned = 0;
-    EXPECT_EQ(client_->intersect(filter_, 0, &range_, nullptr, 0, &returned),
-              STATUS_BUFFER_OVERFLOW);
-    EXPECT_EQ(returned, kIntersectResultSize);
-}
-
-TEST_F(DataIntersection, ShortBufferIsTooSmallAndReportsNoSize) {
-    std::vector<unsigned char> buffer(kIntersectResultSize - 1);
-    ULONG returned = 0;
-    EXPECT_EQ(client_->intersect(filter_, 0, &range_, buffer.data(),
-                                 static_cast<ULONG>(buffer.size()), &returned),
-              STATUS_BUFFER_TOO_SMALL);
-    EXPECT_EQ(returned, 0u);
-}
-
 TEST_F(DataIntersection, FullBufferGetsTheHandlersFormat) {
     std::vector<unsigned char> buffer(kIntersectResultSize + 16, 0);
     ULONG returned = 0;
@@ -138,27 +123,38 @@ TEST_F(DataIntersection, FullBufferGetsTheHandlersFormat) {
     EXPECT_EQ(buffer[kIntersectResultSize], 0) << "nothing written past the result";
 }
 
-TEST_F(DataIntersection, ARangeOfAnotherSubtypeMatchesNothing) {
-    range_.SubFormat = MEDIASUBTYPE_RGB32;
-    std::vector<unsigned char> buffer(kIntersectResultSize);
-    ULONG returned = 0;
-    EXPECT_EQ(client_->intersect(filter_, 0, &range_, buffer.data(),
-                                 static_cast<ULONG>(buffer.size()), &returned),
-              STATUS_NO_MATCH);
-}
-
-TEST_F(DataIntersection, WildcardSubtypeReachesTheHandler) {
-    range_.SubFormat = KSDATAFORMAT_SUBTYPE_WILDCARD;
-    ULONG returned = 0;
-    EXPECT_EQ(client_->intersect(filter_, 0, &range_, nullptr, 0, &returned),
-              STATUS_BUFFER_OVERFLOW);
-    EXPECT_EQ(returned, kIntersectResultSize);
-}
-
-TEST_F(DataIntersection, UnknownPinFactoryIsInvalid) {
-    ULONG returned = 0;
-    EXPECT_EQ(client_->intersect(filter_, 1, &range_, nullptr, 0, &returned),
-              STATUS_INVALID_PARAMETER);
+// The answers short of a result: a size query, a short buffer (which reports no size), a range
+// of another subtype, a wildcard subtype that reaches the handler, an unknown pin factory.
+TEST_F(DataIntersection, BufferRangeAndPinDecideTheStatus) {
+    struct Case {
+        const char* name;
+        ULONG pinId;
+        GUID subFormat;
+        ULONG bufferSize;
+        NTSTATUS status;
+        std::optional<ULONG> returned;
+    };
+    const Case cases[] = {
+        {"size query", 0, kTestSubFormat, 0, STATUS_BUFFER_OVERFLOW, kIntersectResultSize},
+        {"short buffer", 0, kTestSubFormat, kIntersectResultSize - 1, STATUS_BUFFER_TOO_SMALL, 0},
+        {"other subtype", 0, MEDIASUBTYPE_RGB32, kIntersectResultSize, STATUS_NO_MATCH, {}},
+        {"wildcard", 0, KSDATAFORMAT_SUBTYPE_WILDCARD, 0, STATUS_BUFFER_OVERFLOW,
+         kIntersectResultSize},
+        {"unknown pin", 1, kTestSubFormat, 0, STATUS_INVALID_PARAMETER, {}},
+    };
+    for (const Case& c : cases) {
+        range_.SubFormat = c.subFormat;
+        std::vector<unsigned char> buffer(c.bufferSize);
+        ULONG returned = 0;
+        EXPECT_EQ(
+            client_->intersect(filter_, c.pinId, &range_, c.bufferSize ? buffer.data() : nullptr,
+                               c.bufferSize, &returned),
+            c.status)
+            << c.name;
+        if (c.returned) {
+            EXPECT_EQ(returned, *c.returned) << c.name;
+        }
+    }
 }
 
 }  // namespace
