@@ -68,13 +68,16 @@ struct PartialQuery {
     }
 };
 
-// The buffer starts filled with 0xCC, so a test can see which bytes the call wrote.
-inline PartialQuery queryPartial(HANDLE key, const std::wstring& name, ULONG length) {
+// The buffer starts filled with 0xCC, so a test can see which bytes the call wrote. Another
+// information class fills `buffer` alike (info() and data() then do not apply).
+inline PartialQuery queryPartial(
+    HANDLE key, const std::wstring& name, ULONG length,
+    KEY_VALUE_INFORMATION_CLASS informationClass = KeyValuePartialInformation) {
     PartialQuery query;
     query.buffer.assign(length, 0xCC);
     UNICODE_STRING valueName = unicode(name);
-    query.status = ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, query.buffer.data(),
-                                   length, &query.resultLength);
+    query.status = ZwQueryValueKey(key, &valueName, informationClass, query.buffer.data(), length,
+                                   &query.resultLength);
     return query;
 }
 

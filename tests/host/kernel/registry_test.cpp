@@ -145,14 +145,10 @@ TEST_F(RegistryValues, MissingValueIsNotFound) {
 
 TEST_F(RegistryValues, BasicInformationGivesTheStoredName) {
     ASSERT_EQ(setDword(key_, L"Gain", 1), STATUS_SUCCESS);
-    UNICODE_STRING name = unicode(L"GAIN");
-    std::vector<std::uint8_t> buffer(64, 0xCC);
-    ULONG needed = 0;
-    ASSERT_EQ(ZwQueryValueKey(key_, &name, KeyValueBasicInformation, buffer.data(),
-                              static_cast<ULONG>(buffer.size()), &needed),
-              STATUS_SUCCESS);
-    const auto& info = *reinterpret_cast<const KEY_VALUE_BASIC_INFORMATION*>(buffer.data());
-    EXPECT_EQ(needed, offsetof(KEY_VALUE_BASIC_INFORMATION, Name) + 4 * sizeof(WCHAR));
+    PartialQuery query = queryPartial(key_, L"GAIN", 64, KeyValueBasicInformation);
+    ASSERT_EQ(query.status, STATUS_SUCCESS);
+    const auto& info = *reinterpret_cast<const KEY_VALUE_BASIC_INFORMATION*>(query.buffer.data());
+    EXPECT_EQ(query.resultLength, offsetof(KEY_VALUE_BASIC_INFORMATION, Name) + 4 * sizeof(WCHAR));
     EXPECT_EQ(info.Type, ULONG(REG_DWORD));
     EXPECT_EQ(info.NameLength, 4 * sizeof(WCHAR));
     EXPECT_EQ(std::wstring(info.Name, 4), L"Gain") << "the spelling it was created with";
@@ -160,40 +156,31 @@ TEST_F(RegistryValues, BasicInformationGivesTheStoredName) {
 
 TEST_F(RegistryValues, FullInformationGivesNameAndData) {
     ASSERT_EQ(setValue(key_, L"Gain", REG_BINARY, pattern(6, 1)), STATUS_SUCCESS);
-    UNICODE_STRING name = unicode(L"Gain");
-    std::vector<std::uint8_t> buffer(64, 0xCC);
-    ULONG needed = 0;
-    ASSERT_EQ(ZwQueryValueKey(key_, &name, KeyValueFullInformation, buffer.data(),
-                              static_cast<ULONG>(buffer.size()), &needed),
-              STATUS_SUCCESS);
-    const auto& info = *reinterpret_cast<const KEY_VALUE_FULL_INFORMATION*>(buffer.data());
+    PartialQuery query = queryPartial(key_, L"Gain", 64, KeyValueFullInformation);
+    ASSERT_EQ(query.status, STATUS_SUCCESS);
+    const auto& info = *reinterpret_cast<const KEY_VALUE_FULL_INFORMATION*>(query.buffer.data());
     const ULONG nameBytes = 4 * sizeof(WCHAR);
     EXPECT_EQ(info.NameLength, nameBytes);
     EXPECT_EQ(std::wstring(info.Name, 4), L"Gain");
     EXPECT_EQ(info.DataOffset % sizeof(ULONG), 0u);
     EXPECT_GE(info.DataOffset, offsetof(KEY_VALUE_FULL_INFORMATION, Name) + nameBytes);
     EXPECT_EQ(info.DataLength, 6u);
-    EXPECT_EQ(needed, info.DataOffset + 6);
-    EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin() + info.DataOffset,
-                                        buffer.begin() + info.DataOffset + 6),
+    EXPECT_EQ(query.resultLength, info.DataOffset + 6);
+    EXPECT_EQ(std::vector<std::uint8_t>(query.buffer.begin() + info.DataOffset,
+                                        query.buffer.begin() + info.DataOffset + 6),
               pattern(6, 1));
 
-    EXPECT_EQ(ZwQueryValueKey(key_, &name, KeyValueFullInformation, buffer.data(),
-                              offsetof(KEY_VALUE_FULL_INFORMATION, Name) - 1, &needed),
+    const ULONG header = offsetof(KEY_VALUE_FULL_INFORMATION, Name);
+    EXPECT_EQ(queryPartial(key_, L"Gain", header - 1, KeyValueFullInformation).status,
               STATUS_BUFFER_TOO_SMALL);
-    EXPECT_EQ(ZwQueryValueKey(key_, &name, KeyValueFullInformation, buffer.data(),
-                              offsetof(KEY_VALUE_FULL_INFORMATION, Name), &needed),
-              STATUS_BUFFER_OVERFLOW);
-    EXPECT_EQ(needed, info.DataOffset + 6);
+    PartialQuery headerOnly = queryPartial(key_, L"Gain", header, KeyValueFullInformation);
+    EXPECT_EQ(headerOnly.status, STATUS_BUFFER_OVERFLOW);
+    EXPECT_EQ(headerOnly.resultLength, info.DataOffset + 6);
 }
 
 TEST_F(RegistryValues, UndeclaredInformationClassIsRefused) {
     ASSERT_EQ(setDword(key_, L"Gain", 1), STATUS_SUCCESS);
-    UNICODE_STRING name = unicode(L"Gain");
-    std::uint8_t buffer[64];
-    ULONG needed = 0;
-    EXPECT_EQ(ZwQueryValueKey(key_, &name, static_cast<KEY_VALUE_INFORMATION_CLASS>(3), buffer,
-                              sizeof buffer, &needed),
+    EXPECT_EQ(queryPartial(key_, L"Gain", 64, static_cast<KEY_VALUE_INFORMATION_CLASS>(3)).status,
               STATUS_INVALID_PARAMETER);
 }
 
