@@ -1,0 +1,73 @@
+// Every writable property changed on several threads while frames stream, and filters opened
+// and closed beside the streaming one; afterwards the settings go back and the device delivers
+// whole pictures again.
+#include <gtest/gtest.h>
+
+#include "tests/hardening/stress_activities.h"
+#include "usb/frame_transfer.h"
+
+namespace bayercam::testing {
+namespace {
+
+using StressPropertiesTest = StressTest;
+
+constexpr auto kPictureDeadline = std::chrono::seconds(60);
+
+TEST_F(StressPropertiesTest, EveryWritablePropertyChangesOnFourThreadsWhileFramesStream) {
+    const std::uint64_t seed = StressSeed(0x51A7E);
+    SCOPED_TRACE("seed " + std::to_string(seed) + " (BAYERCAM_STRESS_SEED repeats it)");
+    open();
+    const PropertyValues initial = ReadWritableProperties(*client, filter);
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    ActivityLog log;
+    {
+        CheckingConsumer consumer(*client, pin, imageBytes(), frameDuration(), 0);
+        ActivityThreads threads;
+        AddPropertyChurn(threads, *client, filter, seed, 4, log, true);
+        EXPECT_TRUE(consumer.awaitPictures(12, kPictureDeadline)) << "pictures keep coming";
+        EXPECT_TRUE(Eventually([&] { return log.requests >= 3000; }, kPictureDeadline));
+        threads.stop();
+        consumer.stop();
+        EXPECT_EQ(consumer.problems(), std::vector<std::string>{});
+    }
+    EXPECT_EQ(log.problems(), std::vector<std::string>{});
+    ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
+    ASSERT_EQ(client->closePin(pin), STATUS_SUCCESS);
+    pin = nullptr;
+    RestoreProperties(*client, filter, initial);
+    InterlockedExchange(&transferTimeoutMs, 2000);
+    expectCaptureWorks(seed);
+}
+
+// Second filters come and go, each with a pin of its own that must find the camera busy; the
+// streaming pin keeps its region locked and its pictures whole.
+TEST_F(StressPropertiesTest, FiltersOpenAndCloseBesideTheStreamingOne) {
+    const std::uint64_t seed = StressSeed(0xF117E5);
+    SCOPED_TRACE("seed " + std::to_string(seed) + " (BAYERCAM_STRESS_SEED repeats it)");
+    open();
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    ActivityLog log;
+    {
+        CheckingConsumer consumer(*client, pin, imageBytes(), frameDuration(), 3);
+        ActivityThreads threads;
+        AddFilterChurn(threads, *client, handle, offeredRange(), seed, 3, log, true);
+        EXPECT_TRUE(consumer.awaitPictures(10, kPictureDeadline)) << "pictures keep coming";
+        EXPECT_TRUE(Eventually([&] { return log.requests >= 300; }, kPictureDeadline));
+        threads.stop();
+        consumer.stop();
+        EXPECT_EQ(consumer.problems(), std::vector<std::string>{});
+        for (const StreamFrame& frame : consumer.keptPictures()) expectWholePicture(frame);
+    }
+    EXPECT_EQ(log.problems(), std::vector<std::string>{});
+    EXPECT_GT(log.secondPins, 0u) << "second pins were created";
+    EXPECT_EQ(device()->roiW, SENSOR_WIDTH) << "the streaming pin's region stayed";
+    ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
+    ASSERT_EQ(client->closePin(pin), STATUS_SUCCESS);
+    pin = nullptr;
+    expectCaptureWorks(seed);
+}
+
+}  // namespace
+}  // namespace bayercam::testing

@@ -1,0 +1,114 @@
+// What the stress and fault-schedule tests share: a seed that a failure prints, threads that
+// run an activity until told to stop, a consumer that checks every frame it takes back, the
+// frame number a delivered picture carries, deadlines on every wait, and a re-plugged camera.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/streaming/capture_fixture.h"
+
+namespace bayercam::testing {
+
+constexpr LONG kSensorStep = SENSOR_WIDTH * 4;
+constexpr ULONG kFullPicture = ULONG(kSensorStep) * SENSOR_HEIGHT;
+
+// The seed of a stress run: BAYERCAM_STRESS_SEED when set, else the test's own.
+std::uint64_t StressSeed(std::uint64_t fallback);
+
+// The frame number the frame-numbered scene drew into a full-sensor picture delivered without
+// flips; none when the code does not read back (settings that wash the picture out).
+std::optional<std::uint32_t> PictureFrameNumber(const StreamFrame& frame);
+
+// What is wrong with the header of a frame handed back, or empty: a picture carries exactly the
+// image size, the format's frame duration and, with frame information, its size and no drops;
+// a frame without a picture was not written to.
+std::string FrameProblem(const StreamFrame& frame, ULONG imageBytes, LONGLONG frameDuration);
+
+// Threads that each run one step function over and over until stop() or destruction.
+class ActivityThreads {
+  public:
+    ActivityThreads() = default;
+    ~ActivityThreads() { stop(); }
+    ActivityThreads(const ActivityThreads&) = delete;
+    ActivityThreads& operator=(const ActivityThreads&) = delete;
+
+    // step gets its round number; each thread gets a generator of its own, drawn from seed.
+    void add(std::uint64_t seed, std::function<void(std::mt19937_64&, std::uint64_t)> step);
+    void stop();
+    bool stopping() const { return stop_; }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> threads_;
+};
+
+// Queues full-size frames on a pin and takes them back, each wait bounded; checks every frame
+// and keeps the last few pictures for the test to compare.
+class CheckingConsumer {
+  public:
+    CheckingConsumer(host::ks::KsClient& client, host::ks::KsPinHandle pin, ULONG imageBytes,
+                     LONGLONG frameDuration, std::size_t keep = 4);
+    ~CheckingConsumer() { stop(); }
+    void stop();
+
+    int pictures() const { return pictures_; }
+    // Waits until `count` pictures came back or the deadline passed.
+    bool awaitPictures(int count, std::chrono::milliseconds deadline) const;
+    std::vector<std::string> problems() const;
+    std::vector<StreamFrame> keptPictures() const;
+
+  private:
+    void takeOne();
+
+    host::ks::KsClient& client_;
+    host::ks::KsPinHandle pin_;
+    const ULONG imageBytes_;
+    const LONGLONG frameDuration_;
+    const std::size_t keep_;
+    std::atomic<int> pictures_{0};
+    std::atomic<bool> stop_{false};
+    mutable std::mutex lock_;
+    std::vector<std::string> problems_;  // guarded by lock_
+    std::vector<StreamFrame> kept_;      // guarded by lock_
+    std::thread thread_;
+};
+
+// Polls `done` until it holds or the deadline passes; false on the deadline.
+bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds deadline);
+
+// Runs `work` on a thread and waits for it at most `deadline`; a call that does not return in
+// time is a hang: the run aborts with `what` and the seed, as nothing could clean up after it.
+void WithDeadline(const char* what, std::uint64_t seed, std::chrono::seconds deadline,
+                  const std::function<void()>& work);
+
+class StressTest : public CaptureTest {
+  protected:
+    // The pin's frame duration and image size, for the consumer's checks.
+    LONGLONG frameDuration() const;
+    ULONG imageBytes() const;
+
+    // The picture of camera frame n with the scene's settings unchanged, as delivered.
+    std::vector<std::uint8_t> referenceFrame(std::uint64_t n,
+                                             const PictureSettings& settings = {}) const;
+    // Expects the picture to be whole: it carries a frame number and equals that camera frame's
+    // reference, so it is neither torn nor mixed from two frames.
+    void expectWholePicture(const StreamFrame& frame, const PictureSettings& settings = {});
+
+    // Stops the pin (when there is one), closes it and the filter, each within a deadline.
+    void closeCapture(std::uint64_t seed);
+    // The device after an unplug: removed, and a fresh camera plugged in and opened.
+    void replug(std::uint64_t seed);
+    // A new pin on the open filter runs and delivers a whole picture with the default settings.
+    void expectCaptureWorks(std::uint64_t seed);
+};
+
+}  // namespace bayercam::testing
