@@ -1,0 +1,158 @@
+// Conversions under threads: white balance switched on and off while frames are converted, and
+// frame time-outs that race the completions of a camera answering close to them. Every picture
+// that comes back must be one camera frame converted with one set of gains.
+#include <gtest/gtest.h>
+
+#include "pixel/pixel_kernels.h"
+#include "sim/scene.h"
+#include "streaming/color_pipeline.h"
+#include "tests/hardening/stress_activities.h"
+#include "usb/frame_transfer.h"
+
+namespace bayercam::testing {
+namespace {
+
+constexpr auto kDeadline = std::chrono::seconds(60);
+
+// The frame-numbered scene's code on a tinted, still background: every frame has the same
+// channel sums (the code lights exactly half its cells), so white balance measures the same
+// gains on each, and they are far from the defaults.
+class TintedNumberedScene final : public sim::Scene {
+  public:
+    void render(std::uint64_t frameNumber, sim::RgbImage& out) const override {
+        numbered_->render(frameNumber, out);
+        for (int y = 0; y < out.height; ++y) {
+            for (int x = y < 8 ? 512 : 0; x < out.width; ++x) {
+                std::uint8_t* p = out.pixel(x, y);
+                p[0] = std::uint8_t(170 + x % 64);
+                p[1] = std::uint8_t(110 + y % 32);
+                p[2] = std::uint8_t(50 + (x + y) % 48);
+            }
+        }
+    }
+
+  private:
+    std::shared_ptr<const sim::Scene> numbered_ = sim::makeMovingPattern();
+};
+
+struct Gains {
+    ULONG red = 128;
+    ULONG green = 128;
+    ULONG blue = 128;
+    bool operator==(const Gains&) const = default;
+};
+
+// The gains the reference measurement finds in a raw frame.
+Gains MeasuredGains(const std::vector<std::uint8_t>& raw) {
+    Gains gains;
+    ColorPipeline* pipeline = CreateColorPipeline();
+    if (pipeline == nullptr) return gains;
+    SetFrameSize(pipeline, SENSOR_WIDTH, SENSOR_HEIGHT);
+    AllocateWorkBuffer(pipeline);
+    FillWorkBuffer(pipeline, raw.data(), 0, SENSOR_WIDTH);
+    GetPixelKernelTable(PixelIsaReference)
+        ->measureWhiteBalance[1](pipeline, &gains.red, &gains.green, &gains.blue);
+    FreeColorPipeline(pipeline);
+    return gains;
+}
+
+class WhiteBalanceStressTest : public StressTest {
+  protected:
+    sim::SimulatedCameraOptions options() const override {
+        sim::SimulatedCameraOptions tinted = StressTest::options();
+        tinted.scene = std::make_shared<TintedNumberedScene>();
+        return tinted;
+    }
+};
+
+// With white balance switched on and off and the gains set back one by one, a picture is
+// converted with the measured gains, the defaults, or one gain of each: never anything else.
+TEST_F(WhiteBalanceStressTest, SwitchedDuringConversionEachPictureHasOneSetOfGains) {
+    const std::uint64_t seed = StressSeed(0x3B1A);
+    SCOPED_TRACE("seed " + std::to_string(seed) + " (BAYERCAM_STRESS_SEED repeats it)");
+    const Gains measured = MeasuredGains(camera->renderFrame(0));
+    ASSERT_EQ(MeasuredGains(camera->renderFrame(77)), measured) << "the scene's gains stay";
+    ASSERT_NE(measured.red, 128u);
+    ASSERT_NE(measured.blue, 128u);
+    open();
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    ActivityLog log;
+    std::vector<StreamFrame> pictures;
+    {
+        CheckingConsumer consumer(*client, pin, imageBytes(), frameDuration(), 6);
+        ActivityThreads threads;
+        AddWhiteBalanceSwitching(threads, *client, filter, seed, log);
+        EXPECT_TRUE(
+            Eventually([&] { return log.requests >= 60 && consumer.pictures() >= 20; }, kDeadline));
+        threads.stop();
+        consumer.stop();
+        EXPECT_EQ(consumer.problems(), std::vector<std::string>{});
+        pictures = consumer.keptPictures();
+    }
+    EXPECT_EQ(log.problems(), std::vector<std::string>{});
+    const PictureSettings candidates[] = {
+        {1, 1, 128, 128, 128},
+        {1, 0, 128, 128, 128},
+        {1, 0, LONG(measured.red), 128, 128},
+        {1, 0, 128, 128, LONG(measured.blue)},
+    };
+    ASSERT_FALSE(pictures.empty());
+    for (const StreamFrame& picture : pictures) {
+        std::optional<std::uint32_t> number = PictureFrameNumber(picture);
+        ASSERT_TRUE(number.has_value()) << "the picture carries no frame number";
+        bool matched = false;
+        for (const PictureSettings& settings : candidates) {
+            if (referenceFrame(*number, settings) == picture.data) {
+                matched = true;
+                break;
+            }
+        }
+        EXPECT_TRUE(matched) << "picture of frame " << *number << " has gains of no setting";
+    }
+    ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
+    ASSERT_EQ(client->closePin(pin), STATUS_SUCCESS);
+    pin = nullptr;
+}
+
+using TimeoutStressTest = StressTest;
+
+// The camera sends a frame every 50 ms; the time-out moves between 20 and 90 ms, so reads end
+// by time-out and by completion, and often both at nearly once.
+TEST_F(TimeoutStressTest, TimeOutsRaceCompletionsAndOnlyWholePicturesComeBack) {
+    const std::uint64_t seed = StressSeed(0x7130);
+    SCOPED_TRACE("seed " + std::to_string(seed) + " (BAYERCAM_STRESS_SEED repeats it)");
+    open();
+    camera->setPacing(sim::FramePacing::FixedRate, 20.0);
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    std::vector<StreamFrame> pictures;
+    {
+        CheckingConsumer consumer(*client, pin, imageBytes(), frameDuration(), 4);
+        ActivityThreads threads;
+        AddTimeoutWobble(threads, seed, 20, 90);
+        FrameGrabber* frames = grabber();
+        auto failedReads = [&] {
+            return std::int64_t(camera->counters().requested) -
+                   InterlockedCompareExchange(&frames->framesGrabbed, 0, 0);
+        };
+        EXPECT_TRUE(
+            Eventually([&] { return consumer.pictures() >= 10 && failedReads() >= 5; }, kDeadline))
+            << consumer.pictures() << " pictures, " << failedReads() << " reads that failed";
+        threads.stop();
+        InterlockedExchange(&transferTimeoutMs, 2000);
+        consumer.stop();
+        EXPECT_EQ(consumer.problems(), std::vector<std::string>{});
+        pictures = consumer.keptPictures();
+    }
+    ASSERT_FALSE(pictures.empty());
+    for (const StreamFrame& picture : pictures) expectWholePicture(picture);
+    ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
+    ASSERT_EQ(client->closePin(pin), STATUS_SUCCESS);
+    pin = nullptr;
+    camera->setPacing(sim::FramePacing::AsFastAsPossible, 30.0);
+    expectCaptureWorks(seed);
+}
+
+}  // namespace
+}  // namespace bayercam::testing

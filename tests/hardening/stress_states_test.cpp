@@ -1,0 +1,105 @@
+// The pin's states walked in every order the class driver allows, thousands of times, while a
+// consumer queues frames; and two threads that change the state of the same pin at once.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+
+#include "tests/hardening/stress_activities.h"
+
+namespace bayercam::testing {
+namespace {
+
+using StressStatesTest = StressTest;
+
+constexpr int kRounds = 24;
+constexpr auto kPictureDeadline = std::chrono::seconds(60);
+
+// Every order of the four states; walked one after another they hold every transition.
+std::vector<std::array<KSSTATE, 4>> EveryOrder() {
+    std::array<KSSTATE, 4> order{KSSTATE_STOP, KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN};
+    std::vector<std::array<KSSTATE, 4>> orders;
+    do {
+        orders.push_back(order);
+    } while (std::next_permutation(order.begin(), order.end()));
+    return orders;
+}
+
+// What each state leaves of the capture: the camera taken from ACQUIRE on, the run's thread
+// and buffers only while running.
+void ExpectCaptureOf(KSSTATE state, CameraDevice* device, int step) {
+    const FrameGrabber* grabber = device->frameGrabber;
+    const LONG busy = InterlockedCompareExchange(&device->captureBusy, 0, 0);
+    EXPECT_EQ(busy, state == KSSTATE_STOP ? 0 : 1) << "state " << state << " at step " << step;
+    const bool running = state == KSSTATE_RUN;
+    EXPECT_EQ(grabber->thread != nullptr, running) << "state " << state << " at step " << step;
+    if (state == KSSTATE_RUN || state == KSSTATE_STOP || state == KSSTATE_ACQUIRE) {
+        EXPECT_EQ(grabber->rawBuffer0 != nullptr, running)
+            << "state " << state << " at step " << step;
+    }
+}
+
+TEST_F(StressStatesTest, EveryTransitionThousandsOfTimesWithFramesQueued) {
+    const std::uint64_t seed = StressSeed(0x57A7E);
+    SCOPED_TRACE("seed " + std::to_string(seed) + " (BAYERCAM_STRESS_SEED repeats it)");
+    open();
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    std::vector<std::array<KSSTATE, 4>> orders = EveryOrder();
+    std::mt19937_64 random(seed);
+    CheckingConsumer consumer(*client, pin, imageBytes(), frameDuration(), 0);
+    int step = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        std::shuffle(orders.begin(), orders.end(), random);
+        for (const auto& order : orders) {
+            for (KSSTATE state : order) {
+                ASSERT_EQ(setState(state), STATUS_SUCCESS)
+                    << "state " << state << " at step " << step;
+                KSSTATE reached = KSSTATE_STOP;
+                ASSERT_EQ(client->getPinState(pin, &reached), STATUS_SUCCESS);
+                ASSERT_EQ(reached, state);
+                ExpectCaptureOf(state, device(), step);
+                ++step;
+            }
+        }
+    }
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    const int before = consumer.pictures();
+    EXPECT_TRUE(consumer.awaitPictures(before + 3, kPictureDeadline))
+        << "frames flow after the walk";
+    ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
+    consumer.stop();
+    EXPECT_EQ(consumer.problems(), std::vector<std::string>{});
+    ASSERT_EQ(client->closePin(pin), STATUS_SUCCESS);
+    pin = nullptr;
+    expectCaptureWorks(seed);
+}
+
+TEST_F(StressStatesTest, TwoThreadsChangeTheStateOfOnePinAtOnce) {
+    const std::uint64_t seed = StressSeed(0x2D0075);
+    SCOPED_TRACE("seed " + std::to_string(seed) + " (BAYERCAM_STRESS_SEED repeats it)");
+    open();
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    ActivityLog log;
+    {
+        CheckingConsumer consumer(*client, pin, imageBytes(), frameDuration(), 0);
+        ActivityThreads threads;
+        AddStateWalk(threads, *client, pin, seed, log, true);
+        AddStateWalk(threads, *client, pin, seed + 1, log, true);
+        EXPECT_TRUE(Eventually([&] { return log.requests >= 1500; }, kPictureDeadline));
+        threads.stop();
+        ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+        const int before = consumer.pictures();
+        EXPECT_TRUE(consumer.awaitPictures(before + 3, kPictureDeadline)) << "frames flow after";
+        ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
+        consumer.stop();
+        EXPECT_EQ(consumer.problems(), std::vector<std::string>{});
+    }
+    EXPECT_EQ(log.problems(), std::vector<std::string>{});
+    ExpectCaptureOf(KSSTATE_STOP, device(), -1);
+    ASSERT_EQ(client->closePin(pin), STATUS_SUCCESS);
+    pin = nullptr;
+    expectCaptureWorks(seed);
+}
+
+}  // namespace
+}  // namespace bayercam::testing
