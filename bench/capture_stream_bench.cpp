@@ -83,6 +83,7 @@ class StreamingRig {
     }
 
     bool ready() const { return ready_; }
+    std::uint64_t cameraFramesSent() const { return camera_->counters().delivered; }
 
     // Takes the next frame back and queues its buffer again; true when it carried a picture.
     bool takeFrame() {
@@ -153,6 +154,7 @@ void MeasureDelivery(benchmark::State& state, sim::FramePacing pacing) {
     std::int64_t pictures = 0;
     double wall = 0;
     double cpu = 0;
+    std::uint64_t sent = 0;
     {
         StreamingRig rig(pacing, 30.0);
         if (!rig.ready()) {
@@ -160,11 +162,13 @@ void MeasureDelivery(benchmark::State& state, sim::FramePacing pacing) {
             return;
         }
         for (int i = 0; i < 5; ++i) rig.takeFrame();  // past the first frames of the run
+        const std::uint64_t sentBefore = rig.cameraFramesSent();
         const double cpuStart = processCpuSeconds();
         const auto wallStart = std::chrono::steady_clock::now();
         for (auto _ : state) pictures += rig.takeFrame() ? 1 : 0;
         wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
         cpu = processCpuSeconds() - cpuStart;
+        sent = rig.cameraFramesSent() - sentBefore;
     }
     convert = ConversionRig().cpuSecondsPerFrame();
     const double perFrame = pictures ? cpu / double(pictures) : 0.0;
@@ -173,6 +177,9 @@ void MeasureDelivery(benchmark::State& state, sim::FramePacing pacing) {
     state.counters["cpu_percent_of_core"] = 100.0 * cpu / wall;
     state.counters["convert_ms"] = convert * 1e3;
     state.counters["cpu_per_frame_over_convert"] = convert > 0 ? perFrame / convert : 0.0;
+    // Frames the driver read for each one delivered: the grabber reads without pause, and a
+    // frame nobody took yet is overwritten by the next.
+    state.counters["frames_read_per_delivered"] = pictures ? double(sent) / double(pictures) : 0.0;
 }
 
 // The camera as fast as it can.
