@@ -147,7 +147,7 @@ host::UsbDataResult SimulatedCamera::dataOut(std::uint8_t endpoint,
         std::lock_guard guard(lock_);
         for (std::size_t at = 0; at < data.size(); at += kCommandPacketBytes) {
             auto packet = data.subspan(at, std::min(kCommandPacketBytes, data.size() - at));
-            log_.record(endpoint, packet);
+            if (options_.logPackets) log_.record(endpoint, packet);
             changed |= handleCommand(packet);
         }
     }

@@ -29,6 +29,9 @@ struct SimulatedCameraOptions {
     std::uint8_t clockMode = 1;          // answered to ClockQuery
     bool exact = false;                  // frames carry the scene's samples unchanged
     std::shared_ptr<const Scene> scene;  // colour bars when null
+    // Every packet goes into packetLog() for tests; a camera that streams for hours without a
+    // reader of the log leaves it off, or the log grows with every frame.
+    bool logPackets = true;
 };
 
 struct FrameCounters {
