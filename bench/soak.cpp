@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     double fps = 30;
     double reportEvery = 0;
     double warmUp = -1;
-    double toleranceMiB = 16;
+    double toleranceMiB = 8;
     std::string camera = "sim";
     app.add_option("--seconds", settings.seconds, "how long to stream")
         ->default_val(300)
@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     app.add_option("--warm-up", warmUp, "seconds before levels are held (a fifth of the run)")
         ->check(CLI::NonNegativeNumber);
     app.add_option("--rss-tolerance", toleranceMiB, "MiB resident memory may grow after warm-up")
-        ->default_val(16)
+        ->default_val(8)
         ->check(CLI::NonNegativeNumber);
     app.add_option("--camera", camera, "simulated camera options, as the bayercam tool takes them")
         ->default_val("sim");

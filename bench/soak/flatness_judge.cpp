@@ -2,14 +2,17 @@
 
 #include <cstdio>
 #include <set>
+#include <sstream>
 
 namespace bayercam::soak {
 
 namespace {
 
 std::string describeUsage(const host::pool::TagUsage& usage) {
-    return std::to_string(usage.blocks) + (usage.blocks == 1 ? " block, " : " blocks, ") +
-           std::to_string(usage.bytes) + " bytes";
+    std::ostringstream text;
+    text << usage.blocks << (usage.blocks == 1 ? " block, " : " blocks, ") << usage.bytes
+         << " bytes";
+    return text.str();
 }
 
 std::string mebibytes(std::uint64_t kib) {
@@ -35,22 +38,24 @@ std::vector<std::string> poolDifferences(const host::pool::Snapshot& was,
         const host::pool::TagUsage before = usageOf(was, tag);
         const host::pool::TagUsage after = usageOf(now, tag);
         if (before == after) continue;
-        lines.push_back("'" + host::pool::tagName(tag) + "' " + describeUsage(after) + " (was " +
-                        describeUsage(before) + ")");
+        std::ostringstream line;
+        line << '\'' << host::pool::tagName(tag) << "' " << describeUsage(after) << " (was "
+             << describeUsage(before) << ")";
+        lines.push_back(line.str());
     }
     return lines;
 }
 
 std::string describePool(const host::pool::Snapshot& pool) {
     host::pool::TagUsage total;
-    std::string tags;
+    std::ostringstream tags;
     for (const auto& [tag, usage] : pool) {
+        tags << (tags.tellp() == 0 ? ": '" : ", '") << host::pool::tagName(tag) << "' "
+             << describeUsage(usage);
         total.blocks += usage.blocks;
         total.bytes += usage.bytes;
-        tags += (tags.empty() ? "" : ", ") + ("'" + host::pool::tagName(tag) + "' ") +
-                describeUsage(usage);
     }
-    return describeUsage(total) + (tags.empty() ? "" : ": " + tags);
+    return describeUsage(total) + tags.str();
 }
 
 std::vector<std::string> FlatnessJudge::add(const Checkpoint& checkpoint) {

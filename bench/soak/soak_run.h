@@ -14,7 +14,7 @@ struct SoakSettings {
     double reportEvery = 30;
     double warmUp = 60;  // checkpoints before this are not held to a level
     std::uint64_t seed = 0;
-    std::uint64_t residentToleranceKiB = 16 * 1024;
+    std::uint64_t residentToleranceKiB = 8 * 1024;
     CameraOptions camera;
 };
 
