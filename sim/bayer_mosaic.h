@@ -23,6 +23,12 @@ constexpr int bayerChannel(int x, int y) {
 // raw: width x height samples, rows packed.
 void mosaic(const RgbImage& scene, std::span<std::uint8_t> raw, const MosaicSettings& settings);
 
+// The two steps of mosaic: the scene's sample at each sensor site, then the sensor's reading of
+// those samples (scale and noise; a plain copy when exact). raw may be samples itself.
+void sampleSites(const RgbImage& scene, std::span<std::uint8_t> raw);
+void applySensorLevels(std::span<const std::uint8_t> samples, std::span<std::uint8_t> raw,
+                       const MosaicSettings& settings);
+
 // The picture scale the camera applies for a sensor exposure (3..1070) and global gain (0..1023):
 // 1.0 at the driver's defaults (exposure 3, gain 0), each 128 steps of gain adding 1.0, growing
 // with exposure.

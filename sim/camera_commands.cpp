@@ -59,7 +59,9 @@ host::UsbDataResult SimulatedCamera::readReply(std::span<std::uint8_t> buffer) {
     if (buffer.size() < bytes) return {host::UsbHandshake::Error};  // babble: packet overflows
     replies_.pop_front();
     std::memcpy(buffer.data(), reply.data(), bytes);
-    log_.record(kReplyEndpoint, std::span<const std::uint8_t>(reply.data(), bytes));
+    if (options_.logPackets) {
+        log_.record(kReplyEndpoint, std::span<const std::uint8_t>(reply.data(), bytes));
+    }
     return {host::UsbHandshake::Ack, bytes, bytes < kCommandPacketBytes};
 }
 

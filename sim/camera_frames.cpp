@@ -23,7 +23,7 @@ bool SimulatedCamera::armFrame() {
 }
 
 void SimulatedCamera::startFrame() {
-    renderLocked(counters_.delivered, frame_);
+    frame_ = &renderer_.render(scene_, counters_.delivered, mosaicSettingsLocked());
     framePosition_ = 0;
     frameState_ = FrameState::Streaming;
 }
@@ -59,7 +59,7 @@ host::UsbDataResult SimulatedCamera::sendFrameData(std::span<std::uint8_t> buffe
     } else if (bytes == 0) {
         return {host::UsbHandshake::Error};  // babble: a packet would overflow the read
     }
-    std::memcpy(buffer.data(), frame_.data() + framePosition_, bytes);
+    std::memcpy(buffer.data(), frame_->data() + framePosition_, bytes);
     result.bytes = bytes;
     counters_.packets += (bytes + kFramePacketBytes - 1) / kFramePacketBytes;
     framePosition_ += consumed;

@@ -34,6 +34,7 @@ class PngScene final : public Scene {
     }
 
     void render(std::uint64_t, RgbImage& out) const override { out.rgb = fitted_.rgb; }
+    bool changesWithFrame() const override { return false; }
 
   private:
     RgbImage fitted_;

@@ -24,6 +24,8 @@ class Scene {
     virtual ~Scene() = default;
     // Renders frame `frameNumber` into `out`, already sized to the sensor.
     virtual void render(std::uint64_t frameNumber, RgbImage& out) const = 0;
+    // False when every frame shows the same picture, so one rendering serves them all.
+    virtual bool changesWithFrame() const { return true; }
 };
 
 // Eight vertical bars: white, yellow, cyan, green, magenta, red, blue, black.

@@ -100,16 +100,13 @@ std::uint8_t SimulatedCamera::configurationValue() const {
 }
 
 std::vector<std::uint8_t> SimulatedCamera::renderFrame(std::uint64_t n) const {
-    std::vector<std::uint8_t> raw;
+    FrameRenderer renderer;
     std::lock_guard guard(lock_);
-    renderLocked(n, raw);
-    return raw;
+    return renderer.render(scene_, n, mosaicSettingsLocked());
 }
 
 // Exposure and gain come from the sensor registers once written, else from power-on values.
-void SimulatedCamera::renderLocked(std::uint64_t n, std::vector<std::uint8_t>& raw) const {
-    RgbImage image{kSensorWidth, kSensorHeight, std::vector<std::uint8_t>(kFrameBytes * 3)};
-    scene_->render(n, image);
+MosaicSettings SimulatedCamera::mosaicSettingsLocked() const {
     unsigned gain = registers_.at(6).written || registers_.at(7).written
                         ? registers_.value(6) | (registers_.value(7) << 6)
                         : 0;
@@ -119,8 +116,7 @@ void SimulatedCamera::renderLocked(std::uint64_t n, std::vector<std::uint8_t>& r
     } else if (registers_.at(158).written || registers_.at(159).written) {
         exposure = registers_.value(158) | (registers_.value(159) << 6);
     }
-    raw.resize(kFrameBytes);
-    mosaic(image, raw, MosaicSettings{pictureScale(exposure, gain), exact_, n});
+    return MosaicSettings{pictureScale(exposure, gain), exact_, 0};
 }
 
 void SimulatedCamera::bind(host::UsbFunctionEvents* events) {
@@ -151,7 +147,7 @@ host::UsbDataResult SimulatedCamera::dataOut(std::uint8_t endpoint,
         std::lock_guard guard(lock_);
         for (std::size_t at = 0; at < data.size(); at += kCommandPacketBytes) {
             auto packet = data.subspan(at, std::min(kCommandPacketBytes, data.size() - at));
-            log_.record(endpoint, packet);
+            if (options_.logPackets) log_.record(endpoint, packet);
             changed |= handleCommand(packet);
         }
     }

@@ -15,6 +15,7 @@
 #include "sim/descriptors.h"
 #include "sim/fault_knobs.h"
 #include "sim/frame_pacer.h"
+#include "sim/frame_renderer.h"
 #include "sim/packet_log.h"
 #include "sim/register_file.h"
 #include "sim/scene.h"
@@ -28,6 +29,9 @@ struct SimulatedCameraOptions {
     std::uint8_t clockMode = 1;          // answered to ClockQuery
     bool exact = false;                  // frames carry the scene's samples unchanged
     std::shared_ptr<const Scene> scene;  // colour bars when null
+    // Every packet goes into packetLog() for tests; a camera that streams for hours without a
+    // reader of the log leaves it off, or the log grows with every frame.
+    bool logPackets = true;
 };
 
 struct FrameCounters {
@@ -89,7 +93,7 @@ class SimulatedCamera final : public host::UsbFunction {
     host::UsbDataResult readFrame(std::span<std::uint8_t> buffer);
     host::UsbDataResult sendFrameData(std::span<std::uint8_t> buffer);
     void startFrame();
-    void renderLocked(std::uint64_t n, std::vector<std::uint8_t>& raw) const;
+    MosaicSettings mosaicSettingsLocked() const;
     void notifyBus();
 
     const SimulatedCameraOptions options_;
@@ -113,9 +117,11 @@ class SimulatedCamera final : public host::UsbFunction {
     FrameState frameState_ = FrameState::Idle;   // guarded by lock_
     bool triggered_ = false;                     // guarded by lock_
     host::UsbClock::time_point frameDue_{};      // guarded by lock_
-    std::vector<std::uint8_t> frame_;            // guarded by lock_: the frame being sent
-    std::size_t framePosition_ = 0;              // guarded by lock_
-    FrameCounters counters_;                     // guarded by lock_
+    FrameRenderer renderer_;                     // guarded by lock_
+    // Guarded by lock_: the frame being sent, held by renderer_ until the next frame starts.
+    const std::vector<std::uint8_t>* frame_ = nullptr;
+    std::size_t framePosition_ = 0;  // guarded by lock_
+    FrameCounters counters_;         // guarded by lock_
 };
 
 }  // namespace bayercam::sim

@@ -1,5 +1,6 @@
 // The generated scenes: colour bars and the moving pattern that carries the frame number.
 #include <array>
+#include <cstring>
 
 #include "sim/camera_protocol.h"
 #include "sim/scene.h"
@@ -15,6 +16,7 @@ constexpr int kCodeBits = 64;
 
 class ColorBars final : public Scene {
   public:
+    // One row is drawn; every other row is a copy of it.
     void render(std::uint64_t, RgbImage& out) const override {
         static constexpr std::array<std::array<std::uint8_t, 3>, 8> kBars{{
             {255, 255, 255},
@@ -26,16 +28,20 @@ class ColorBars final : public Scene {
             {0, 0, 255},
             {0, 0, 0},
         }};
-        for (int y = 0; y < out.height; ++y) {
-            for (int x = 0; x < out.width; ++x) {
-                const auto& bar = kBars[std::size_t(x) * kBars.size() / out.width];
-                std::uint8_t* p = out.pixel(x, y);
-                p[0] = bar[0];
-                p[1] = bar[1];
-                p[2] = bar[2];
-            }
+        if (out.height <= 0 || out.width <= 0) return;
+        for (int x = 0; x < out.width; ++x) {
+            const auto& bar = kBars[std::size_t(x) * kBars.size() / out.width];
+            std::uint8_t* p = out.pixel(x, 0);
+            p[0] = bar[0];
+            p[1] = bar[1];
+            p[2] = bar[2];
+        }
+        const std::size_t rowBytes = std::size_t(out.width) * 3;
+        for (int y = 1; y < out.height; ++y) {
+            std::memcpy(out.pixel(0, y), out.pixel(0, 0), rowBytes);
         }
     }
+    bool changesWithFrame() const override { return false; }
 };
 
 bool codeBit(std::uint32_t number, int bit) {

@@ -93,7 +93,8 @@ Result<std::unique_ptr<Camera>> Camera::open(const CameraOptions& options,
             .framesPerSecond = options.framesPerSecond.value_or(30.0),
             .clockMode = static_cast<std::uint8_t>(options.clockMode),
             .exact = options.exact,
-            .scene = sceneOf(options)});
+            .scene = sceneOf(options),
+            .logPackets = false});
         impl->bus = std::make_unique<host::UsbBus>(*impl->camera);
     } catch (const std::exception& error) {
         return Error{std::string("cannot set up the simulated camera: ") + error.what()};

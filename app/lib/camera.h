@@ -57,6 +57,13 @@ struct Frame {
     std::vector<std::uint8_t> upright() const;
 };
 
+// What the simulated camera counted of its frames since it was opened.
+struct CameraFrameCounts {
+    std::uint64_t sent = 0;      // frames sent whole
+    std::uint64_t notAsked = 0;  // frame slots that passed with no frame asked for
+    std::uint64_t cutShort = 0;  // frames cut off by a new frame request
+};
+
 // The default settings store: $BAYERCAM_REGISTRY, else $XDG_STATE_HOME/bayercam/registry.db,
 // else ~/.local/state/bayercam/registry.db.
 std::filesystem::path defaultRegistryPath();
@@ -100,6 +107,12 @@ class Camera {
     bool streaming() const;
     // The next frame, waiting at most timeout. An error with timedOut when none came in time.
     Result<Frame> nextFrame(std::chrono::milliseconds timeout);
+    // Gives a frame's pixel memory back: the buffer queued after the next frame reuses it
+    // instead of fresh memory, which saves clearing a whole frame per frame.
+    void recycle(Frame&& frame);
+
+    // The simulated camera's own count of its frames.
+    CameraFrameCounts cameraFrameCounts() const;
 
     // For `info`: the USB descriptors, the driver's pipes and the offered range, as text.
     std::vector<std::string> describeDevice() const;

@@ -31,6 +31,7 @@ struct Camera::Impl {
     host::ks::KsPinHandle pin = nullptr;
     bool running = false;
     std::vector<std::uint8_t> formatBytes;  // the agreed KS_DATAFORMAT_VIDEOINFOHEADER
+    std::vector<std::vector<std::uint8_t>> spareBuffers;  // recycled frames' pixel memory
 };
 
 // A status as a person reads it: "the driver refused (STATUS_...)".

@@ -102,6 +102,17 @@ Status Camera::stop() {
 
 bool Camera::streaming() const { return impl_->running; }
 
+CameraFrameCounts Camera::cameraFrameCounts() const {
+    const sim::FrameCounters counters = impl_->camera->counters();
+    return CameraFrameCounts{counters.delivered, counters.missed, counters.abandoned};
+}
+
+void Camera::recycle(Frame&& frame) {
+    if (impl_->spareBuffers.size() < kQueuedBuffers && !frame.pixels.empty()) {
+        impl_->spareBuffers.push_back(std::move(frame.pixels));
+    }
+}
+
 Result<Frame> Camera::nextFrame(std::chrono::milliseconds timeout) {
     if (!impl_->running) return Error{"not streaming"};
     host::ks::StreamFrame delivered;
@@ -109,7 +120,15 @@ Result<Frame> Camera::nextFrame(std::chrono::milliseconds timeout) {
     const FormatRecord& format = formatOf(impl_->formatBytes);
     // Every buffer handed back is queued again, so the driver never runs dry.
     if (status == STATUS_SUCCESS) {
-        impl_->client->queueFrame(impl_->pin, format.VideoInfoHeader.bmiHeader.biSizeImage);
+        const ULONG bytes = format.VideoInfoHeader.bmiHeader.biSizeImage;
+        std::vector<std::vector<std::uint8_t>>& spares = impl_->spareBuffers;
+        if (!spares.empty() && spares.back().size() == bytes) {
+            impl_->client->queueFrame(impl_->pin, std::move(spares.back()));
+            spares.pop_back();
+        } else {
+            spares.clear();  // of another format
+            impl_->client->queueFrame(impl_->pin, bytes);
+        }
     }
     if (status == STATUS_TIMEOUT) {
         return Error{"no frame within " + std::to_string(timeout.count()) + " ms",

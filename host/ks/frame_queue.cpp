@@ -7,12 +7,17 @@ namespace bayercam::host::ks {
 FrameQueue::~FrameQueue() = default;
 
 NTSTATUS FrameQueue::queue(ULONG dataSize, bool withFrameInfo) noexcept {
+    return queue(std::vector<uint8_t>(dataSize, 0), withFrameInfo);
+}
+
+NTSTATUS FrameQueue::queue(std::vector<uint8_t> buffer, bool withFrameInfo) noexcept {
+    if (buffer.size() > ULONG(~0u)) return STATUS_INVALID_PARAMETER;
     auto frame = std::make_unique<ClientFrame>();
     RtlZeroMemory(frame->header, sizeof(frame->header));
-    frame->data.assign(dataSize, 0);
+    frame->data = std::move(buffer);
     KSSTREAM_HEADER* header = frame->streamHeader();
     header->Size = withFrameInfo ? sizeof(frame->header) : sizeof(KSSTREAM_HEADER);
-    header->FrameExtent = dataSize;
+    header->FrameExtent = static_cast<ULONG>(frame->data.size());
     header->Data = frame->data.data();
     std::lock_guard lock(mutex_);
     queued_.push_back(std::move(frame));

@@ -31,6 +31,9 @@ class FrameQueue {
 
     // A zero-filled frame of dataSize bytes; the header has Size 56, or 128 with frame info.
     NTSTATUS queue(ULONG dataSize, bool withFrameInfo) noexcept;
+    // A buffer the client already holds (one handed back before), queued as it is: its old
+    // bytes stay until the minidriver writes over them. Its size is the frame's extent.
+    NTSTATUS queue(std::vector<uint8_t> buffer, bool withFrameInfo) noexcept;
     // The leading frame, locked; null when no frame is queued or the pointer is locked.
     PKSSTREAM_POINTER lockLeadingEdge() noexcept;
     // False when pointer is not the locked leading edge. Eject hands the frame back.

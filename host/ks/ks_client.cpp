@@ -178,6 +178,12 @@ NTSTATUS KsClient::queueFrame(KsPinHandle pin, ULONG dataSize, bool withFrameInf
     return p == nullptr ? STATUS_INVALID_HANDLE : p->queueFrame(dataSize, withFrameInfo);
 }
 
+NTSTATUS KsClient::queueFrame(KsPinHandle pin, std::vector<uint8_t> buffer,
+                              bool withFrameInfo) noexcept {
+    KsPin* p = livePin(pin);
+    return p == nullptr ? STATUS_INVALID_HANDLE : p->queueFrame(std::move(buffer), withFrameInfo);
+}
+
 NTSTATUS KsClient::waitFrame(KsPinHandle pin, std::chrono::milliseconds timeout,
                              StreamFrame* frame) noexcept {
     KsPin* p = livePin(pin);

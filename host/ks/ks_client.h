@@ -68,6 +68,10 @@ class KsClient {
 
     // A frame buffer of dataSize bytes; its header carries KS_FRAME_INFO when asked.
     NTSTATUS queueFrame(KsPinHandle pin, ULONG dataSize, bool withFrameInfo = true) noexcept;
+    // A buffer the client had back before, queued again as it is (no fresh zeroed memory per
+    // frame); its size is the frame's extent.
+    NTSTATUS queueFrame(KsPinHandle pin, std::vector<uint8_t> buffer,
+                        bool withFrameInfo = true) noexcept;
     // The next frame handed back: STATUS_SUCCESS, or STATUS_TIMEOUT after timeout.
     NTSTATUS waitFrame(KsPinHandle pin, std::chrono::milliseconds timeout,
                        StreamFrame* frame) noexcept;

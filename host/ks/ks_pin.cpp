@@ -115,7 +115,11 @@ NTSTATUS KsPin::setFormat(const KSDATAFORMAT* format) noexcept {
 }
 
 NTSTATUS KsPin::queueFrame(ULONG dataSize, bool withFrameInfo) noexcept {
-    NTSTATUS status = frames_.queue(dataSize, withFrameInfo);
+    return queueFrame(std::vector<uint8_t>(dataSize, 0), withFrameInfo);
+}
+
+NTSTATUS KsPin::queueFrame(std::vector<uint8_t> buffer, bool withFrameInfo) noexcept {
+    NTSTATUS status = frames_.queue(std::move(buffer), withFrameInfo);
     if (NT_SUCCESS(status) &&
         (ks_.Descriptor->Flags & KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING) == 0) {
         processor_->attempt();

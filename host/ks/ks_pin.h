@@ -35,6 +35,7 @@ class KsPin final : public KsNode {
     // Queues a client frame; its arrival asks for a pass unless the descriptor's flags say
     // KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING.
     NTSTATUS queueFrame(ULONG dataSize, bool withFrameInfo) noexcept;
+    NTSTATUS queueFrame(std::vector<uint8_t> buffer, bool withFrameInfo) noexcept;
 
     PKSPIN ks() noexcept { return &ks_; }
     void* publicObject() noexcept override { return &ks_; }

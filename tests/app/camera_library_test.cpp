@@ -2,6 +2,7 @@
 // errors a person sees, the region, and frames checked against the reference conversion.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "app/lib/camera.h"
@@ -152,6 +153,22 @@ TEST_F(OpenCamera, FramesAreTheReferenceConversionOfWhatTheCameraSent) {
     EXPECT_FALSE(camera_->setRoi({0, 0, 640, 480})) << "the region is locked while streaming";
     ASSERT_TRUE(camera_->stop());
     EXPECT_FALSE(camera_->nextFrame(std::chrono::milliseconds(10)));
+}
+
+// Frames whose memory went back to the library (scribbled over first) are filled whole again.
+TEST_F(OpenCamera, RecycledFrameMemoryComesBackWithWholePictures) {
+    ASSERT_TRUE(camera_->start());
+    constexpr int kFrames = 8;
+    for (int i = 0; i < kFrames; ++i) {
+        Result<Frame> frame = camera_->nextFrame(std::chrono::milliseconds(5000));
+        ASSERT_TRUE(frame) << frame.error().message;
+        EXPECT_GE(matchingMovingFrame(frame.value().upright(), frame.value().pictureNumber), 0)
+            << "frame " << i << " with picture number " << frame.value().pictureNumber;
+        std::fill(frame.value().pixels.begin(), frame.value().pixels.end(), std::uint8_t{0x5A});
+        camera_->recycle(std::move(frame).value());
+    }
+    EXPECT_GE(camera_->cameraFrameCounts().sent, std::uint64_t{kFrames})
+        << "the camera counts every frame it sent";
 }
 
 TEST_F(OpenCamera, PausedCameraGivesNoFramesAndResumes) {

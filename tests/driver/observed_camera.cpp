@@ -12,6 +12,11 @@ void ObservedCamera::replaceConfiguration(std::vector<std::uint8_t> descriptor) 
     configuration_ = std::move(descriptor);
 }
 
+void ObservedCamera::failFrameReads(bool fail) {
+    std::lock_guard guard(lock_);
+    failFrameReads_ = fail;
+}
+
 std::vector<FrameAttempt> ObservedCamera::frameAttempts() const {
     std::lock_guard guard(lock_);
     return attempts_;
@@ -43,6 +48,7 @@ host::UsbDataResult ObservedCamera::dataIn(std::uint8_t endpoint, std::span<std:
             attempts_.back().bytes != buffer.size()) {
             attempts_.push_back({buffer.data(), buffer.size()});
         }
+        if (failFrameReads_) return {host::UsbHandshake::Error};
     }
     return camera_.dataIn(endpoint, buffer);
 }

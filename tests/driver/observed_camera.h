@@ -26,6 +26,8 @@ class ObservedCamera final : public host::UsbFunction {
     void refuseCommands(std::function<bool(std::span<const std::uint8_t>)> refuse);
     // The configuration descriptor the device answers with, instead of the camera's.
     void replaceConfiguration(std::vector<std::uint8_t> descriptor);
+    // While set, every attempt on the frame pipe fails at once with a transmission error.
+    void failFrameReads(bool fail);
     // Distinct (address, length) pairs the bus asked the frame pipe for, in order.
     std::vector<FrameAttempt> frameAttempts() const;
 
@@ -45,6 +47,7 @@ class ObservedCamera final : public host::UsbFunction {
     std::function<bool(std::span<const std::uint8_t>)> refuse_;  // guarded by lock_
     std::vector<std::uint8_t> configuration_;                    // guarded by lock_
     std::vector<FrameAttempt> attempts_;                         // guarded by lock_
+    bool failFrameReads_ = false;                                // guarded by lock_
 };
 
 }  // namespace bayercam::testing

@@ -141,6 +141,17 @@ TEST_F(SimulatedCameraTest, EveryPacketIsLoggedInOrderWithItsTime) {
     EXPECT_TRUE(camera.packetLog().snapshot().empty());
 }
 
+// A camera that streams for hours keeps no log: commands still act and replies still come.
+TEST(SimulatedCameraWithoutLog, AnswersAndLogsNothing) {
+    SimulatedCamera camera({.exact = true, .scene = nullptr, .logPackets = false});
+    ASSERT_EQ(camera.dataOut(kCommandEndpoint, command(CommandCode::ClockQuery, {0x0F})).handshake,
+              UsbHandshake::Ack);
+    Packet reply{};
+    EXPECT_EQ(camera.dataIn(kReplyEndpoint, reply).handshake, UsbHandshake::Ack)
+        << "the query is answered";
+    EXPECT_TRUE(camera.packetLog().snapshot().empty());
+}
+
 TEST_F(SimulatedCameraTest, NoFrameIsSentUntilRequestedAndPosted) {
     std::vector<std::uint8_t> buffer(65536);
     EXPECT_EQ(camera.dataIn(kFrameEndpoint, buffer).handshake, UsbHandshake::Nak);

@@ -3,6 +3,7 @@
 // clock. These tests run threads: label concurrency.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -125,6 +126,29 @@ TEST_F(Processing, EjectedFramesComeBackInOrderWithTheirHeaders) {
     EXPECT_FALSE(second.hasFrameInfo);
     EXPECT_EQ(second.data[0], 2) << "written by pass 2";
     EXPECT_GE(second.header.PresentationTime.Time, first.header.PresentationTime.Time);
+}
+
+// A client that queues a buffer it had back gets the same memory filled again, with no fresh
+// zeroed copy in between.
+TEST_F(Processing, ABufferQueuedAgainIsTheSameMemoryWithItsSizeAsExtent) {
+    testDriver.ejectFrames = TRUE;
+    ASSERT_EQ(client_->queueFrame(pin_, 64, true), STATUS_SUCCESS);
+    ASSERT_EQ(client_->setPinState(pin_, KSSTATE_RUN), STATUS_SUCCESS);
+    StreamFrame first, second;
+    attempt();
+    ASSERT_EQ(client_->waitFrame(pin_, 10s, &first), STATUS_SUCCESS);
+    std::fill(first.data.begin(), first.data.end(), std::uint8_t{0xAB});
+    const std::uint8_t* memory = first.data.data();
+    ASSERT_EQ(client_->queueFrame(pin_, std::move(first.data), false), STATUS_SUCCESS);
+    attempt();
+    ASSERT_EQ(client_->waitFrame(pin_, 10s, &second), STATUS_SUCCESS);
+
+    EXPECT_EQ(second.data.data(), memory) << "the client's own buffer came back";
+    EXPECT_EQ(second.header.FrameExtent, 64u);
+    EXPECT_FALSE(second.hasFrameInfo);
+    ASSERT_EQ(second.data.size(), 64u);
+    EXPECT_EQ(second.data[0], 2) << "written by pass 2";
+    EXPECT_EQ(second.data[63], 0xAB) << "bytes the pass did not write stay as the client left them";
 }
 
 TEST_F(Processing, APassWithoutAFrameGetsNoStreamPointer) {
