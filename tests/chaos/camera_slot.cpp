@@ -1,0 +1,184 @@
+#include "tests/chaos/camera_slot.h"
+
+#include <stdexcept>
+
+#include "device/pool_tags.h"
+#include "host/kernel/failure_injection.h"
+#include "host/kernel/registry_config.h"
+
+namespace bayercam::chaos {
+namespace {
+
+namespace injection = host::injection;
+
+// A fresh camera on the slot's port; false when the bus could not make its device object (an
+// injected allocation failure), leaving the port empty.
+bool plugIn(CameraSlot& slot) {
+    slot.camera = std::make_unique<sim::SimulatedCamera>(slot.options);
+    try {
+        slot.bus = std::make_unique<host::UsbBus>(*slot.camera);
+    } catch (const std::runtime_error&) {
+        slot.camera.reset();
+        return false;
+    }
+    if (slot.instancePath.empty()) {
+        const std::wstring& path = slot.bus->instancePath();
+        slot.instancePath.assign(path.begin(), path.end());
+    }
+    host::bindDeviceRegistryKey(slot.bus->physicalDeviceObject(), slot.instancePath);
+    return true;
+}
+
+// Returns the frames the camera sent.
+std::uint64_t takeOffBus(CameraSlot& slot) {
+    if (slot.bus) host::unbindDeviceRegistryKey(slot.bus->physicalDeviceObject());
+    slot.bus.reset();
+    const std::uint64_t sent = slot.camera ? slot.camera->counters().delivered : 0;
+    slot.camera.reset();
+    return sent;
+}
+
+// Caller holds presence exclusively and the PnP lock. Removal closes every filter and pin.
+NTSTATUS removeDevice(CameraSlot& slot, host::ks::KsClient& client) {
+    NTSTATUS status = client.detachDevice(slot.device);
+    slot.device = nullptr;
+    slot.streamFilter = nullptr;
+    slot.pin = nullptr;
+    slot.clientFilter = nullptr;
+    slot.queued.clear();
+    slot.pictureSizes.clear();
+    return status;
+}
+
+// Caller holds presence exclusively and the PnP lock.
+NTSTATUS arrive(CameraSlot& slot, host::ks::KsClient& client) {
+    host::ks::KsDeviceHandle handle = nullptr;
+    NTSTATUS status = client.attachDevice(slot.bus->physicalDeviceObject(), &handle);
+    // A device whose start failed stays added, as after a failed PnP start.
+    slot.device = handle;
+    return status;
+}
+
+}  // namespace
+
+CameraSlot::CameraSlot(int index, sim::SimulatedCameraOptions options)
+    : index(index), options(std::move(options)) {
+    if (!plugIn(*this)) throw std::runtime_error("the camera's USB port could not be created");
+}
+
+CameraSlot::~CameraSlot() { takeOffBus(*this); }
+
+ActionResult attachCamera(CameraSlot& slot, ActionContext& context) {
+    std::unique_lock presence(slot.presence);
+    if (slot.device != nullptr || !slot.bus) return std::nullopt;
+    std::lock_guard pnp(context.pnp);
+    return arrive(slot, context.client);
+}
+
+ActionResult detachCamera(CameraSlot& slot, ActionContext& context) {
+    std::unique_lock presence(slot.presence);
+    if (slot.device == nullptr) return std::nullopt;
+    std::lock_guard pnp(context.pnp);
+    return removeDevice(slot, context.client);
+}
+
+ActionResult stopDevice(CameraSlot& slot, ActionContext& context) {
+    std::unique_lock presence(slot.presence);
+    if (slot.device == nullptr) return std::nullopt;
+    std::lock_guard pnp(context.pnp);
+    return context.client.stopDevice(slot.device);
+}
+
+ActionResult startDevice(CameraSlot& slot, ActionContext& context) {
+    std::unique_lock presence(slot.presence);
+    if (slot.device == nullptr) return std::nullopt;
+    std::lock_guard pnp(context.pnp);
+    return context.client.startDevice(slot.device);
+}
+
+ActionResult unplugCamera(CameraSlot& slot, ActionContext&) {
+    if (!slot.camera) return std::nullopt;
+    slot.camera->unplug();
+    return STATUS_SUCCESS;
+}
+
+ActionResult replugCamera(CameraSlot& slot, ActionContext& context) {
+    std::unique_lock presence(slot.presence);
+    std::lock_guard pnp(context.pnp);
+    if (slot.device != nullptr) removeDevice(slot, context.client);
+    context.tally.cameraFramesSent(takeOffBus(slot));
+    if (!plugIn(slot)) return STATUS_INSUFFICIENT_RESOURCES;
+    return arrive(slot, context.client);
+}
+
+ActionResult injectCameraFault(CameraSlot& slot, ActionContext& context) {
+    if (!slot.camera) return std::nullopt;
+    sim::FaultKnobs& knobs = slot.camera->faults();
+    const auto which = context.rng.below(8);
+    static const char* const kNames[] = {"stall frame pipe", "never answer", "short chunk",
+                                         "failed chunk",     "failed reply", "short reply",
+                                         "never reply",      "disabled port"};
+    context.note(kNames[which]);
+    switch (which) {
+        case 0:
+            knobs.stallFramePipe = true;
+            break;
+        case 1:
+            knobs.neverAnswer = true;
+            break;
+        case 2:
+            knobs.shortChunkBytes = static_cast<std::size_t>(context.rng.between(1, 16383));
+            break;
+        case 3:
+            knobs.failChunk = true;
+            break;
+        case 4:
+            knobs.failReply = true;
+            break;
+        case 5:
+            knobs.shortReplyBytes = static_cast<std::size_t>(context.rng.between(1, 63));
+            break;
+        case 6:
+            knobs.neverReply = true;
+            break;
+        default:
+            slot.camera->disablePort();
+            break;
+    }
+    context.tally.cameraFault();
+    return STATUS_SUCCESS;
+}
+
+ActionResult injectAllocationFault(ActionContext& context) {
+    static const std::pair<ULONG, const char*> kTags[] = {
+        {POOL_TAG_CAMERA, "camera"},
+        {POOL_TAG_USB, "usb"},
+        {POOL_TAG_COLOR, "color"},
+        {POOL_TAG_FRAME, "frame"},
+        {injection::kIrpSite, "irp"},
+        {injection::kMdlSite, "mdl"},
+        {injection::kCompletionContextSite, "completion context"},
+        {injection::kDeviceSite, "device object"},
+        {injection::kThreadSite, "thread"},
+    };
+    const auto& [tag, name] = kTags[context.rng.below(std::size(kTags))];
+    const auto nth = static_cast<std::size_t>(context.rng.between(1, 16));
+    context.note(std::string(name) + " #" + std::to_string(nth));
+    injection::failNthOfTag(tag, nth);
+    context.tally.allocationFaultArmed();
+    return STATUS_SUCCESS;
+}
+
+ActionResult triggerCamera(CameraSlot& slot, ActionContext&) {
+    if (!slot.camera) return std::nullopt;
+    slot.camera->trigger();
+    return STATUS_SUCCESS;
+}
+
+void removeCamera(CameraSlot& slot, host::ks::KsClient& client, RunTally& tally) {
+    std::unique_lock presence(slot.presence);
+    if (slot.device != nullptr) removeDevice(slot, client);
+    tally.cameraFramesSent(takeOffBus(slot));
+}
+
+}  // namespace bayercam::chaos
