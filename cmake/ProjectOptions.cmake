@@ -15,6 +15,18 @@ elseif(NOT BAYERCAM_SANITIZE STREQUAL "")
   message(FATAL_ERROR "BAYERCAM_SANITIZE must be address, thread or empty")
 endif()
 
+# Fuzzing (clang only): every library carries libFuzzer's coverage and comparison hooks; the fuzz
+# executables under tests/fuzz link libFuzzer itself.
+option(BAYERCAM_FUZZ "Build the libFuzzer targets instead of their corpus regression programs" OFF)
+if(BAYERCAM_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "BAYERCAM_FUZZ needs clang (the fuzz preset)")
+  endif()
+  # GCC-only warning names in the sources' diagnostic pragmas (a workaround for a GCC bug) are
+  # unknown to clang, which is no fault of the code.
+  add_compile_options(-fsanitize=fuzzer-no-link -Wno-unknown-warning-option)
+endif()
+
 # Driver code: no exceptions, no RTTI, only platform/ and the freestanding headers.
 function(bayercam_driver_target target)
   target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)

@@ -85,7 +85,11 @@ NTSTATUS CameraDeviceStart(PKSDEVICE device, PIRP, PCM_RESOURCE_LIST, PCM_RESOUR
     CameraDevice* camera = CameraDeviceOf(device);
     if (camera == nullptr) return STATUS_INVALID_DEVICE_STATE;
     NTSTATUS factory = CreateCameraFilterFactory(device);
-    if (NT_SUCCESS(factory) && !device->Started) AllocateFrameGrabber(camera, device);
+    // A restart keeps the grabber of an earlier start: it holds no run between starts, and the
+    // bag frees it only at removal, so a new one each start would pile up.
+    if (NT_SUCCESS(factory) && !device->Started && camera->frameGrabber == nullptr) {
+        AllocateFrameGrabber(camera, device);
+    }
     NTSTATUS status = ConfigureDevice(&camera->usb);
     PrepareCamera(camera);
     // A device that failed to start gets no Stop: what the configuration kept goes now.

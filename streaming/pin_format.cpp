@@ -20,8 +20,12 @@ LONGLONG Magnitude(LONG value) { return value < 0 ? -static_cast<LONGLONG>(value
 LONGLONG ImageSize(const KS_BITMAPINFOHEADER& header) {
     const LONGLONG bits = static_cast<LONGLONG>(header.biBitCount) * header.biWidth;
     if (bits < 0) return -1;
-    const LONGLONG size = ((bits + 31) >> 5) * 4 * Magnitude(header.biHeight);
-    return size > LARGEST_SIZE ? -1 : size;
+    const LONGLONG rowBytes = ((bits + 31) >> 5) * 4;
+    const LONGLONG rows = Magnitude(header.biHeight);
+    // Checked before multiplying: a 16-bit bit count, a 31-bit width and a 31-bit height
+    // overflow even 64 bits.
+    if (rowBytes != 0 && rows > LARGEST_SIZE / rowBytes) return -1;
+    return rowBytes * rows;
 }
 
 // Checks 1 to 4 of an intersection: only a range that equals ours but for its header matches.

@@ -1,5 +1,5 @@
 // CameraDevice: the record after Add and Start, CameraOps, Add failures, Start with a failing
-// configuration, Stop and a second Start.
+// configuration, Stop and later Starts.
 #include <gtest/gtest.h>
 
 #include "control/region_of_interest.h"
@@ -155,6 +155,20 @@ TEST_F(DeviceTest, StopThenStartRebuildsThePipeTable) {
     EXPECT_EQ(camera->configurationValue(), 1);
     ASSERT_FALSE(commands().empty());
     EXPECT_EQ(commands().front(), MakePacket({0x06}));
+}
+
+TEST_F(DeviceTest, RestartsKeepTheOneFrameGrabber) {
+    ASSERT_EQ(attach(), STATUS_SUCCESS);
+    FrameGrabber* first = device()->frameGrabber;
+    ASSERT_NE(first, nullptr);
+    const host::pool::TagUsage started = host::pool::usage(POOL_TAG_CAMERA);
+    for (int restart = 1; restart <= 3; ++restart) {
+        ASSERT_EQ(client->stopDevice(handle), STATUS_SUCCESS);
+        ASSERT_EQ(client->startDevice(handle), STATUS_SUCCESS);
+        EXPECT_EQ(device()->frameGrabber, first) << "restart " << restart;
+        const host::pool::TagUsage now = host::pool::usage(POOL_TAG_CAMERA);
+        EXPECT_EQ(now.blocks, started.blocks) << "camera blocks after restart " << restart;
+    }
 }
 
 TEST_F(DeviceTest, StopWithoutConfigurationSavesAndDeconfigures) {

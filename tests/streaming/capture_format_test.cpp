@@ -140,6 +140,12 @@ TEST_F(FormatTest, HeaderSizesBeyondTheRangeOrThirtyTwoBitsAreInvalid) {
     range = offeredRange();
     range.VideoInfoHeader.bmiHeader.biHeight = std::numeric_limits<LONG>::min();
     EXPECT_EQ(intersect(range, &format), STATUS_INVALID_PARAMETER);
+    range = offeredRange();
+    range.VideoInfoHeader.bmiHeader.biBitCount = 128;
+    range.VideoInfoHeader.bmiHeader.biWidth = 1 << 30;
+    range.VideoInfoHeader.bmiHeader.biHeight = 1 << 30;
+    EXPECT_EQ(intersect(range, &format), STATUS_INVALID_PARAMETER)
+        << "2^34 row bytes times 2^30 rows is refused, not wrapped to 0";
 }
 
 // ---------------------------------------------------------------- connection formats

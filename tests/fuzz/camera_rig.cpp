@@ -1,0 +1,126 @@
+#include "tests/fuzz/camera_rig.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "driver/driver_entry.h"
+#include "host/kernel/pool.h"
+#include "host/kernel/registry_config.h"
+#include "tests/fuzz/kernel_baseline.h"
+#include "usb/command_protocol.h"
+#include "usb/frame_transfer.h"
+
+namespace bayercam::fuzz {
+namespace {
+
+// The registry lives in memory when the machine offers a memory file system: every start and
+// stop writes settings, and a disk would bound the executions per second.
+std::filesystem::path scratchFolder() {
+    std::filesystem::path base = "/dev/shm";
+    std::error_code error;
+    if (!std::filesystem::is_directory(base, error)) base = std::filesystem::temp_directory_path();
+    std::string pattern = base / "bayercam-fuzz-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) fuzzFailure("cannot create a scratch folder");
+    return pattern;
+}
+
+}  // namespace
+
+CameraRig::CameraRig() : folder_(scratchFolder()) {
+    freshRegistry();
+    // A camera that does not answer costs the run this long per exchange, not seconds.
+    InterlockedExchange(&commandTimeoutMs, 50);
+    InterlockedExchange(&transferTimeoutMs, 200);
+    client_ = std::make_unique<host::ks::KsClient>();
+    if (client_->loadDriver(DriverEntry) != STATUS_SUCCESS) fuzzFailure("the driver did not load");
+}
+
+CameraRig::~CameraRig() {
+    unplug();
+    client_.reset();
+    // Blocks waiting in the pool's quarantine would count as leaked when the process ends.
+    host::pool::flushQuarantine();
+    host::closeRegistry();
+    std::error_code error;
+    std::filesystem::remove_all(folder_, error);
+}
+
+void CameraRig::freshRegistry() {
+    host::closeRegistry();
+    std::error_code error;
+    std::filesystem::remove(folder_ / ("registry-" + std::to_string(databases_) + ".db"), error);
+    ++databases_;
+    host::setRegistryPath(folder_ / ("registry-" + std::to_string(databases_) + ".db"));
+}
+
+void CameraRig::plug(host::UsbFunction& function, const std::string& instancePath) {
+    unplug();
+    bus_ = std::make_unique<host::UsbBus>(function);
+    rebindRegistry(instancePath);
+}
+
+void CameraRig::unplug() {
+    detach();
+    if (!bus_) return;
+    host::unbindDeviceRegistryKey(bus_->physicalDeviceObject());
+    bus_.reset();
+}
+
+void CameraRig::rebindRegistry(const std::string& instancePath) {
+    host::bindDeviceRegistryKey(bus_->physicalDeviceObject(), instancePath);
+}
+
+NTSTATUS CameraRig::attach() {
+    detach();
+    NTSTATUS status = client_->attachDevice(bus_->physicalDeviceObject(), &device_);
+    // A device whose start failed stays added; it is removed like any other.
+    if (client_->deviceObject(device_) == nullptr) device_ = nullptr;
+    return status;
+}
+
+void CameraRig::detach() {
+    closeFilter();
+    if (device_ == nullptr) return;
+    client_->detachDevice(device_);
+    device_ = nullptr;
+}
+
+NTSTATUS CameraRig::openFilter() {
+    closeFilter();
+    if (device_ == nullptr) return STATUS_DEVICE_NOT_READY;
+    NTSTATUS status = client_->openFilter(device_, L"GLOBAL", &filter_);
+    if (!NT_SUCCESS(status)) filter_ = nullptr;
+    return status;
+}
+
+void CameraRig::closeFilter() {
+    if (filter_ == nullptr) return;
+    client_->closeFilter(filter_);
+    filter_ = nullptr;
+}
+
+CameraDevice* CameraRig::camera() {
+    return device_ == nullptr ? nullptr : CameraDeviceOf(client_->deviceObject(device_));
+}
+
+namespace {
+
+sim::SimulatedCameraOptions patternCamera() {
+    return {.descriptors = sim::DescriptorVariant::Standard,
+            .pacing = sim::FramePacing::AsFastAsPossible,
+            .framesPerSecond = 30.0,
+            .clockMode = 1,
+            .exact = true,
+            .scene = sim::makeMovingPattern()};
+}
+
+}  // namespace
+
+OpenCamera::OpenCamera() : camera(patternCamera()) {
+    rig.plug(camera, "USB\\VID_1D50&PID_6A31\\fuzz");
+    if (rig.attach() != STATUS_SUCCESS) fuzzFailure("the simulated camera did not start");
+    if (rig.openFilter() != STATUS_SUCCESS) fuzzFailure("the filter did not open");
+}
+
+}  // namespace bayercam::fuzz

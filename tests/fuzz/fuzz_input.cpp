@@ -1,0 +1,55 @@
+#include "tests/fuzz/fuzz_input.h"
+
+#include <algorithm>
+
+namespace bayercam::fuzz {
+
+std::span<const std::uint8_t> FuzzInput::take(std::size_t count) {
+    const std::size_t n = std::min(count, bytes_.size());
+    std::span<const std::uint8_t> taken = bytes_.first(n);
+    bytes_ = bytes_.subspan(n);
+    return taken;
+}
+
+std::uint8_t FuzzInput::u8() {
+    std::span<const std::uint8_t> b = take(1);
+    return b.empty() ? 0 : b[0];
+}
+
+std::uint16_t FuzzInput::u16() {
+    const std::uint16_t low = u8();
+    return static_cast<std::uint16_t>(low | u8() << 8);
+}
+
+std::uint32_t FuzzInput::u32() {
+    const std::uint32_t low = u16();
+    return low | static_cast<std::uint32_t>(u16()) << 16;
+}
+
+std::span<const std::uint8_t> FuzzInput::block() { return take(u16()); }
+
+std::span<const std::uint8_t> FuzzInput::rest() { return take(bytes_.size()); }
+
+FuzzSeed& FuzzSeed::u8(std::uint8_t value) {
+    data_.push_back(value);
+    return *this;
+}
+
+FuzzSeed& FuzzSeed::u16(std::uint16_t value) {
+    return u8(static_cast<std::uint8_t>(value)).u8(static_cast<std::uint8_t>(value >> 8));
+}
+
+FuzzSeed& FuzzSeed::u32(std::uint32_t value) {
+    return u16(static_cast<std::uint16_t>(value)).u16(static_cast<std::uint16_t>(value >> 16));
+}
+
+FuzzSeed& FuzzSeed::bytes(std::span<const std::uint8_t> values) {
+    data_.insert(data_.end(), values.begin(), values.end());
+    return *this;
+}
+
+FuzzSeed& FuzzSeed::block(std::span<const std::uint8_t> values) {
+    return u16(static_cast<std::uint16_t>(values.size())).bytes(values);
+}
+
+}  // namespace bayercam::fuzz
