@@ -14,6 +14,7 @@ struct Plan {
     std::optional<std::size_t> remaining;  // guarded by lock: allocations before the failing one
     std::optional<ULONG> tag;              // guarded by lock: only this tag counts when set
     std::size_t injected = 0;              // guarded by lock
+    std::shared_ptr<const CountFilter> filter;  // guarded by lock
 };
 
 Plan& plan() {
@@ -38,11 +39,18 @@ void failNth(std::size_t n) noexcept { arm(std::nullopt, n); }
 
 void failNthOfTag(ULONG tag, std::size_t n) noexcept { arm(tag, n); }
 
+void setCountFilter(std::shared_ptr<const CountFilter> filter) noexcept {
+    Plan& p = plan();
+    std::lock_guard guard(p.lock);
+    p.filter = std::move(filter);
+}
+
 void reset() noexcept {
     Plan& p = plan();
     std::lock_guard guard(p.lock);
     p.remaining.reset();
     p.tag.reset();
+    p.filter.reset();
     p.injected = 0;
 }
 
@@ -54,8 +62,16 @@ std::size_t injectedCount() noexcept {
 
 bool shouldFail(ULONG tag) noexcept {
     Plan& p = plan();
+    std::shared_ptr<const CountFilter> filter;
+    {
+        std::lock_guard guard(p.lock);
+        if (!p.remaining || (p.tag && *p.tag != tag)) return false;
+        filter = p.filter;
+    }
+    if (filter && !(*filter)(tag)) return false;
     std::lock_guard guard(p.lock);
-    if (!p.remaining || (p.tag && *p.tag != tag)) return false;
+    // Another thread may have taken the failure while the filter ran.
+    if (!p.remaining) return false;
     if (*p.remaining > 0) {
         --*p.remaining;
         return false;

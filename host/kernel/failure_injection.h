@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 
 #include "host/kernel/pool.h"
 #include "platform/kernel.h"
@@ -26,7 +27,14 @@ void failNth(std::size_t n) noexcept;
 // The nth allocation with this tag from now fails, once.
 void failNthOfTag(ULONG tag, std::size_t n) noexcept;
 
-// Disarms every injection and zeroes the count of injected failures.
+// Decides which allocations the armed count sees: one for which the filter returns false
+// neither counts nor fails. Without a filter (the default, and after reset()) every allocation
+// counts. The filter runs only while an injection is armed, outside the injection's lock and on
+// the allocating thread, possibly at raised IRQL; it must not allocate from the pool.
+using CountFilter = std::function<bool(ULONG tag)>;
+void setCountFilter(std::shared_ptr<const CountFilter> filter) noexcept;
+
+// Disarms every injection, drops the count filter and zeroes the count of injected failures.
 void reset() noexcept;
 
 // Failures injected since the last reset().

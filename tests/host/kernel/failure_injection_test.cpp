@@ -45,6 +45,20 @@ TEST_F(FailureInjectionTest, ResetDisarms) {
     EXPECT_EQ(injection::injectedCount(), 0u);
 }
 
+TEST_F(FailureInjectionTest, CountFilterChoosesWhichAllocationsCount) {
+    int seen = 0;
+    // Only every other allocation counts: the 2nd counted one is the 4th made.
+    injection::setCountFilter(std::make_shared<const injection::CountFilter>(
+        [&seen](ULONG tag) { return tag == kCameraTag && ++seen % 2 == 0; }));
+    injection::failNth(2);
+    EXPECT_EQ(allocateAndFree(3, kUsbTag), std::vector<int>{}) << "another tag never counts";
+    EXPECT_EQ(allocateAndFree(6, kCameraTag), std::vector<int>{4});
+    EXPECT_EQ(seen, 4) << "the filter is asked only while a failure is armed";
+    injection::reset();
+    injection::failNth(1);
+    EXPECT_EQ(allocateAndFree(1, kUsbTag), std::vector<int>{1}) << "reset drops the filter";
+}
+
 // A small operation in driver style: three blocks, each failure unwinding what was built.
 struct Built {
     void* header = nullptr;
