@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "sim/sensor_noise.h"
+
 namespace bayercam::sim {
 
 namespace {
@@ -48,13 +50,24 @@ void applySensorLevels(std::span<const std::uint8_t> samples, std::span<std::uin
         return;
     }
     const LevelTable table = levelTable(settings.scale);
-    std::uint64_t noise = settings.noiseSeed * 0x9E3779B97F4A7C15ull + 1;
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        // A cheap generator for a little sensor noise of -1..+1.
-        noise ^= noise << 13;
-        noise ^= noise >> 7;
-        noise ^= noise << 17;
-        raw[i] = table[noise % 3][samples[i]];
+    // Sample i takes the generator's (i + 1)th state. The samples are cut into kLanes
+    // stretches, each started at its own state, and the stretches are stepped side by side: the
+    // same states as one long chain, with the lanes' steps overlapping in the processor.
+    constexpr std::size_t kLanes = 8;
+    const std::size_t count = samples.size();
+    const std::size_t stretch = (count + kLanes - 1) / kLanes;
+    std::array<std::uint64_t, kLanes> noise{};
+    noise[0] = settings.noiseSeed * 0x9E3779B97F4A7C15ull + 1;
+    for (std::size_t lane = 1; lane < kLanes; ++lane) {
+        noise[lane] = noiseAdvance(noise[lane - 1], stretch);
+    }
+    for (std::size_t k = 0; k < stretch; ++k) {
+        for (std::size_t lane = 0; lane < kLanes; ++lane) {
+            const std::size_t i = lane * stretch + k;
+            if (i >= count) continue;
+            noise[lane] = noiseStep(noise[lane]);
+            raw[i] = table[noise[lane] % 3][samples[i]];
+        }
     }
 }
 

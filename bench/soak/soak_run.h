@@ -15,6 +15,7 @@ struct SoakSettings {
     double warmUp = 60;  // checkpoints before this are not held to a level
     std::uint64_t seed = 0;
     std::uint64_t residentToleranceKiB = 8 * 1024;
+    bool judgeResidentMemory = true;  // off where a sanitizer's quarantine holds freed memory
     CameraOptions camera;
 };
 
