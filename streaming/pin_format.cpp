@@ -52,7 +52,8 @@ NTSTATUS IntersectFormat(PVOID, PIRP, PKSP_PIN, PKSDATARANGE callerRange,
     auto* ours = reinterpret_cast<const KS_DATARANGE_VIDEO*>(descriptorRange);
     if (!RangeMatches(caller, ours)) return STATUS_NO_MATCH;
     const ULONG b = caller->VideoInfoHeader.bmiHeader.biSize;
-    if (AddOverflows(b, BITMAP_HEADER_OFFSET) ||
+    // The answer's bitmap header carries the image size: a shorter one has no room for it.
+    if (b < sizeof(KS_BITMAPINFOHEADER) || AddOverflows(b, BITMAP_HEADER_OFFSET) ||
         AddOverflows(b + BITMAP_HEADER_OFFSET, RANGE_HEADER_OFFSET) ||
         b + BITMAP_HEADER_OFFSET + RANGE_HEADER_OFFSET > caller->DataRange.FormatSize) {
         return STATUS_INVALID_PARAMETER;

@@ -16,6 +16,7 @@ NTSTATUS TransferPacket(CameraDevice* device, ULONG pipe, PUCHAR packet, ULONG* 
     }
     if (info->PipeHandle == nullptr) return STATUS_UNSUCCESSFUL;
     if (info->MaximumTransferSize < COMMAND_PACKET_SIZE) return STATUS_INVALID_PARAMETER;
+    if (!PipeDirectionIs(info, pipe == REPLY_PIPE)) return STATUS_INVALID_PARAMETER;
 
     PURB urb = static_cast<PURB>(AllocateUsbBuffer(sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER)));
     if (urb == nullptr) return STATUS_INSUFFICIENT_RESOURCES;

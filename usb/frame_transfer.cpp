@@ -170,6 +170,11 @@ NTSTATUS CheckFramePipe(UsbTarget* usb) {
         return STATUS_INVALID_PARAMETER;
     }
     if (pipe.PipeHandle == nullptr) return STATUS_UNSUCCESSFUL;
+    // The transfer control packets go out on pipe 0 without a bound: it must be the OUT pipe.
+    PUSBD_PIPE_INFORMATION command = PipeOf(usb, COMMAND_PIPE);
+    if (!PipeDirectionIs(&pipe, true) || command == nullptr || !PipeDirectionIs(command, false)) {
+        return STATUS_INVALID_PARAMETER;
+    }
     return STATUS_SUCCESS;
 }
 
@@ -234,7 +239,7 @@ NTSTATUS ReadFrameChunked(CameraDevice* device, ULONG length, PUCHAR buffer) {
 VOID SendTransferControl(CameraDevice* device, bool posted) {
     UsbTarget* usb = &device->usb;
     PUSBD_PIPE_INFORMATION pipe = PipeOf(usb, COMMAND_PIPE);
-    if (pipe == nullptr || pipe->PipeHandle == nullptr) return;
+    if (pipe == nullptr || pipe->PipeHandle == nullptr || !PipeDirectionIs(pipe, false)) return;
     device->transferControlPacket[0] =
         static_cast<UCHAR>(posted ? CommandCode::ReadsPosted : CommandCode::RequestFrame);
     PURB urb = static_cast<PURB>(AllocateUsbBuffer(sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER)));

@@ -33,6 +33,13 @@ VOID FreeUsbBuffer(PVOID buffer);
 // The pipe of the configured interface, or null when there is no such pipe.
 PUSBD_PIPE_INFORMATION PipeOf(UsbTarget* usb, ULONG index);
 
+// True when the pipe's endpoint moves data toward the host (in) or toward the camera (out).
+// Commands go out on pipe 0, replies and frames come in on pipes 1 and 2; a configuration whose
+// endpoints point the other way would turn each command into a read that waits for its bound.
+inline bool PipeDirectionIs(const USBD_PIPE_INFORMATION* pipe, bool in) {
+    return (USB_ENDPOINT_DIRECTION_IN(pipe->EndpointAddress) != 0) == in;
+}
+
 // Transfer flags of a bulk or interrupt transfer on the pipe.
 inline ULONG TransferFlagsOf(const USBD_PIPE_INFORMATION* pipe) {
     ULONG flags = USBD_SHORT_TRANSFER_OK;

@@ -10,7 +10,7 @@
 #include "host/usb/usb_bus.h"
 #include "sim/simulated_camera.h"
 
-struct CameraDevice;
+class CameraDevice;
 
 namespace bayercam {
 

@@ -92,10 +92,15 @@ NTSTATUS UsbBus::configure(_URB_SELECT_CONFIGURATION& request) {
     std::vector<std::unique_ptr<Pipe>> pipes;
     for (unsigned i = 0; i < config->bNumInterfaces; ++i) {
         auto* infoBytes = reinterpret_cast<std::uint8_t*>(info);
+        // A URB that lists fewer interfaces than the configuration has ends here.
+        if (infoBytes + GET_USBD_INTERFACE_SIZE(0) > urbEnd) {
+            request.Hdr.Status = USBD_STATUS_INVALID_PARAMETER;
+            return STATUS_INVALID_PARAMETER;
+        }
         PUSB_INTERFACE_DESCRIPTOR interface = USBD_ParseConfigurationDescriptorEx(
             request.ConfigurationDescriptor, request.ConfigurationDescriptor, info->InterfaceNumber,
             info->AlternateSetting, -1, -1, -1);
-        if (infoBytes + GET_USBD_INTERFACE_SIZE(0) > urbEnd || interface == nullptr) {
+        if (interface == nullptr) {
             request.Hdr.Status = USBD_STATUS_INVALID_PARAMETER;
             return STATUS_INVALID_PARAMETER;
         }

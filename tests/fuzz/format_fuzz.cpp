@@ -79,14 +79,19 @@ std::vector<std::uint8_t> chooseFormat(FuzzInput& in, const std::vector<std::uin
 
 ULONG choosePin(FuzzInput& in) { return in.u8() % 4 == 3 ? in.u32() : 0; }
 
-// A zero length asks for the size; the others are the size, one short, and anything.
+// A zero length asks for the size; kQueriedSize asks first and then passes exactly the size
+// answered, as a client does; the others are the whole header, one short, and anything.
+constexpr ULONG kQueriedSize = ~0u;
+
 ULONG chooseDataLength(FuzzInput& in) {
-    switch (in.u8() % 4) {
+    switch (in.u8() % 5) {
         case 0:
             return 0;
         case 1:
-            return sizeof(KS_DATAFORMAT_VIDEOINFOHEADER);
+            return kQueriedSize;
         case 2:
+            return sizeof(KS_DATAFORMAT_VIDEOINFOHEADER);
+        case 3:
             return sizeof(KS_DATAFORMAT_VIDEOINFOHEADER) - 1;
         default:
             return in.u16();
@@ -97,12 +102,18 @@ ULONG chooseDataLength(FuzzInput& in) {
 void intersect(Run& run, FuzzInput& in) {
     const ULONG pin = choosePin(in);
     std::vector<std::uint8_t> range = chooseFormat(in, run.offeredRange);
-    const ULONG length = chooseDataLength(in);
-    std::vector<std::uint8_t> answer(length, 0);
+    const auto* caller = reinterpret_cast<const KSDATARANGE*>(range.data());
+    host::ks::KsClient& client = run.open.rig.client();
+    ULONG length = chooseDataLength(in);
     ULONG returned = 0;
-    const NTSTATUS status = run.open.rig.client().intersect(
-        run.open.rig.filter(), pin, reinterpret_cast<const KSDATARANGE*>(range.data()),
-        length != 0 ? answer.data() : nullptr, length, &returned);
+    if (length == kQueriedSize) {
+        client.intersect(run.open.rig.filter(), pin, caller, nullptr, 0, &returned);
+        length = returned;
+    }
+    std::vector<std::uint8_t> answer(length, 0);
+    const NTSTATUS status =
+        client.intersect(run.open.rig.filter(), pin, caller, length != 0 ? answer.data() : nullptr,
+                         length, &returned);
     if (status != STATUS_SUCCESS) return;
     ULONG formatSize = 0;
     if (returned >= sizeof(formatSize)) std::memcpy(&formatSize, answer.data(), sizeof(formatSize));
@@ -187,7 +198,7 @@ std::vector<NamedSeed> fuzzSeeds() {
                                                     .u16(0)
                                                     .u8(4)
                                                     .u32(0xFFFFFFF0)
-                                                    .u8(3)
+                                                    .u8(4)
                                                     .u16(200)
                                                     .data()});
     return seeds;

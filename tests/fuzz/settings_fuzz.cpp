@@ -24,11 +24,11 @@ constexpr std::size_t kValuesPerInput = 32;
 constexpr unsigned kInputsPerDatabase = 512;
 
 // The names the device stores its settings under.
-constexpr const char16_t* kSettingNames[] = {
-    u"Timeout",      u"Exposure",        u"GlobalGain", u"FlipH",    u"FlipV",      u"ColorEnable",
-    u"WhiteBalance", u"ColorCorrection", u"Brightness", u"Contrast", u"Saturation", u"Hue",
-    u"RedGain",      u"GreenGain",       u"BlueGain",   u"AGC",      u"AEC",        u"Clock",
-    u"ExTrigger",    u"SubSample",       u"RoiX",       u"RoiY",     u"RoiW",       u"RoiH"};
+constexpr const WCHAR* kSettingNames[] = {
+    L"Timeout",      L"Exposure",        L"GlobalGain", L"FlipH",    L"FlipV",      L"ColorEnable",
+    L"WhiteBalance", L"ColorCorrection", L"Brightness", L"Contrast", L"Saturation", L"Hue",
+    L"RedGain",      L"GreenGain",       L"BlueGain",   L"AGC",      L"AEC",        L"Clock",
+    L"ExTrigger",    L"SubSample",       L"RoiX",       L"RoiY",     L"RoiW",       L"RoiH"};
 constexpr std::size_t kSettingCount = std::size(kSettingNames);
 
 // Value types: the ones a registry editor offers, then any.
@@ -58,15 +58,15 @@ Run::Run() : camera(patternCamera()) {
 }
 
 // A setting's name, the same name in other letter case, or any name.
-std::u16string chooseName(FuzzInput& in) {
+std::wstring chooseName(FuzzInput& in) {
     const std::uint8_t choice = in.u8();
     if (choice < 0xC0) return kSettingNames[choice % kSettingCount];
     if (choice < 0xE0) {
-        std::u16string name = kSettingNames[choice % kSettingCount];
-        for (char16_t& c : name) c = (c >= u'a' && c <= u'z') ? c - u'a' + u'A' : c;
+        std::wstring name = kSettingNames[choice % kSettingCount];
+        for (WCHAR& c : name) c = (c >= L'a' && c <= L'z') ? c - L'a' + L'A' : c;
         return name;
     }
-    std::u16string name;
+    std::wstring name;
     for (std::uint8_t c : in.block()) name.push_back(c);
     return name;
 }
@@ -100,12 +100,12 @@ void storeValues(PDEVICE_OBJECT physicalDevice, FuzzInput& in) {
     HANDLE key = openSettings(physicalDevice, &driverKey);
     if (key == nullptr) fuzzFailure("cannot open the Settings key");
     for (std::size_t i = 0; i < kValuesPerInput && !in.empty(); ++i) {
-        std::u16string name = chooseName(in);
+        std::wstring name = chooseName(in);
         const ULONG type = chooseType(in);
         const auto given = in.block();
         std::vector<std::uint8_t> bytes(given.begin(), given.end());
         UNICODE_STRING valueName;
-        valueName.Buffer = reinterpret_cast<PWSTR>(name.data());
+        valueName.Buffer = name.data();
         valueName.Length = static_cast<USHORT>(name.size() * sizeof(WCHAR));
         valueName.MaximumLength = valueName.Length;
         // Names the store refuses (empty, too long) are refused as the platform would.

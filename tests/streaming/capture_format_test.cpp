@@ -132,6 +132,9 @@ TEST_F(FormatTest, HeaderSizesBeyondTheRangeOrThirtyTwoBitsAreInvalid) {
         << "a 41-byte header does not fit a 296-byte range";
     caller.range.VideoInfoHeader.bmiHeader.biSize = 0xFFFFFFF0u;
     EXPECT_EQ(intersect(caller.range, &format), STATUS_INVALID_PARAMETER);
+    caller.range.VideoInfoHeader.bmiHeader.biSize = 20;
+    EXPECT_EQ(intersect(caller.range, &format), STATUS_INVALID_PARAMETER)
+        << "a 20-byte header has no room for the image size the answer carries";
 
     KS_DATARANGE_VIDEO range = offeredRange();
     range.VideoInfoHeader.bmiHeader.biWidth = std::numeric_limits<LONG>::max();

@@ -7,7 +7,9 @@
 #include <thread>
 
 #include "control/sensor.h"
+#include "sim/descriptors.h"
 #include "tests/driver/camera_fixture.h"
+#include "usb/frame_transfer.h"
 
 namespace bayercam::testing {
 namespace {
@@ -81,6 +83,26 @@ TEST_F(CommandProtocolTest, PipeIndexBeyondTheTableIsRefused) {
     EXPECT_EQ(transferred, 0u);
     EXPECT_FALSE(SendCommand(device(), 64, nullptr));
     EXPECT_FALSE(ReadReply(device(), nullptr));
+    EXPECT_TRUE(commands().empty());
+}
+
+TEST_F(CommandProtocolTest, PipesPointingTheWrongWayAreRefusedAtOnce) {
+    client->detachDevice(handle);
+    // Commands on an IN endpoint, replies on an OUT one; a bound that the 400-odd writes of a
+    // start would each wait for, were the pipes used.
+    auto descriptor = sim::makeConfigurationDescriptor(sim::DescriptorVariant::Standard);
+    std::swap(descriptor[9 + 9 + 2], descriptor[9 + 9 + 7 + 2]);
+    observed->replaceConfiguration(descriptor);
+    InterlockedExchange(&commandTimeoutMs, 5);
+    ASSERT_EQ(attach(), STATUS_SUCCESS);
+    UCHAR packet[64] = {0x06};
+    ULONG transferred = 99;
+    EXPECT_EQ(TransferPacket(device(), COMMAND_PIPE, packet, &transferred),
+              STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(TransferPacket(device(), REPLY_PIPE, packet, &transferred), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(transferred, 0u);
+    EXPECT_EQ(ReadFrameChunked(device(), 100, packet), STATUS_INVALID_PARAMETER)
+        << "the transfer control packets would go to the IN pipe";
     EXPECT_TRUE(commands().empty());
 }
 

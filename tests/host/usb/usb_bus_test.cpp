@@ -91,6 +91,20 @@ TEST_F(UsbBusTest, CreateConfigurationRequestIsSizedForEachInterfacesPipes) {
     ExFreePool(urb);
 }
 
+TEST_F(UsbBusTest, SelectListingFewerInterfacesThanTheConfigurationHasIsRefused) {
+    auto bytes = sim::makeConfigurationDescriptor(DescriptorVariant::InterfacesZeroAndTwo);
+    auto* config = reinterpret_cast<PUSB_CONFIGURATION_DESCRIPTOR>(bytes.data());
+    USBD_INTERFACE_LIST_ENTRY list[2] = {
+        {USBD_ParseConfigurationDescriptorEx(config, config, 0, 0, -1, -1, -1), nullptr},
+        {nullptr, nullptr}};
+    PURB urb = USBD_CreateConfigurationRequestEx(config, list);
+    ASSERT_NE(urb, nullptr);
+    // The bus looks for a second interface block and must find the URB's end, not read on.
+    EXPECT_EQ(client->submit(urb), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(urb->UrbHeader.Status, USBD_STATUS_INVALID_PARAMETER);
+    ExFreePool(urb);
+}
+
 // ---------------------------------------------------------------- configuration round trip
 
 struct InterfaceShape {
