@@ -15,7 +15,7 @@ enum class ActionKind {
     Detach,           // removal, closing whatever is open
     StopDevice,       // PnP stop (refused while a filter is open)
     StartDevice,      // PnP start of an attached device
-    Unplug,           // the camera leaves the bus for good
+    Unplug,           // the camera leaves the bus; after a while removal and a re-plug
     Replug,           // removal, a fresh camera on the same port, arrival
     CameraFault,      // one of the camera's one-shot faults, or a disabled port
     AllocationFault,  // the nth allocation of one tag fails

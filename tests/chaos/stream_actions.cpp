@@ -142,7 +142,7 @@ ActionResult setStreamPinState(CameraSlot& slot, ActionContext& context) {
     // Mostly towards RUN, so frames flow between the other changes.
     static const KSSTATE kStates[] = {KSSTATE_STOP, KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN};
     static const char* const kNames[] = {"stop", "acquire", "pause", "run"};
-    const auto which = context.rng.pick<std::size_t>({0, 0, 1, 2, 3, 3, 3, 3, 3, 3});
+    const auto which = context.rng.pick<std::size_t>({0, 1, 2, 3, 3, 3, 3, 3, 3, 3});
     context.note(kNames[which]);
     return context.client.setPinState(slot.pin, kStates[which]);
 }
