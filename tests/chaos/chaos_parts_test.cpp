@@ -89,6 +89,15 @@ TEST(ChaosActionLog, ARunningActionOutlivesNewerFinishedOnes) {
     EXPECT_NE(lines[2].find("lane 1 #4 property -> STATUS_SUCCESS"), std::string::npos) << lines[2];
 }
 
+TEST(ChaosActionLog, AnActionThatDidNotApplyLeavesTheRing) {
+    ActionLog log(8, false);
+    log.end(log.begin(0, 0, "attach"), "STATUS_SUCCESS");
+    log.end(log.begin(0, 1, "close-pin"), "skipped", false);
+    const std::vector<std::string> lines = log.recent();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("#0 attach"), std::string::npos) << lines[0];
+}
+
 // --- The deadline watchdog ---
 
 TEST(ChaosWatchdog, AnOverrunIsReportedWithItsLaneAndAction) {
