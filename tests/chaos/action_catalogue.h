@@ -37,7 +37,8 @@ constexpr std::size_t kActionKinds = static_cast<std::size_t>(ActionKind::Idle) 
 const char* actionName(ActionKind kind) noexcept;
 
 // The device lane owns a camera's presence and its streaming; the client lane is a second
-// application on the same camera with a filter of its own.
+// application on the same camera with a filter of its own, which now and then tries a pin of
+// its own for a moment.
 enum class LaneRole { Device, Client };
 
 struct Action {

@@ -65,11 +65,11 @@ TEST(ChaosCatalogue, TheDeviceLaneDrawsEveryDeviceActionAndNoIntersection) {
     EXPECT_EQ(drawn.count(ActionKind::Intersect), 0u);
 }
 
-TEST(ChaosCatalogue, TheClientLaneNeverChangesTheDeviceOrItsPin) {
+TEST(ChaosCatalogue, TheClientLaneNeverChangesTheDeviceOrTheStreamingPin) {
     ChaosRng rng(1);
     const std::set<ActionKind> allowed = {ActionKind::OpenFilter, ActionKind::CloseFilter,
-                                          ActionKind::PropertyFuzz, ActionKind::Intersect,
-                                          ActionKind::Idle};
+                                          ActionKind::CreatePin,  ActionKind::PropertyFuzz,
+                                          ActionKind::Intersect,  ActionKind::Idle};
     std::set<ActionKind> drawn;
     for (int i = 0; i < 5000; ++i) drawn.insert(nextAction(LaneRole::Client, rng).kind);
     EXPECT_EQ(drawn, allowed);
