@@ -50,7 +50,8 @@ void damageFormat(VideoFormat& format, ChaosRng& rng, ActionContext& context) {
             context.note("header size");
             break;
         case 5:
-            format.DataFormat.FormatSize = static_cast<ULONG>(rng.below(sizeof(VideoFormat) + 8));
+            // Never more than the buffer holds: a client cannot hand over bytes it does not have.
+            format.DataFormat.FormatSize = static_cast<ULONG>(rng.below(sizeof(VideoFormat) + 1));
             context.note("format size");
             break;
         default:
