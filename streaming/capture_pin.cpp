@@ -44,6 +44,13 @@ NTSTATUS SizePinFraming(PKSPIN pin, ULONG frameSize) {
     return STATUS_SUCCESS;
 }
 
+// SetPinFormat checked the format against the region before this pin locked it; a region
+// changed in between leaves the format stale. Caller has locked the region.
+bool FitsLockedRegion(CameraDevice* device, const KS_BITMAPINFOHEADER& header) {
+    const LONG height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
+    return header.biWidth >= device->outputWidth && height == device->outputHeight;
+}
+
 }  // namespace
 
 NTSTATUS CreatePin(PKSPIN pin, PIRP) {
@@ -57,7 +64,9 @@ NTSTATUS CreatePin(PKSPIN pin, PIRP) {
     RtlZeroMemory(memory, sizeof(PinContext));
     PinContext* context = new (memory) PinContext(pin, device);
     SetRoiLocked(device, 1);
-    NTSTATUS status = KsAddItemToObjectBag(pin->Bag, context, ReleasePinContext);
+    NTSTATUS status = FitsLockedRegion(device, connection->bmiHeader)
+                          ? KsAddItemToObjectBag(pin->Bag, context, ReleasePinContext)
+                          : STATUS_NO_MATCH;
     if (!NT_SUCCESS(status)) {
         // A pin that was never created holds no region lock.
         SetRoiLocked(device, 0);

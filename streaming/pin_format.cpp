@@ -43,14 +43,25 @@ bool RangeMatches(const KS_DATARANGE_VIDEO* caller, const KS_DATARANGE_VIDEO* ou
            sizeof(KS_VIDEO_STREAM_CONFIG_CAPS);
 }
 
+// The offered range as it stands: SetRoi rewrites it under the settings lock. False when the
+// object has no camera device.
+bool ReadOfferedRange(PVOID object, const KSDATARANGE* descriptorRange, KS_DATARANGE_VIDEO* copy) {
+    CameraDevice* device = CameraDeviceOf(KsGetDevice(object));
+    if (device == nullptr) return false;
+    SettingsLockGuard guard(device);
+    RtlCopyMemory(copy, descriptorRange, sizeof(KS_DATARANGE_VIDEO));
+    return true;
+}
+
 }  // namespace
 
-NTSTATUS IntersectFormat(PVOID, PIRP, PKSP_PIN, PKSDATARANGE callerRange,
+NTSTATUS IntersectFormat(PVOID filter, PIRP, PKSP_PIN, PKSDATARANGE callerRange,
                          PKSDATARANGE descriptorRange, ULONG dataBufferSize, PVOID data,
                          PULONG dataSize) {
     auto* caller = reinterpret_cast<const KS_DATARANGE_VIDEO*>(callerRange);
-    auto* ours = reinterpret_cast<const KS_DATARANGE_VIDEO*>(descriptorRange);
-    if (!RangeMatches(caller, ours)) return STATUS_NO_MATCH;
+    KS_DATARANGE_VIDEO ours;
+    if (!ReadOfferedRange(filter, descriptorRange, &ours)) return STATUS_INVALID_DEVICE_STATE;
+    if (!RangeMatches(caller, &ours)) return STATUS_NO_MATCH;
     const ULONG b = caller->VideoInfoHeader.bmiHeader.biSize;
     // The answer's bitmap header carries the image size: a shorter one has no room for it.
     if (b < sizeof(KS_BITMAPINFOHEADER) || AddOverflows(b, BITMAP_HEADER_OFFSET) ||
@@ -68,7 +79,7 @@ NTSTATUS IntersectFormat(PVOID, PIRP, PKSP_PIN, PKSDATARANGE callerRange,
     if (dataBufferSize < size) return STATUS_BUFFER_TOO_SMALL;
     *dataSize = size;
     auto* format = static_cast<PUCHAR>(data);
-    RtlCopyMemory(format, descriptorRange, sizeof(KSDATAFORMAT));
+    RtlCopyMemory(format, &ours, sizeof(KSDATAFORMAT));
     RtlCopyMemory(format + FORMAT_HEADER_OFFSET, &caller->VideoInfoHeader,
                   BITMAP_HEADER_OFFSET + b);
     auto* written = reinterpret_cast<PKS_DATAFORMAT_VIDEOINFOHEADER>(format);
@@ -96,8 +107,9 @@ NTSTATUS SetPinFormat(PKSPIN pin, PKSDATAFORMAT oldFormat, PKSMULTIPLE_ITEM,
         b > CAPTURE_BITMAP_HEADER_SIZE) {
         return STATUS_INVALID_PARAMETER;
     }
-    auto* range = reinterpret_cast<const KS_DATARANGE_VIDEO*>(dataRange);
-    const KS_BITMAPINFOHEADER& offered = range->VideoInfoHeader.bmiHeader;
+    KS_DATARANGE_VIDEO range;
+    if (!ReadOfferedRange(pin, dataRange, &range)) return STATUS_INVALID_DEVICE_STATE;
+    const KS_BITMAPINFOHEADER& offered = range.VideoInfoHeader.bmiHeader;
     if (header.biWidth < offered.biWidth ||
         Magnitude(header.biHeight) != Magnitude(offered.biHeight) ||
         header.biCompression != offered.biCompression) {

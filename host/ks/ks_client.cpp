@@ -28,8 +28,13 @@ KsClient::KsClient() noexcept
 }
 
 KsClient::~KsClient() {
-    while (!devices_.empty()) detachDevice(devices_.back().get());
+    while (KsDevice* last = lastDevice()) detachDevice(last);
     forgetDriver(driver_.get());
+}
+
+KsDevice* KsClient::lastDevice() noexcept {
+    std::lock_guard lock(devicesMutex_);
+    return devices_.empty() ? nullptr : devices_.back().get();
 }
 
 NTSTATUS KsClient::loadDriver(PDRIVER_INITIALIZE driverEntry, PCWSTR registryPath) noexcept {
@@ -39,6 +44,7 @@ NTSTATUS KsClient::loadDriver(PDRIVER_INITIALIZE driverEntry, PCWSTR registryPat
 }
 
 KsDevice* KsClient::checkDevice(KsDeviceHandle device) noexcept {
+    std::lock_guard lock(devicesMutex_);
     auto it = std::find_if(devices_.begin(), devices_.end(),
                            [device](const auto& d) { return d.get() == device; });
     return it == devices_.end() ? nullptr : it->get();
@@ -52,7 +58,10 @@ NTSTATUS KsClient::attachDevice(PDEVICE_OBJECT lowerDevice, KsDeviceHandle* devi
     NTSTATUS status = KsDevice::add(driver_.get(), descriptor, lowerDevice, &added);
     if (!NT_SUCCESS(status)) return status;
     KsDevice* raw = added.get();
-    devices_.push_back(std::move(added));
+    {
+        std::lock_guard lock(devicesMutex_);
+        devices_.push_back(std::move(added));
+    }
     *device = raw;
     return startDevice(raw);
 }
@@ -72,11 +81,15 @@ NTSTATUS KsClient::stopDevice(KsDeviceHandle device) noexcept {
 }
 
 NTSTATUS KsClient::detachDevice(KsDeviceHandle device) noexcept {
-    auto it = std::find_if(devices_.begin(), devices_.end(),
-                           [device](const auto& d) { return d.get() == device; });
-    if (it == devices_.end()) return STATUS_INVALID_HANDLE;
-    std::unique_ptr<KsDevice> removed = std::move(*it);
-    devices_.erase(it);
+    std::unique_ptr<KsDevice> removed;
+    {
+        std::lock_guard lock(devicesMutex_);
+        auto it = std::find_if(devices_.begin(), devices_.end(),
+                               [device](const auto& d) { return d.get() == device; });
+        if (it == devices_.end()) return STATUS_INVALID_HANDLE;
+        removed = std::move(*it);
+        devices_.erase(it);
+    }
     {
         std::lock_guard lock(removed->controlMutex());
         removed->closeAllFilters();

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "host/ks/frame_queue.h"
@@ -78,11 +79,14 @@ class KsClient {
 
   private:
     KsDevice* checkDevice(KsDeviceHandle device) noexcept;
+    KsDevice* lastDevice() noexcept;
     void closeEverything(KsDevice* device) noexcept;
 
     std::unique_ptr<DRIVER_OBJECT> driver_;
     std::unique_ptr<DRIVER_EXTENSION> extension_;
-    std::vector<std::unique_ptr<KsDevice>> devices_;
+    // Clients look devices up from any thread while PnP adds and removes them.
+    std::mutex devicesMutex_;
+    std::vector<std::unique_ptr<KsDevice>> devices_;  // guarded by devicesMutex_
 };
 
 }  // namespace bayercam::host::ks

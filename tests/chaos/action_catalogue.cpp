@@ -12,18 +12,18 @@ struct Weighted {
 
 // Frames are queued and taken often enough that pins run between the disruptions.
 constexpr Weighted kDeviceLane[] = {
-    {ActionKind::Attach, 8},       {ActionKind::Detach, 1},          {ActionKind::StopDevice, 1},
-    {ActionKind::StartDevice, 2},  {ActionKind::Unplug, 1},          {ActionKind::Replug, 2},
-    {ActionKind::CameraFault, 3},  {ActionKind::AllocationFault, 2}, {ActionKind::OpenFilter, 10},
-    {ActionKind::CloseFilter, 1},  {ActionKind::CreatePin, 10},      {ActionKind::ClosePin, 2},
-    {ActionKind::SetPinState, 12}, {ActionKind::SetPinFormat, 1},    {ActionKind::QueueFrames, 24},
-    {ActionKind::TakeFrames, 24},  {ActionKind::PropertyFuzz, 5},    {ActionKind::Trigger, 1},
+    {ActionKind::Attach, 8},      {ActionKind::Detach, 1},          {ActionKind::StopDevice, 1},
+    {ActionKind::StartDevice, 2}, {ActionKind::Unplug, 1},          {ActionKind::Replug, 2},
+    {ActionKind::CameraFault, 3}, {ActionKind::AllocationFault, 2}, {ActionKind::OpenFilter, 10},
+    {ActionKind::CloseFilter, 1}, {ActionKind::CreatePin, 10},      {ActionKind::ClosePin, 2},
+    {ActionKind::SetPinState, 8}, {ActionKind::SetPinFormat, 1},    {ActionKind::QueueFrames, 24},
+    {ActionKind::TakeFrames, 24}, {ActionKind::PropertyFuzz, 5},    {ActionKind::Trigger, 1},
     {ActionKind::Idle, 4},
 };
 
 constexpr Weighted kClientLane[] = {
-    {ActionKind::OpenFilter, 3}, {ActionKind::CloseFilter, 2}, {ActionKind::PropertyFuzz, 20},
-    {ActionKind::Intersect, 3},  {ActionKind::Idle, 4},
+    {ActionKind::OpenFilter, 3},    {ActionKind::CloseFilter, 2}, {ActionKind::CreatePin, 2},
+    {ActionKind::PropertyFuzz, 20}, {ActionKind::Intersect, 3},   {ActionKind::Idle, 4},
 };
 
 template <std::size_t N>

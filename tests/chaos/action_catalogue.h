@@ -15,7 +15,7 @@ enum class ActionKind {
     Detach,           // removal, closing whatever is open
     StopDevice,       // PnP stop (refused while a filter is open)
     StartDevice,      // PnP start of an attached device
-    Unplug,           // the camera leaves the bus for good
+    Unplug,           // the camera leaves the bus; after a while removal and a re-plug
     Replug,           // removal, a fresh camera on the same port, arrival
     CameraFault,      // one of the camera's one-shot faults, or a disabled port
     AllocationFault,  // the nth allocation of one tag fails
@@ -37,7 +37,8 @@ constexpr std::size_t kActionKinds = static_cast<std::size_t>(ActionKind::Idle) 
 const char* actionName(ActionKind kind) noexcept;
 
 // The device lane owns a camera's presence and its streaming; the client lane is a second
-// application on the same camera with a filter of its own.
+// application on the same camera with a filter of its own, which now and then tries a pin of
+// its own for a moment.
 enum class LaneRole { Device, Client };
 
 struct Action {

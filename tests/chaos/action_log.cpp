@@ -29,12 +29,14 @@ void ActionLog::note(std::uint64_t id, const std::string& detail) {
     if (Entry* entry = find(id)) entry->what += " " + detail;
 }
 
-void ActionLog::end(std::uint64_t id, const std::string& outcome) {
+void ActionLog::end(std::uint64_t id, const std::string& outcome, bool keep) {
     std::lock_guard lock(mutex_);
-    Entry* entry = find(id);
-    if (entry == nullptr) return;
+    auto entry =
+        std::find_if(entries_.begin(), entries_.end(), [id](const Entry& e) { return e.id == id; });
+    if (entry == entries_.end()) return;
     entry->outcome = outcome;
     if (echo_) std::printf("%s\n", format(*entry).c_str());
+    if (!keep) entries_.erase(entry);
 }
 
 std::string ActionLog::format(const Entry& entry) const {

@@ -21,7 +21,8 @@ class ActionLog {
     std::uint64_t begin(int lane, std::uint64_t step, const std::string& what);
     // Adds the parameters the action drew (printed while the action runs, too).
     void note(std::uint64_t id, const std::string& detail);
-    void end(std::uint64_t id, const std::string& outcome);
+    // An action that did not apply (keep false) leaves the ring, so the ring holds what acted.
+    void end(std::uint64_t id, const std::string& outcome, bool keep = true);
 
     // The retained entries, oldest first, one line each.
     std::vector<std::string> recent() const;

@@ -1,6 +1,8 @@
 #include "tests/chaos/camera_slot.h"
 
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include "device/pool_tags.h"
 #include "host/kernel/failure_injection.h"
@@ -96,12 +98,6 @@ ActionResult startDevice(CameraSlot& slot, ActionContext& context) {
     return context.client.startDevice(slot.device);
 }
 
-ActionResult unplugCamera(CameraSlot& slot, ActionContext&) {
-    if (!slot.camera) return std::nullopt;
-    slot.camera->unplug();
-    return STATUS_SUCCESS;
-}
-
 ActionResult replugCamera(CameraSlot& slot, ActionContext& context) {
     std::unique_lock presence(slot.presence);
     std::lock_guard pnp(context.pnp);
@@ -109,6 +105,17 @@ ActionResult replugCamera(CameraSlot& slot, ActionContext& context) {
     context.tally.cameraFramesSent(takeOffBus(slot));
     if (!plugIn(slot)) return STATUS_INSUFFICIENT_RESOURCES;
     return arrive(slot, context.client);
+}
+
+// The cable is pulled: for a while the device and its handles meet a camera that is gone,
+// then removal comes, and the camera is plugged in again.
+ActionResult unplugCamera(CameraSlot& slot, ActionContext& context) {
+    if (!slot.camera) return std::nullopt;
+    const auto gone = std::chrono::milliseconds(context.rng.between(0, 1000));
+    context.note("for " + std::to_string(gone.count()) + "ms");
+    slot.camera->unplug();
+    std::this_thread::sleep_for(gone);
+    return replugCamera(slot, context);
 }
 
 ActionResult injectCameraFault(CameraSlot& slot, ActionContext& context) {

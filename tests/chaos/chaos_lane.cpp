@@ -32,7 +32,7 @@ void ChaosLane::step(std::uint64_t index) {
                           "#" + std::to_string(index) + " " + actionName(action.kind));
         result = perform(action.kind, context);
     }
-    shared_.log.end(entry, result ? statusName(*result) : "skipped");
+    shared_.log.end(entry, result ? statusName(*result) : "skipped", result.has_value());
     if (result) {
         shared_.tally.ran(action.kind);
         shared_.tally.status(*result);

@@ -65,11 +65,11 @@ TEST(ChaosCatalogue, TheDeviceLaneDrawsEveryDeviceActionAndNoIntersection) {
     EXPECT_EQ(drawn.count(ActionKind::Intersect), 0u);
 }
 
-TEST(ChaosCatalogue, TheClientLaneNeverChangesTheDeviceOrItsPin) {
+TEST(ChaosCatalogue, TheClientLaneNeverChangesTheDeviceOrTheStreamingPin) {
     ChaosRng rng(1);
     const std::set<ActionKind> allowed = {ActionKind::OpenFilter, ActionKind::CloseFilter,
-                                          ActionKind::PropertyFuzz, ActionKind::Intersect,
-                                          ActionKind::Idle};
+                                          ActionKind::CreatePin,  ActionKind::PropertyFuzz,
+                                          ActionKind::Intersect,  ActionKind::Idle};
     std::set<ActionKind> drawn;
     for (int i = 0; i < 5000; ++i) drawn.insert(nextAction(LaneRole::Client, rng).kind);
     EXPECT_EQ(drawn, allowed);
@@ -87,6 +87,15 @@ TEST(ChaosActionLog, ARunningActionOutlivesNewerFinishedOnes) {
     EXPECT_NE(lines[0].find("lane 0 #7 take-frames 300ms -> (running)"), std::string::npos)
         << lines[0];
     EXPECT_NE(lines[2].find("lane 1 #4 property -> STATUS_SUCCESS"), std::string::npos) << lines[2];
+}
+
+TEST(ChaosActionLog, AnActionThatDidNotApplyLeavesTheRing) {
+    ActionLog log(8, false);
+    log.end(log.begin(0, 0, "attach"), "STATUS_SUCCESS");
+    log.end(log.begin(0, 1, "close-pin"), "skipped", false);
+    const std::vector<std::string> lines = log.recent();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("#0 attach"), std::string::npos) << lines[0];
 }
 
 // --- The deadline watchdog ---

@@ -87,7 +87,7 @@ class ChaosRun {
 };
 
 void ChaosRun::hang(int lane, const std::string& what) {
-    std::printf("HANG: seed %llu: lane %d is still in %s after %.0f s\nrecent actions:\n",
+    std::printf("HANG: seed %llu: lane %d is still in %s after %.1f s\nrecent actions:\n",
                 static_cast<unsigned long long>(options_.seed), lane, what.c_str(),
                 options_.deadlineSeconds);
     printLines(log_.recent());

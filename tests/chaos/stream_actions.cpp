@@ -50,7 +50,8 @@ void damageFormat(VideoFormat& format, ChaosRng& rng, ActionContext& context) {
             context.note("header size");
             break;
         case 5:
-            format.DataFormat.FormatSize = static_cast<ULONG>(rng.below(sizeof(VideoFormat) + 8));
+            // Never more than the buffer holds: a client cannot hand over bytes it does not have.
+            format.DataFormat.FormatSize = static_cast<ULONG>(rng.below(sizeof(VideoFormat) + 1));
             context.note("format size");
             break;
         default:
@@ -142,7 +143,7 @@ ActionResult setStreamPinState(CameraSlot& slot, ActionContext& context) {
     // Mostly towards RUN, so frames flow between the other changes.
     static const KSSTATE kStates[] = {KSSTATE_STOP, KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN};
     static const char* const kNames[] = {"stop", "acquire", "pause", "run"};
-    const auto which = context.rng.pick<std::size_t>({0, 0, 1, 2, 3, 3, 3, 3, 3, 3});
+    const auto which = context.rng.pick<std::size_t>({0, 1, 2, 3, 3, 3, 3, 3, 3, 3});
     context.note(kNames[which]);
     return context.client.setPinState(slot.pin, kStates[which]);
 }
@@ -193,6 +194,35 @@ ActionResult takeStreamFrames(CameraSlot& slot, ActionContext& context) {
         if (status == STATUS_SUCCESS) checkFrame(slot, frame, context);
     }
     return status;
+}
+
+ActionResult probePin(CameraSlot& slot, host::ks::KsFilterHandle filter, ActionContext& context) {
+    if (filter == nullptr) return std::nullopt;
+    const KS_DATARANGE_VIDEO range = offeredRange(slot, context.client);
+    VideoFormat format{};
+    ULONG returned = 0;
+    NTSTATUS status =
+        context.client.intersect(filter, 0, &range.DataRange, &format, sizeof(format), &returned);
+    if (!NT_SUCCESS(status)) return status;
+    host::ks::KsPinHandle pin = nullptr;
+    status = context.client.createPin(filter, 0, &format.DataFormat, &pin);
+    if (!NT_SUCCESS(status)) return status;
+    const bool run = context.rng.chance(60);
+    const auto wait = std::chrono::milliseconds(context.rng.between(0, 300));
+    context.note(std::string(run ? "run" : "acquire") + " " + std::to_string(wait.count()) + "ms");
+    const ULONG picture = std::min(format.VideoInfoHeader.bmiHeader.biSizeImage, kLargestFrame);
+    context.tally.status(context.client.setPinState(pin, run ? KSSTATE_RUN : KSSTATE_ACQUIRE));
+    if (NT_SUCCESS(context.client.queueFrame(pin, picture, true))) {
+        host::ks::StreamFrame frame;
+        if (context.client.waitFrame(pin, wait, &frame) == STATUS_SUCCESS) {
+            const ULONG used = frame.header.DataUsed;
+            if (used != 0 && used != format.VideoInfoHeader.bmiHeader.biSizeImage) {
+                context.fault("a probing pin's frame carries DataUsed " + std::to_string(used));
+            }
+            context.tally.frame(used != 0);
+        }
+    }
+    return context.client.closePin(pin);
 }
 
 ActionResult fuzzIntersection(CameraSlot& slot, host::ks::KsFilterHandle filter,

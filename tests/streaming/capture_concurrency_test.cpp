@@ -6,6 +6,7 @@
 #include <atomic>
 #include <thread>
 
+#include "control/camera_properties.h"
 #include "control/image_settings.h"
 #include "control/region_of_interest.h"
 #include "tests/streaming/capture_fixture.h"
@@ -118,6 +119,51 @@ TEST_F(CaptureConcurrencyTest, SettingsAndFlipsChangeOnOtherThreadsWhileFramesFl
     flips.join();
     settings.join();
     EXPECT_EQ(pictures, 8);
+}
+
+// A region changed through a second filter while pins are created: a pin that is created must
+// carry the region it locked, never a format checked against a region half rewritten or
+// replaced between the check and the lock.
+TEST_F(CaptureConcurrencyTest, PinsCreatedWhileTheRegionChangesCarryTheRegionTheyLocked) {
+    open();
+    host::ks::KsFilterHandle second = nullptr;
+    ASSERT_EQ(client->openFilter(handle, L"GLOBAL", &second), STATUS_SUCCESS);
+    std::atomic<bool> done{false};
+    std::thread regions([&] {
+        for (int i = 0; !done; ++i) {
+            CameraRoiValue roi{};
+            roi.property.Set = CameraPropertySetId;
+            roi.property.Id = static_cast<ULONG>(CameraProperty::Roi);
+            roi.property.Flags = KSPROPERTY_TYPE_SET;
+            roi.width = i % 2 ? 640 : 1360;
+            roi.height = i % 2 ? 480 : 1024;
+            CameraRoiValue data = roi;
+            client->property(second, &roi, sizeof(roi), &data, sizeof(data));
+        }
+    });
+    int created = 0;
+    for (int i = 0; i < 300; ++i) {
+        VideoFormat format{};
+        ULONG returned = 0;
+        KS_DATARANGE_VIDEO range{};
+        {
+            SettingsLockGuard guard(device());
+            range = offeredRange();
+        }
+        if (client->intersect(filter, 0, &range.DataRange, &format, sizeof(format), &returned) !=
+                STATUS_SUCCESS ||
+            createPin(format) != STATUS_SUCCESS) {
+            continue;
+        }
+        ++created;
+        const KS_BITMAPINFOHEADER& made = context()->videoInfo.bmiHeader;
+        EXPECT_EQ(made.biWidth, device()->outputWidth) << "pin " << i;
+        EXPECT_EQ(made.biHeight, device()->outputHeight) << "pin " << i;
+        ASSERT_EQ(client->closePin(pin), STATUS_SUCCESS);
+    }
+    done = true;
+    regions.join();
+    EXPECT_GT(created, 0) << "no pin could be created while the region changed";
 }
 
 }  // namespace

@@ -185,6 +185,35 @@ TEST_F(FilterInstances, FailedCreateLeavesNoFilterAndNoMemory) {
     EXPECT_EQ(client_->stopDevice(device_), STATUS_SUCCESS) << "no filter may be left open";
 }
 
+using TwoDevices = KsHostTest;
+
+// Arrival and removal of one device come from the PnP thread while clients use another device
+// from theirs: looking a handle up must not race with the list of devices changing.
+TEST_F(TwoDevices, ClientCallsOnOneDeviceRaceArrivalAndRemovalOfAnother) {
+    ASSERT_EQ(client_->attachDevice(lowerDevice_, &device_), STATUS_SUCCESS);
+    const PKSDEVICE first = client_->deviceObject(device_);
+    ASSERT_NE(first, nullptr);
+    PDEVICE_OBJECT secondLower = nullptr;
+    ASSERT_EQ(IoCreateDevice(&busDriver_, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &secondLower),
+              STATUS_SUCCESS);
+    std::atomic<bool> done{false};
+    std::atomic<int> wrongLookups{0};
+    std::thread user([&] {
+        while (!done) {
+            if (client_->deviceObject(device_) != first) ++wrongLookups;
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        KsDeviceHandle second = nullptr;
+        ASSERT_EQ(client_->attachDevice(secondLower, &second), STATUS_SUCCESS) << "round " << i;
+        ASSERT_EQ(client_->detachDevice(second), STATUS_SUCCESS) << "round " << i;
+    }
+    done = true;
+    user.join();
+    IoDeleteDevice(secondLower);
+    EXPECT_EQ(wrongLookups, 0) << "lookups of the first device that did not find it";
+}
+
 using Teardown = KsHostTest;
 
 TEST_F(Teardown, DetachClosesPinsAndFiltersLeftOpenAndFreesEverything) {
