@@ -1,0 +1,257 @@
+// The whole device life, from driver load to unload, with an allocation failing at each of its
+// allocation sites in turn: every run ends with the pool and the kernel objects as they were,
+// and the failure shows in the status of the step it hit (or, where the driver absorbs it by
+// design, in an outcome that is still right).
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "host/kernel/failure_injection.h"
+#include "host/kernel/handle_table.h"
+#include "host/kernel/live_objects.h"
+#include "host/kernel/pool.h"
+#include "host/kernel/registry_config.h"
+#include "host/kernel/verifier.h"
+#include "tests/hardening/allocation_sites.h"
+#include "tests/hardening/device_life.h"
+
+namespace bayercam::testing {
+namespace {
+
+namespace injection = host::injection;
+namespace live = host::live;
+using namespace std::chrono_literals;
+
+// What the kernel stand-in holds: pool blocks per tag, live objects, open handles.
+struct KernelState {
+    host::pool::Snapshot pool;
+    std::array<std::size_t, std::size(live::kAllKinds)> objects{};
+    std::size_t handles = 0;
+};
+
+KernelState CurrentKernelState() {
+    KernelState state{host::pool::snapshot(), {}, host::openHandleCount()};
+    for (std::size_t i = 0; i < std::size(live::kAllKinds); ++i) {
+        state.objects[i] = live::count(live::kAllKinds[i]);
+    }
+    return state;
+}
+
+// What is still held beyond `before`, after giving other threads a moment to let go; empty
+// when nothing is.
+std::string LeaksSince(const KernelState& before) {
+    std::string report;
+    const auto patience = std::chrono::steady_clock::now() + 2s;
+    do {
+        report = host::pool::leakReport(before.pool);
+        const KernelState now = CurrentKernelState();
+        for (std::size_t i = 0; i < std::size(live::kAllKinds); ++i) {
+            if (now.objects[i] != before.objects[i]) {
+                report += std::string(live::name(live::kAllKinds[i])) + ": " +
+                          std::to_string(now.objects[i]) + " live (expected " +
+                          std::to_string(before.objects[i]) + ")\n";
+            }
+        }
+        if (now.handles != before.handles) {
+            report += "handles: " + std::to_string(now.handles) + " open (expected " +
+                      std::to_string(before.handles) + ")\n";
+        }
+        if (report.empty()) return report;
+        std::this_thread::sleep_for(1ms);
+    } while (std::chrono::steady_clock::now() < patience);
+    return report;
+}
+
+// Ends the program with a message when one run of the walk takes longer than its limit, so a
+// hang names the failing allocation instead of running into the test's time-out.
+class Watchdog {
+  public:
+    explicit Watchdog(std::chrono::seconds limit) : limit_(limit), thread_([this] { watch(); }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard guard(lock_);
+            done_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    void arm(std::size_t run) {
+        std::lock_guard guard(lock_);
+        run_ = run;
+        deadline_ = std::chrono::steady_clock::now() + limit_;
+        changed_.notify_all();
+    }
+    void disarm() {
+        std::lock_guard guard(lock_);
+        run_ = 0;
+        changed_.notify_all();
+    }
+
+  private:
+    void watch() {
+        std::unique_lock guard(lock_);
+        while (!done_) {
+            if (run_ == 0) {
+                changed_.wait(guard);
+            } else if (changed_.wait_until(guard, deadline_) == std::cv_status::timeout &&
+                       run_ != 0 && std::chrono::steady_clock::now() >= deadline_) {
+                std::fprintf(stderr, "device life walk: run %zu (failing allocation %zu) hangs\n",
+                             run_, run_);
+                std::abort();
+            }
+        }
+    }
+
+    const std::chrono::seconds limit_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool done_ = false;                               // guarded by lock_
+    std::size_t run_ = 0;                             // guarded by lock_: 0 when disarmed
+    std::chrono::steady_clock::time_point deadline_;  // guarded by lock_
+    std::thread thread_;
+};
+
+std::string StatusText(NTSTATUS status) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", unsigned(status));
+    return text;
+}
+
+// Every step the life reached, with what it reported.
+std::string Steps(const LifeRecord& record) {
+    std::string text;
+    for (std::size_t i = 0; i < kLifeSteps; ++i) {
+        if (!record.status[i]) continue;
+        text += std::string(stepName(LifeStep(i))) + " " + StatusText(*record.status[i]) + ", ";
+    }
+    return text + std::to_string(record.pictures.size()) + " pictures";
+}
+
+class DeviceLifeWalk : public CameraTest {
+  protected:
+    void SetUp() override {
+        CameraTest::SetUp();
+        // Each run loads the driver itself.
+        client.reset();
+        const std::wstring& path = bus->instancePath();
+        instancePath_.assign(path.begin(), path.end());
+        // A frame read whose ReadsPosted packet could not be sent waits this long for its
+        // chunks; the start applies it from the stored settings.
+        storeSetting(L"Timeout", 1000);
+        // A small region keeps the comparison of each picture with the camera's frames cheap.
+        storeSetting(L"RoiX", ULONG(options_.region.x));
+        storeSetting(L"RoiY", ULONG(options_.region.y));
+        storeSetting(L"RoiW", ULONG(options_.region.width));
+        storeSetting(L"RoiH", ULONG(options_.region.height));
+    }
+
+    // A camera fresh from the box on each run: its frame numbers start at zero again, as the
+    // comparison of pictures with the camera's frames needs, and no run inherits a register
+    // another left half written. The settings stay in the registry.
+    void replug() {
+        host::unbindDeviceRegistryKey(bus->physicalDeviceObject());
+        bus.reset();
+        observed.reset();
+        camera = std::make_unique<sim::SimulatedCamera>(options());
+        observed = std::make_unique<ObservedCamera>(*camera);
+        bus = std::make_unique<host::UsbBus>(*observed);
+        // Plugged into the same port: the same instance, the same driver key.
+        host::bindDeviceRegistryKey(bus->physicalDeviceObject(), instancePath_);
+    }
+
+    // One life with the nth counted allocation of its sites failing; checks how it ended.
+    void liveFailing(std::size_t failing, Watchdog& watchdog) {
+        auto sites = std::make_shared<AllocationSites>(kRepeats);
+        // Set before the camera is plugged in, whose allocations must not count.
+        injection::setCountFilter(std::make_shared<const injection::CountFilter>(
+            [sites](ULONG tag) { return sites->counts(tag); }));
+        replug();
+        const KernelState before = CurrentKernelState();
+        LifeOptions options = options_;
+        options.onStep = [sites](LifeStep step) { sites->enterStep(step); };
+        watchdog.arm(failing);
+        const LifeRecord record = LiveDeviceLife(bus->physicalDeviceObject(), options);
+        watchdog.disarm();
+        // From here on nothing counts: the checks allocate, and no failure may hit them.
+        const bool injected = injection::injectedCount() != 0;
+        injection::setCountFilter(
+            std::make_shared<const injection::CountFilter>([](ULONG) { return false; }));
+        const std::string where = "run " + std::to_string(failing) + ": " + Steps(record) + "\n" +
+                                  sites->describe(failing);
+        checkOutcome(record, injected, where);
+        const std::string leaks = LeaksSince(before);
+        EXPECT_TRUE(leaks.empty()) << where << "left behind:\n" << leaks;
+        for (const std::string& failure : host::verifier::takeFailures()) {
+            ADD_FAILURE() << where << "verifier: " << failure;
+        }
+        if (record.hitStep) ++hits_[std::size_t(*record.hitStep)];
+    }
+
+    void checkOutcome(const LifeRecord& record, bool injected, const std::string& where);
+
+    static constexpr int kRepeats = 2;
+    LifeOptions options_{
+        .pictures = 2, .frameWait = 3000ms, .region = {64, 32, 128, 64}, .onStep = {}};
+    std::array<int, kLifeSteps> hits_{};
+    std::string instancePath_;
+};
+
+void DeviceLifeWalk::checkOutcome(const LifeRecord& record, bool injected,
+                                  const std::string& where) {
+    for (const std::string& problem : PictureProblems(record, *camera, options_)) {
+        ADD_FAILURE() << where << problem;
+    }
+    const std::optional<LifeStep> failed = record.firstFailure();
+    if (!injected) {
+        EXPECT_FALSE(failed) << where << "a step failed with no allocation failing";
+        EXPECT_EQ(int(record.pictures.size()), options_.pictures) << where;
+        return;
+    }
+    ASSERT_TRUE(record.hitStep) << where;
+    if (!failed) {
+        // Absorbed: a camera exchange or a frame read that failed for want of memory is silent
+        // by design; what shows is that the life still does everything it should.
+        EXPECT_EQ(int(record.pictures.size()), options_.pictures)
+            << where << "the failure was swallowed";
+        return;
+    }
+    if (*failed == LifeStep::Frames && *record.hitStep == LifeStep::Run && !record.grabberThread) {
+        // A grabber thread that could not be created: RUN reports success (the run's buffers are
+        // in place and a later RUN tries again), and the client sees no frames.
+        EXPECT_EQ(*record.status[std::size_t(*failed)], STATUS_TIMEOUT) << where;
+        EXPECT_TRUE(record.pictures.empty()) << where;
+        return;
+    }
+    EXPECT_GE(int(*failed), int(*record.hitStep)) << where << "a step failed before the failure";
+    const NTSTATUS status = *record.status[std::size_t(*failed)];
+    EXPECT_EQ(status, STATUS_INSUFFICIENT_RESOURCES) << where << stepName(*failed);
+}
+
+TEST_F(DeviceLifeWalk, EveryAllocationSiteOfTheLifeFailsCleanly) {
+    Watchdog watchdog(60s);
+    const auto started = std::chrono::steady_clock::now();
+    const std::size_t runs = injection::walkAllocationFailures(
+        [&](std::size_t failing) { liveFailing(failing, watchdog); });
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("%zu runs in %.1f s; failures hit:", runs, seconds);
+    for (std::size_t i = 0; i < kLifeSteps; ++i) {
+        if (hits_[i] != 0) std::printf(" %s %d,", stepName(LifeStep(i)), hits_[i]);
+    }
+    std::printf("\n");
+    // Every step that allocates was reached by a failure.
+    for (LifeStep step : {LifeStep::Attach, LifeStep::OpenFilter, LifeStep::CreatePin,
+                          LifeStep::Acquire, LifeStep::Run, LifeStep::Frames}) {
+        EXPECT_GT(hits_[std::size_t(step)], 0) << stepName(step);
+    }
+}
+
+}  // namespace
+}  // namespace bayercam::testing
