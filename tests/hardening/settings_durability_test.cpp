@@ -107,21 +107,24 @@ class SettingsDurability : public CameraTest {
 
     // Every stored value, read as the platform reads it; fails the test for one that is
     // missing or not a REG_DWORD of four bytes.
-    Values storedValues() {
+    Values storedValues(const std::string& round) {
         Values values{};
         for (std::size_t i = 0; i < kSettingCount; ++i) {
             std::optional<ULONG> value = storedSetting(kSettingNames[i]);
-            EXPECT_TRUE(value) << "value " << i << " is missing or damaged";
+            EXPECT_TRUE(value) << round << "value " << i << " is missing or damaged";
             values[i] = value.value_or(0xFFFFFFFF);
         }
         return values;
     }
 
     // Starts the driver on the store as the next start would, and has it load the settings.
-    void startAndLoad(std::uint32_t round) {
-        ASSERT_EQ(attach(), STATUS_SUCCESS) << "round " << round;
-        EXPECT_TRUE(LoadSettings(device())) << "round " << round;
-        ASSERT_EQ(client->detachDevice(handle), STATUS_SUCCESS);
+    void startAndLoad(const std::string& round) {
+        client = std::make_unique<host::ks::KsClient>();
+        ASSERT_EQ(client->loadDriver(DriverEntry), STATUS_SUCCESS) << round;
+        ASSERT_EQ(attach(), STATUS_SUCCESS) << round << "the device does not start";
+        EXPECT_TRUE(LoadSettings(device())) << round << "the settings do not load";
+        EXPECT_EQ(client->detachDevice(handle), STATUS_SUCCESS) << round;
+        client.reset();
     }
 
     std::string instance_;
@@ -173,7 +176,7 @@ TEST_F(SettingsDurability, AWriterKilledWhileSavingLeavesEveryValueOldOrNew) {
         const std::string name =
             "round " + std::to_string(round) + ", seed " + std::to_string(seed) + ": ";
         host::closeRegistry();
-        const Values old = storedValues();
+        const Values old = storedValues(name);
         {
             Saver saver(file, instance_, first);
             ASSERT_TRUE(saver.waitUntilSaving(20s)) << name << "the writer did not start";
@@ -188,14 +191,12 @@ TEST_F(SettingsDurability, AWriterKilledWhileSavingLeavesEveryValueOldOrNew) {
                   STATUS_SUCCESS)
             << name << "the store does not open";
         ZwClose(driverKey);
-        const Values now = storedValues();
+        const Values now = storedValues(name);
         const std::size_t written = CheckOldOrNew(old, now, first, name);
         if (written != 0 && written != kSettingCount) ++cutShort;
         first = std::max(first, now[0] / 32) + 1;
-        client = std::make_unique<host::ks::KsClient>();
-        ASSERT_EQ(client->loadDriver(DriverEntry), STATUS_SUCCESS);
-        startAndLoad(round);
-        client.reset();
+        startAndLoad(name);
+        if (HasFatalFailure()) return;
         ++round;
     }
     std::printf("%d rounds, %d killed in the middle of a save\n", round, cutShort);
