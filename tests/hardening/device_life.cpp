@@ -1,5 +1,6 @@
 #include "tests/hardening/device_life.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "device/camera_device.h"
