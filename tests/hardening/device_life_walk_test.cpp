@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -168,7 +169,7 @@ class DeviceLifeWalk : public CameraTest {
 
     // One life with the nth counted allocation of its sites failing; checks how it ended.
     void liveFailing(std::size_t failing, Watchdog& watchdog) {
-        auto sites = std::make_shared<AllocationSites>(kRepeats);
+        auto sites = std::make_shared<AllocationSites>(Repeats());
         // Set before the camera is plugged in, whose allocations must not count.
         injection::setCountFilter(std::make_shared<const injection::CountFilter>(
             [sites](ULONG tag) { return sites->counts(tag); }));
@@ -196,7 +197,13 @@ class DeviceLifeWalk : public CameraTest {
 
     void checkOutcome(const LifeRecord& record, bool injected, const std::string& where);
 
-    static constexpr int kRepeats = 2;
+    // Each site fails at its first and its second allocation in the life. With
+    // BAYERCAM_WALK_EVERY_ALLOCATION=1 every allocation fails in turn, each of the hundreds of
+    // register writes included: thousands of runs, for a long run by hand.
+    static int Repeats() {
+        const char* every = std::getenv("BAYERCAM_WALK_EVERY_ALLOCATION");
+        return every != nullptr && std::string(every) == "1" ? std::numeric_limits<int>::max() : 2;
+    }
     LifeOptions options_{
         .pictures = 2, .frameWait = 3000ms, .region = {64, 32, 128, 64}, .onStep = {}};
     std::array<int, kLifeSteps> hits_{};
@@ -235,7 +242,7 @@ void DeviceLifeWalk::checkOutcome(const LifeRecord& record, bool injected,
 }
 
 TEST_F(DeviceLifeWalk, EveryAllocationSiteOfTheLifeFailsCleanly) {
-    Watchdog watchdog(60s);
+    Watchdog watchdog(120s);
     const auto started = std::chrono::steady_clock::now();
     const std::size_t runs = injection::walkAllocationFailures(
         [&](std::size_t failing) { liveFailing(failing, watchdog); });
