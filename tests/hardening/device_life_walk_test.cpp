@@ -4,120 +4,25 @@
 // design, in an outcome that is still right).
 #include <gtest/gtest.h>
 
-#include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "host/kernel/failure_injection.h"
-#include "host/kernel/handle_table.h"
-#include "host/kernel/live_objects.h"
-#include "host/kernel/pool.h"
 #include "host/kernel/registry_config.h"
 #include "host/kernel/verifier.h"
 #include "tests/hardening/allocation_sites.h"
 #include "tests/hardening/device_life.h"
+#include "tests/hardening/kernel_state.h"
+#include "tests/hardening/run_watchdog.h"
 
 namespace bayercam::testing {
 namespace {
 
 namespace injection = host::injection;
-namespace live = host::live;
 using namespace std::chrono_literals;
-
-// What the kernel stand-in holds: pool blocks per tag, live objects, open handles.
-struct KernelState {
-    host::pool::Snapshot pool;
-    std::array<std::size_t, std::size(live::kAllKinds)> objects{};
-    std::size_t handles = 0;
-};
-
-KernelState CurrentKernelState() {
-    KernelState state{host::pool::snapshot(), {}, host::openHandleCount()};
-    for (std::size_t i = 0; i < std::size(live::kAllKinds); ++i) {
-        state.objects[i] = live::count(live::kAllKinds[i]);
-    }
-    return state;
-}
-
-// What is still held beyond `before`, after giving other threads a moment to let go; empty
-// when nothing is.
-std::string LeaksSince(const KernelState& before) {
-    std::string report;
-    const auto patience = std::chrono::steady_clock::now() + 2s;
-    do {
-        report = host::pool::leakReport(before.pool);
-        const KernelState now = CurrentKernelState();
-        for (std::size_t i = 0; i < std::size(live::kAllKinds); ++i) {
-            if (now.objects[i] != before.objects[i]) {
-                report += std::string(live::name(live::kAllKinds[i])) + ": " +
-                          std::to_string(now.objects[i]) + " live (expected " +
-                          std::to_string(before.objects[i]) + ")\n";
-            }
-        }
-        if (now.handles != before.handles) {
-            report += "handles: " + std::to_string(now.handles) + " open (expected " +
-                      std::to_string(before.handles) + ")\n";
-        }
-        if (report.empty()) return report;
-        std::this_thread::sleep_for(1ms);
-    } while (std::chrono::steady_clock::now() < patience);
-    return report;
-}
-
-// Ends the program with a message when one run of the walk takes longer than its limit, so a
-// hang names the failing allocation instead of running into the test's time-out.
-class Watchdog {
-  public:
-    explicit Watchdog(std::chrono::seconds limit) : limit_(limit), thread_([this] { watch(); }) {}
-    ~Watchdog() {
-        {
-            std::lock_guard guard(lock_);
-            done_ = true;
-        }
-        changed_.notify_all();
-        thread_.join();
-    }
-    void arm(std::size_t run) {
-        std::lock_guard guard(lock_);
-        run_ = run;
-        deadline_ = std::chrono::steady_clock::now() + limit_;
-        changed_.notify_all();
-    }
-    void disarm() {
-        std::lock_guard guard(lock_);
-        run_ = 0;
-        changed_.notify_all();
-    }
-
-  private:
-    void watch() {
-        std::unique_lock guard(lock_);
-        while (!done_) {
-            if (run_ == 0) {
-                changed_.wait(guard);
-            } else if (changed_.wait_until(guard, deadline_) == std::cv_status::timeout &&
-                       run_ != 0 && std::chrono::steady_clock::now() >= deadline_) {
-                std::fprintf(stderr, "device life walk: run %zu (failing allocation %zu) hangs\n",
-                             run_, run_);
-                std::abort();
-            }
-        }
-    }
-
-    const std::chrono::seconds limit_;
-    std::mutex lock_;
-    std::condition_variable changed_;
-    bool done_ = false;                               // guarded by lock_
-    std::size_t run_ = 0;                             // guarded by lock_: 0 when disarmed
-    std::chrono::steady_clock::time_point deadline_;  // guarded by lock_
-    std::thread thread_;
-};
 
 std::string StatusText(NTSTATUS status) {
     char text[16];
@@ -168,7 +73,7 @@ class DeviceLifeWalk : public CameraTest {
     }
 
     // One life with the nth counted allocation of its sites failing; checks how it ended.
-    void liveFailing(std::size_t failing, Watchdog& watchdog) {
+    void liveFailing(std::size_t failing, RunWatchdog& watchdog) {
         auto sites = std::make_shared<AllocationSites>(Repeats());
         // Set before the camera is plugged in, whose allocations must not count.
         injection::setCountFilter(std::make_shared<const injection::CountFilter>(
@@ -242,7 +147,7 @@ void DeviceLifeWalk::checkOutcome(const LifeRecord& record, bool injected,
 }
 
 TEST_F(DeviceLifeWalk, EveryAllocationSiteOfTheLifeFailsCleanly) {
-    Watchdog watchdog(120s);
+    RunWatchdog watchdog(120s);
     const auto started = std::chrono::steady_clock::now();
     const std::size_t runs = injection::walkAllocationFailures(
         [&](std::size_t failing) { liveFailing(failing, watchdog); });
