@@ -60,8 +60,11 @@ struct LifeRecord {
 
 struct LifeOptions {
     int pictures = 2;
-    // How long the Frames step waits for each client frame to come back.
-    std::chrono::milliseconds frameWait{3000};
+    // How long the Frames step waits for each picture: longer than a frame read that runs into
+    // its time-out and the next one. Without a grabber thread no picture can come, and the
+    // wait only confirms for noPictureWait that none does.
+    std::chrono::milliseconds frameWait{6000};
+    std::chrono::milliseconds noPictureWait{500};
     // The region the stored settings give; delivered pictures are compared with the camera's
     // frames over it.
     Region region;
@@ -73,7 +76,7 @@ struct LifeOptions {
 LifeRecord LiveDeviceLife(PDEVICE_OBJECT physicalDevice, const LifeOptions& options);
 
 // What is wrong with the pictures of a life, one line each: a region that is not the stored one,
-// a wrong size, or a picture that is not a whole frame of the camera. The comparison converts
+// a wrong size, or a picture that is no whole frame the camera sent. The comparison converts
 // the camera's frames with the driver's own reference kernels, from the pool: no failure may be
 // armed to count these allocations.
 std::vector<std::string> PictureProblems(const LifeRecord& record,

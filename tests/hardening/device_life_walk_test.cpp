@@ -49,8 +49,9 @@ class DeviceLifeWalk : public CameraTest {
         const std::wstring& path = bus->instancePath();
         instancePath_.assign(path.begin(), path.end());
         // A frame read whose ReadsPosted packet could not be sent waits this long for its
-        // chunks; the start applies it from the stored settings.
-        storeSetting(L"Timeout", 1000);
+        // chunks (the start applies it from the stored settings); long enough for a whole
+        // frame on a loaded machine under the sanitizers.
+        storeSetting(L"Timeout", 2000);
         // A small region keeps the comparison of each picture with the camera's frames cheap.
         storeSetting(L"RoiX", ULONG(options_.region.x));
         storeSetting(L"RoiY", ULONG(options_.region.y));
@@ -110,7 +111,7 @@ class DeviceLifeWalk : public CameraTest {
         return every != nullptr && std::string(every) == "1" ? std::numeric_limits<int>::max() : 2;
     }
     LifeOptions options_{
-        .pictures = 2, .frameWait = 3000ms, .region = {64, 32, 128, 64}, .onStep = {}};
+        .pictures = 2, .frameWait = 6000ms, .region = {64, 32, 128, 64}, .onStep = {}};
     std::array<int, kLifeSteps> hits_{};
     std::string instancePath_;
 };
