@@ -10,7 +10,7 @@ namespace bayercam::testing {
 namespace {
 
 // Deep enough to reach from the allocator through the driver to the life's step.
-constexpr int kCallDepth = 32;
+constexpr int kCallDepth = 16;
 
 std::uint64_t mix(std::uint64_t hash, std::uint64_t value) {
     // FNV-1a over the eight bytes of value.
@@ -31,8 +31,10 @@ bool AllocationSites::counts(ULONG tag) {
     const int depth = backtrace(calls, kCallDepth);
     std::uint64_t key = mix(mix(0xCBF29CE484222325ull, std::uint64_t(step)), tag);
     for (int i = 0; i < depth; ++i) key = mix(key, reinterpret_cast<std::uintptr_t>(calls[i]));
+    const bool lifeThread = std::this_thread::get_id() == lifeThread_;
+    key = mix(key, lifeThread ? 1 : 2);
     std::lock_guard guard(lock_);
-    if (++seen_[key] > repeats_) return false;
+    if (++seen_[key] > (lifeThread ? lifeThreadRepeats_ : otherThreadRepeats_)) return false;
     counted_.emplace(counted_.size() + 1,
                      Counted{step, tag, std::vector<void*>(calls, calls + depth)});
     return true;
