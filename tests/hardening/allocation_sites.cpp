@@ -9,7 +9,8 @@
 namespace bayercam::testing {
 namespace {
 
-// Deep enough to reach from the allocator through the driver to the life's step.
+// Deep enough, past the allocator's own frames, to tell apart the driver's callers of a shared
+// helper (the command sent by SetGlobalGain from the one sent by SetExposure).
 constexpr int kCallDepth = 16;
 
 std::uint64_t mix(std::uint64_t hash, std::uint64_t value) {
@@ -46,7 +47,8 @@ std::string AllocationSites::describe(std::size_t n) const {
     if (it == counted_.end()) return "allocation " + std::to_string(n) + " was not counted";
     const Counted& c = it->second;
     std::string text = "allocation " + std::to_string(n) + " in step '" + stepName(c.step) +
-                       "', tag '" + host::pool::tagName(c.tag) + "', called from:\n";
+                       "', tag '" + host::pool::tagName(c.tag) +
+                       "', called from (addr2line -f -C -e PROGRAM OFFSET names each):\n";
     char** names = backtrace_symbols(c.calls.data(), int(c.calls.size()));
     for (std::size_t i = 0; names != nullptr && i < c.calls.size(); ++i) {
         text += std::string("    ") + names[i] + "\n";
