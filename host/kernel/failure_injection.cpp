@@ -70,8 +70,8 @@ bool shouldFail(ULONG tag) noexcept {
     }
     if (filter && !(*filter)(tag)) return false;
     std::lock_guard guard(p.lock);
-    // Another thread may have taken the failure while the filter ran.
-    if (!p.remaining) return false;
+    // Another thread may have taken the failure, or the test re-armed, while the filter ran.
+    if (!p.remaining || (p.tag && *p.tag != tag)) return false;
     if (*p.remaining > 0) {
         --*p.remaining;
         return false;

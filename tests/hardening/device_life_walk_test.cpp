@@ -1,0 +1,178 @@
+// The whole device life, from driver load to unload, with an allocation failing at each of its
+// allocation sites in turn: every run ends with the pool and the kernel objects as they were,
+// and the failure shows in the status of the step it hit (or, where the driver absorbs it by
+// design, in an outcome that is still right).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+
+#include "host/kernel/failure_injection.h"
+#include "host/kernel/registry_config.h"
+#include "host/kernel/verifier.h"
+#include "tests/hardening/allocation_sites.h"
+#include "tests/hardening/device_life.h"
+#include "tests/hardening/kernel_state.h"
+#include "tests/hardening/run_watchdog.h"
+
+namespace bayercam::testing {
+namespace {
+
+namespace injection = host::injection;
+using namespace std::chrono_literals;
+
+std::string StatusText(NTSTATUS status) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", unsigned(status));
+    return text;
+}
+
+// Every step the life reached, with what it reported.
+std::string Steps(const LifeRecord& record) {
+    std::string text;
+    for (std::size_t i = 0; i < kLifeSteps; ++i) {
+        if (!record.status[i]) continue;
+        text += std::string(stepName(LifeStep(i))) + " " + StatusText(*record.status[i]) + ", ";
+    }
+    return text + std::to_string(record.pictures.size()) + " pictures";
+}
+
+class DeviceLifeWalk : public CameraTest {
+  protected:
+    void SetUp() override {
+        CameraTest::SetUp();
+        // Each run loads the driver itself.
+        client.reset();
+        const std::wstring& path = bus->instancePath();
+        instancePath_.assign(path.begin(), path.end());
+        // A frame read whose ReadsPosted packet could not be sent waits this long for its
+        // chunks (the start applies it from the stored settings). A loaded machine may lose
+        // a frame to it now and then, which the pictures' wait allows for.
+        storeSetting(L"Timeout", 1000);
+        // A small region keeps the comparison of each picture with the camera's frames cheap.
+        storeSetting(L"RoiX", ULONG(options_.region.x));
+        storeSetting(L"RoiY", ULONG(options_.region.y));
+        storeSetting(L"RoiW", ULONG(options_.region.width));
+        storeSetting(L"RoiH", ULONG(options_.region.height));
+    }
+
+    // A camera fresh from the box on each run: its frame numbers start at zero again, as the
+    // comparison of pictures with the camera's frames needs, and no run inherits a register
+    // another left half written. The settings stay in the registry.
+    void replug() {
+        host::unbindDeviceRegistryKey(bus->physicalDeviceObject());
+        bus.reset();
+        observed.reset();
+        camera = std::make_unique<sim::SimulatedCamera>(options());
+        observed = std::make_unique<ObservedCamera>(*camera);
+        bus = std::make_unique<host::UsbBus>(*observed);
+        // Plugged into the same port: the same instance, the same driver key.
+        host::bindDeviceRegistryKey(bus->physicalDeviceObject(), instancePath_);
+    }
+
+    // One life with the nth counted allocation of its sites failing; checks how it ended.
+    void liveFailing(std::size_t failing, RunWatchdog& watchdog) {
+        std::shared_ptr<AllocationSites> sites = Sites();
+        // Set before the camera is plugged in, whose allocations must not count.
+        injection::setCountFilter(std::make_shared<const injection::CountFilter>(
+            [sites](ULONG tag) { return sites->counts(tag); }));
+        replug();
+        const KernelState before = CurrentKernelState();
+        LifeOptions options = options_;
+        options.onStep = [sites](LifeStep step) { sites->enterStep(step); };
+        watchdog.arm(failing);
+        const LifeRecord record = LiveDeviceLife(bus->physicalDeviceObject(), options);
+        watchdog.disarm();
+        // From here on nothing counts: the checks allocate, and no failure may hit them.
+        const bool injected = injection::injectedCount() != 0;
+        injection::setCountFilter(
+            std::make_shared<const injection::CountFilter>([](ULONG) { return false; }));
+        const std::string where = "run " + std::to_string(failing) + ": " + Steps(record) + "\n" +
+                                  sites->describe(failing);
+        checkOutcome(record, injected, where);
+        const std::string leaks = LeaksSince(before);
+        EXPECT_TRUE(leaks.empty()) << where << "left behind:\n" << leaks;
+        for (const std::string& failure : host::verifier::takeFailures()) {
+            ADD_FAILURE() << where << "verifier: " << failure;
+        }
+        if (record.hitStep) ++hits_[std::size_t(*record.hitStep)];
+        if (injected) ++(record.firstFailure() ? reported_ : absorbed_);
+    }
+
+    void checkOutcome(const LifeRecord& record, bool injected, const std::string& where);
+
+    // Each site fails at its first allocation in the life, a site of the grabber's frame reads
+    // also at its second. With BAYERCAM_WALK_EVERY_ALLOCATION=1 every allocation fails in turn,
+    // each of the hundreds of register writes included: thousands of runs, for a long run by
+    // hand.
+    static std::shared_ptr<AllocationSites> Sites() {
+        const char* every = std::getenv("BAYERCAM_WALK_EVERY_ALLOCATION");
+        if (every != nullptr && std::string(every) == "1") {
+            constexpr int kAll = std::numeric_limits<int>::max();
+            return std::make_shared<AllocationSites>(kAll, kAll);
+        }
+        return std::make_shared<AllocationSites>(1, 2);
+    }
+    LifeOptions options_{
+        .pictures = 2, .frameWait = 6000ms, .region = {64, 32, 128, 64}, .onStep = {}};
+    std::array<int, kLifeSteps> hits_{};
+    int reported_ = 0;  // runs in which a step reported the failure
+    int absorbed_ = 0;  // runs that absorbed it and still did everything
+    std::string instancePath_;
+};
+
+void DeviceLifeWalk::checkOutcome(const LifeRecord& record, bool injected,
+                                  const std::string& where) {
+    for (const std::string& problem : PictureProblems(record, *camera, options_)) {
+        ADD_FAILURE() << where << problem;
+    }
+    const std::optional<LifeStep> failed = record.firstFailure();
+    if (!injected) {
+        EXPECT_FALSE(failed) << where << "a step failed with no allocation failing";
+        EXPECT_EQ(int(record.pictures.size()), options_.pictures) << where;
+        return;
+    }
+    ASSERT_TRUE(record.hitStep) << where;
+    if (!failed) {
+        // Absorbed: a camera exchange or a frame read that failed for want of memory is silent
+        // by design; what shows is that the life still does everything it should.
+        EXPECT_EQ(int(record.pictures.size()), options_.pictures)
+            << where << "the failure was swallowed";
+        return;
+    }
+    if (*failed == LifeStep::Frames && *record.hitStep == LifeStep::Run && !record.grabberThread) {
+        // A grabber thread that could not be created: RUN reports success (the run's buffers are
+        // in place and a later RUN tries again), and the client sees no frames.
+        EXPECT_EQ(*record.status[std::size_t(*failed)], STATUS_TIMEOUT) << where;
+        EXPECT_TRUE(record.pictures.empty()) << where;
+        return;
+    }
+    EXPECT_GE(int(*failed), int(*record.hitStep)) << where << "a step failed before the failure";
+    const NTSTATUS status = *record.status[std::size_t(*failed)];
+    EXPECT_EQ(status, STATUS_INSUFFICIENT_RESOURCES) << where << stepName(*failed);
+}
+
+TEST_F(DeviceLifeWalk, EveryAllocationSiteOfTheLifeFailsCleanly) {
+    RunWatchdog watchdog(120s);
+    const auto started = std::chrono::steady_clock::now();
+    const std::size_t runs = injection::walkAllocationFailures(
+        [&](std::size_t failing) { liveFailing(failing, watchdog); });
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("%zu runs in %.1f s; failures hit:", runs, seconds);
+    for (std::size_t i = 0; i < kLifeSteps; ++i) {
+        if (hits_[i] != 0) std::printf(" %s %d,", stepName(LifeStep(i)), hits_[i]);
+    }
+    std::printf("\n%d failures reported by a step, %d absorbed\n", reported_, absorbed_);
+    // Every step that allocates was reached by a failure.
+    for (LifeStep step : {LifeStep::Attach, LifeStep::OpenFilter, LifeStep::CreatePin,
+                          LifeStep::Acquire, LifeStep::Run, LifeStep::Frames}) {
+        EXPECT_GT(hits_[std::size_t(step)], 0) << stepName(step);
+    }
+}
+
+}  // namespace
+}  // namespace bayercam::testing
