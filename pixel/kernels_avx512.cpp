@@ -31,7 +31,7 @@ struct Avx512 {
     static Reg Add32(Reg a, Reg b) { return _mm512_add_epi32(a, b); }
     static Reg Sub32(Reg a, Reg b) { return _mm512_sub_epi32(a, b); }
     static Reg And(Reg a, Reg b) { return _mm512_and_si512(a, b); }
-    static Reg MaxS(Reg a, Reg b) { return _mm512_max_epi16(a, b); }
+    static Reg SubsU(Reg a, Reg b) { return _mm512_subs_epu16(a, b); }
     static Reg MinS(Reg a, Reg b) { return _mm512_min_epi16(a, b); }
     static Reg MinU(Reg a, Reg b) { return _mm512_min_epu16(a, b); }
     static Reg MulLo(Reg a, Reg b) { return _mm512_mullo_epi16(a, b); }
