@@ -9,6 +9,7 @@ namespace {
 struct Avx2 {
     using Reg = __m256i;
     static const int kLanes = 16;
+    static const bool kMultipliesBytes = true;  // pmaddubsw
 
     static const PixelKernelTable* Narrower() { return &kSse2Kernels; }
 
@@ -24,11 +25,13 @@ struct Avx2 {
     static Reg Add32(Reg a, Reg b) { return _mm256_add_epi32(a, b); }
     static Reg Sub32(Reg a, Reg b) { return _mm256_sub_epi32(a, b); }
     static Reg And(Reg a, Reg b) { return _mm256_and_si256(a, b); }
+    static Reg Or(Reg a, Reg b) { return _mm256_or_si256(a, b); }
     static Reg SubsU(Reg a, Reg b) { return _mm256_subs_epu16(a, b); }
     static Reg MinS(Reg a, Reg b) { return _mm256_min_epi16(a, b); }
     static Reg MinU(Reg a, Reg b) { return _mm256_min_epu16(a, b); }
     static Reg MulLo(Reg a, Reg b) { return _mm256_mullo_epi16(a, b); }
     static Reg MulHiU(Reg a, Reg b) { return _mm256_mulhi_epu16(a, b); }
+    static Reg MaddUbs(Reg bytes, Reg weights) { return _mm256_maddubs_epi16(bytes, weights); }
     static Reg Madd(Reg a, Reg b) { return _mm256_madd_epi16(a, b); }
     static Reg CmpGt(Reg a, Reg b) { return _mm256_cmpgt_epi16(a, b); }
     static Reg UnpackLo16(Reg a, Reg b) { return _mm256_unpacklo_epi16(a, b); }

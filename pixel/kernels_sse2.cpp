@@ -9,6 +9,7 @@ namespace {
 struct Sse2 {
     using Reg = __m128i;
     static const int kLanes = 8;
+    static const bool kMultipliesBytes = false;  // pmaddubsw
 
     static const PixelKernelTable* Narrower() { return nullptr; }
 

@@ -77,6 +77,16 @@ void ConvertRows16(const ColorPipeline* p, const SplitMatrix& m) {
 // The 16-bit matrix path with the gain and matrix shapes of this frame, chosen once.
 template <class V, int Phase>
 void ConvertRows16(const ColorPipeline* p, const SplitMatrix& m) {
+    if constexpr (V::kMultipliesBytes) {
+        if (HasByteWeights(m) && HasUnityGains(p)) {
+            ConvertRows<V, Phase>(p, ColorOpBytes<V, true>(p, m));
+            return;
+        }
+        if (HasByteWeights(m)) {
+            ConvertRows<V, Phase>(p, ColorOpBytes<V, false>(p, m));
+            return;
+        }
+    }
     if (!HasDiagonalSigns(m)) {
         ConvertRows16<V, Phase, ShapeGeneral>(p, m);
     } else if (HasConstantTerms(m)) {

@@ -112,6 +112,56 @@ struct ColorOp16 {
     }
 };
 
+// True for diagonal signs without constant terms whose two negative entries of each channel
+// fit a signed byte and whose negative sum N stays below 32768.
+inline bool HasByteWeights(const SplitMatrix& m) {
+    if (!HasDiagonalSigns(m) || HasConstantTerms(m)) return false;
+    for (int j = 0; j < 3; ++j) {
+        const LONG k = m.negative[(j + 1) % 3][j];
+        const LONG l = m.negative[(j + 2) % 3][j];
+        if (k > 127 || l > 127 || 255 * (k + l) > 32767) return false;
+    }
+    return true;
+}
+
+// The colour matrix for HasByteWeights on levels that multiply bytes: N of channel j is one
+// pmaddubsw over the byte pair of its two other inputs, and P >> 6 is one pmulhuw of its own
+// input moved to the high byte by 4 a (a <= 257 for a 16-bit P), which is a c / 64 rounded
+// down exactly. N never reaches the signed limit of pmaddubsw, so every sum is exact.
+template <class V, bool UnityGains>
+struct ColorOpBytes {
+    Gains<V, UnityGains> gains;
+    typename V::Reg positive[3];  // 4 a of channel j
+    typename V::Reg negative[3];  // the entries of inputs j + 1 and j + 2 as low and high byte
+
+    ColorOpBytes(const ColorPipeline* p, const SplitMatrix& m) : gains(p) {
+        for (int j = 0; j < 3; ++j) {
+            positive[j] = V::Set1((SHORT)(4 * m.positive[j][j]));
+            const LONG k = m.negative[(j + 1) % 3][j];
+            const LONG l = m.negative[(j + 2) % 3][j];
+            negative[j] = V::Set1((SHORT)(k | l << 8));
+        }
+    }
+
+    PIXEL_INLINE void Matrix(const Rgb16<V>& c, typename V::Reg (&out)[3]) const {
+        const typename V::Reg in[3] = {c.red, c.green, c.blue};
+        typename V::Reg high[3];
+        for (int j = 0; j < 3; ++j) high[j] = V::template Sll<8>(in[j]);
+        for (int j = 0; j < 3; ++j) {
+            const auto pair = V::Or(in[(j + 1) % 3], high[(j + 2) % 3]);
+            const auto n = V::MaddUbs(pair, negative[j]);
+            out[j] = V::Sub(V::MulHiU(high[j], positive[j]), V::template Srl<6>(n));
+        }
+    }
+    PIXEL_INLINE void Store(PUCHAR out, const Rgb16<V>& evenLevels,
+                            const Rgb16<V>& oddLevels) const {
+        typename V::Reg e[3], o[3];
+        Matrix(gains.Apply(evenLevels), e);
+        Matrix(gains.Apply(oddLevels), o);
+        V::StorePixels(out, e[2], o[2], e[1], o[1], e[0], o[0]);
+    }
+};
+
 // Colour matrix with 32-bit sums (pmaddwd over (red, green) and (blue, 1) pairs), exact for
 // every multiplier up to 32767.
 template <class V>
