@@ -65,8 +65,8 @@ struct Avx2 {
     // 32 pixels of blue, green, red, 255 from the even- and odd-column levels (packing limits
     // them to 0..255). Per 128-bit half, packing the blue and green levels of the even and the
     // odd columns together lets one unpack put each channel in column order; the unpacks then
-    // hold pixels (0-3 | 16-19), (4-7 | 20-23), (8-11 | 24-27), (12-15 | 28-31), and each half
-    // is stored where its pixels go.
+    // hold pixels (0-3 | 16-19), (4-7 | 20-23), (8-11 | 24-27), (12-15 | 28-31), which the
+    // permutes put in column order.
     static void StorePixels(PUCHAR out, Reg be, Reg bo, Reg ge, Reg go, Reg re, Reg ro) {
         const Reg bgEven = _mm256_packus_epi16(be, ge);
         const Reg bgOdd = _mm256_packus_epi16(bo, go);
