@@ -9,6 +9,7 @@ namespace {
 struct Avx2 {
     using Reg = __m256i;
     static const int kLanes = 16;
+    static const bool kMultipliesBytes = true;  // pmaddubsw
 
     static const PixelKernelTable* Narrower() { return &kSse2Kernels; }
 
@@ -24,11 +25,13 @@ struct Avx2 {
     static Reg Add32(Reg a, Reg b) { return _mm256_add_epi32(a, b); }
     static Reg Sub32(Reg a, Reg b) { return _mm256_sub_epi32(a, b); }
     static Reg And(Reg a, Reg b) { return _mm256_and_si256(a, b); }
-    static Reg MaxS(Reg a, Reg b) { return _mm256_max_epi16(a, b); }
+    static Reg Or(Reg a, Reg b) { return _mm256_or_si256(a, b); }
+    static Reg SubsU(Reg a, Reg b) { return _mm256_subs_epu16(a, b); }
     static Reg MinS(Reg a, Reg b) { return _mm256_min_epi16(a, b); }
     static Reg MinU(Reg a, Reg b) { return _mm256_min_epu16(a, b); }
     static Reg MulLo(Reg a, Reg b) { return _mm256_mullo_epi16(a, b); }
     static Reg MulHiU(Reg a, Reg b) { return _mm256_mulhi_epu16(a, b); }
+    static Reg MaddUbs(Reg bytes, Reg weights) { return _mm256_maddubs_epi16(bytes, weights); }
     static Reg Madd(Reg a, Reg b) { return _mm256_madd_epi16(a, b); }
     static Reg CmpGt(Reg a, Reg b) { return _mm256_cmpgt_epi16(a, b); }
     static Reg UnpackLo16(Reg a, Reg b) { return _mm256_unpacklo_epi16(a, b); }
@@ -59,31 +62,32 @@ struct Avx2 {
         return (ULONG)_mm_cvtsi128_si32(s);
     }
 
-    // Per 128-bit half: even and odd column levels to 16 pixel bytes in column order.
-    static Reg Interleave(Reg even, Reg odd) {
-        const Reg bytes = _mm256_packus_epi16(even, odd);
-        return _mm256_unpacklo_epi8(bytes, _mm256_unpackhi_epi64(bytes, bytes));
-    }
-
-    // 32 pixels of blue, green, red, 255. The unpacks work within 128-bit halves, so the four
-    // results hold pixels (0-3 | 16-19), (4-7 | 20-23), (8-11 | 24-27), (12-15 | 28-31).
+    // 32 pixels of blue, green, red, 255 from the even- and odd-column levels (packing limits
+    // them to 0..255). Per 128-bit half, packing the blue and green levels of the even and the
+    // odd columns together lets one unpack put each channel in column order; the unpacks then
+    // hold pixels (0-3 | 16-19), (4-7 | 20-23), (8-11 | 24-27), (12-15 | 28-31), which the
+    // permutes put in column order.
     static void StorePixels(PUCHAR out, Reg be, Reg bo, Reg ge, Reg go, Reg re, Reg ro) {
-        const Reg b = Interleave(be, bo);
-        const Reg g = Interleave(ge, go);
-        const Reg r = Interleave(re, ro);
+        const Reg bgEven = _mm256_packus_epi16(be, ge);
+        const Reg bgOdd = _mm256_packus_epi16(bo, go);
+        const Reg b = _mm256_unpacklo_epi8(bgEven, bgOdd);
+        const Reg g = _mm256_unpackhi_epi8(bgEven, bgOdd);
+        const Reg interleave =
+            _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 0, 8, 1, 9, 2,
+                             10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
+        const Reg r = _mm256_shuffle_epi8(_mm256_packus_epi16(re, ro), interleave);
         const Reg alpha = _mm256_set1_epi8((char)0xFF);
         const Reg bgLow = _mm256_unpacklo_epi8(b, g);
         const Reg bgHigh = _mm256_unpackhi_epi8(b, g);
         const Reg raLow = _mm256_unpacklo_epi8(r, alpha);
         const Reg raHigh = _mm256_unpackhi_epi8(r, alpha);
-        const Reg q0 = _mm256_unpacklo_epi16(bgLow, raLow);
-        const Reg q1 = _mm256_unpackhi_epi16(bgLow, raLow);
-        const Reg q2 = _mm256_unpacklo_epi16(bgHigh, raHigh);
-        const Reg q3 = _mm256_unpackhi_epi16(bgHigh, raHigh);
-        _mm256_storeu_si256((__m256i*)out, _mm256_permute2x128_si256(q0, q1, 0x20));
-        _mm256_storeu_si256((__m256i*)(out + 32), _mm256_permute2x128_si256(q2, q3, 0x20));
-        _mm256_storeu_si256((__m256i*)(out + 64), _mm256_permute2x128_si256(q0, q1, 0x31));
-        _mm256_storeu_si256((__m256i*)(out + 96), _mm256_permute2x128_si256(q2, q3, 0x31));
+        const Reg q[4] = {_mm256_unpacklo_epi16(bgLow, raLow), _mm256_unpackhi_epi16(bgLow, raLow),
+                          _mm256_unpacklo_epi16(bgHigh, raHigh),
+                          _mm256_unpackhi_epi16(bgHigh, raHigh)};
+        _mm256_storeu_si256((__m256i*)out, _mm256_permute2x128_si256(q[0], q[1], 0x20));
+        _mm256_storeu_si256((__m256i*)(out + 32), _mm256_permute2x128_si256(q[2], q[3], 0x20));
+        _mm256_storeu_si256((__m256i*)(out + 64), _mm256_permute2x128_si256(q[0], q[1], 0x31));
+        _mm256_storeu_si256((__m256i*)(out + 96), _mm256_permute2x128_si256(q[2], q[3], 0x31));
     }
 };
 

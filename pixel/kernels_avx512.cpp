@@ -15,6 +15,7 @@ namespace {
 struct Avx512 {
     using Reg = __m512i;
     static const int kLanes = 32;
+    static const bool kMultipliesBytes = true;  // pmaddubsw
 
     static const PixelKernelTable* Narrower() { return &kAvx2Kernels; }
 
@@ -31,11 +32,13 @@ struct Avx512 {
     static Reg Add32(Reg a, Reg b) { return _mm512_add_epi32(a, b); }
     static Reg Sub32(Reg a, Reg b) { return _mm512_sub_epi32(a, b); }
     static Reg And(Reg a, Reg b) { return _mm512_and_si512(a, b); }
-    static Reg MaxS(Reg a, Reg b) { return _mm512_max_epi16(a, b); }
+    static Reg Or(Reg a, Reg b) { return _mm512_or_si512(a, b); }
+    static Reg SubsU(Reg a, Reg b) { return _mm512_subs_epu16(a, b); }
     static Reg MinS(Reg a, Reg b) { return _mm512_min_epi16(a, b); }
     static Reg MinU(Reg a, Reg b) { return _mm512_min_epu16(a, b); }
     static Reg MulLo(Reg a, Reg b) { return _mm512_mullo_epi16(a, b); }
     static Reg MulHiU(Reg a, Reg b) { return _mm512_mulhi_epu16(a, b); }
+    static Reg MaddUbs(Reg bytes, Reg weights) { return _mm512_maddubs_epi16(bytes, weights); }
     static Reg Madd(Reg a, Reg b) { return _mm512_madd_epi16(a, b); }
     static Reg CmpGt(Reg a, Reg b) { return _mm512_movm_epi16(_mm512_cmpgt_epi16_mask(a, b)); }
     static Reg UnpackLo16(Reg a, Reg b) { return _mm512_unpacklo_epi16(a, b); }

@@ -9,6 +9,7 @@ namespace {
 struct Sse2 {
     using Reg = __m128i;
     static const int kLanes = 8;
+    static const bool kMultipliesBytes = false;  // pmaddubsw
 
     static const PixelKernelTable* Narrower() { return nullptr; }
 
@@ -22,7 +23,7 @@ struct Sse2 {
     static Reg Add32(Reg a, Reg b) { return _mm_add_epi32(a, b); }
     static Reg Sub32(Reg a, Reg b) { return _mm_sub_epi32(a, b); }
     static Reg And(Reg a, Reg b) { return _mm_and_si128(a, b); }
-    static Reg MaxS(Reg a, Reg b) { return _mm_max_epi16(a, b); }
+    static Reg SubsU(Reg a, Reg b) { return _mm_subs_epu16(a, b); }
     static Reg MinS(Reg a, Reg b) { return _mm_min_epi16(a, b); }
     // No pminuw before SSE4.1: a - (a -sat b) is min(a, b) for unsigned lanes.
     static Reg MinU(Reg a, Reg b) { return _mm_sub_epi16(a, _mm_subs_epu16(a, b)); }

@@ -24,17 +24,66 @@ void FillBorderRows(ColorPipeline* p) {
     memcpy(WorkRow(p, h + 1), WorkRow(p, h - 3), width);
 }
 
-// Columns -1, -2 mirror columns 1, 2; columns W, W+1 mirror W-2, W-3; on every row from -2 to
-// H+1, so the corners come from the border rows.
-void FillBorderColumns(ColorPipeline* p) {
+// Columns -1, -2 mirror columns 1, 2; columns W, W+1 mirror W-2, W-3.
+void FillBorderColumns(ColorPipeline* p, LONG y) {
     const LONG w = p->width;
-    for (LONG y = -2; y < p->height + 2; ++y) {
-        PUCHAR row = WorkRow(p, y);
-        row[-1] = row[1];
-        row[-2] = row[2];
-        row[w] = row[w - 2];
-        row[w + 1] = row[w - 3];
+    PUCHAR row = WorkRow(p, y);
+    row[-1] = row[1];
+    row[-2] = row[2];
+    row[w] = row[w - 2];
+    row[w + 1] = row[w - 3];
+}
+
+// Every row from -2 to H+1, so the corners come from the border rows.
+void FillBorderColumns(ColorPipeline* p) {
+    for (LONG y = -2; y < p->height + 2; ++y) FillBorderColumns(p, y);
+}
+
+// Image rows [from, to) with their border columns; the frame is at least 8 x 8.
+void FillImageRows(ColorPipeline* p, const UCHAR* raw, ULONG offset, ULONG pitch, LONG from,
+                   LONG to) {
+    for (LONG y = from; y < to; ++y) {
+        memcpy(WorkRow(p, y), raw + offset + (size_t)y * pitch, (size_t)p->width);
+        FillBorderColumns(p, y);
     }
+}
+
+// Rows converted per band: few enough that the work rows a band reads are still in the nearest
+// cache when the kernel reads them just after the copy. Even, so every band starts on the row
+// parity of the frame.
+const LONG kBandRows = 32;
+
+// Fills the work buffer band by band, each band just before its rows are converted; every row
+// the kernel reads (two above and below each row) is filled before the band that reads it.
+// The frame is at least 8 x 8; the result is that of FillWorkBuffer followed by one call.
+void ConvertInBands(ColorPipeline* p, ConvertKernel kernel, const UCHAR* raw, ULONG offset,
+                    ULONG pitch) {
+    const LONG h = p->height;
+    const size_t outputRow = 4 * (size_t)p->kernelWidth;
+    PUCHAR origin = p->workOrigin;
+    LONG filled = 0;
+    for (LONG first = 0; first < h; first += kBandRows) {
+        const LONG end = first + kBandRows < h ? first + kBandRows : h;
+        const LONG needed = end + 2 < h ? end + 2 : h;
+        p->workOrigin = origin;  // the fill addresses rows from the frame's origin
+        FillImageRows(p, raw, offset, pitch, filled, needed);
+        filled = needed;
+        if (first == 0) {
+            memcpy(WorkRow(p, -2) - 2, WorkRow(p, 2) - 2, (size_t)p->width + 4);
+            memcpy(WorkRow(p, -1) - 2, WorkRow(p, 1) - 2, (size_t)p->width + 4);
+        }
+        if (needed == h) {
+            memcpy(WorkRow(p, h) - 2, WorkRow(p, h - 4) - 2, (size_t)p->width + 4);
+            memcpy(WorkRow(p, h + 1) - 2, WorkRow(p, h - 3) - 2, (size_t)p->width + 4);
+        }
+        p->workOrigin = origin + (ptrdiff_t)first * p->workStride;
+        p->output = p->outputFrame + (size_t)first * outputRow;
+        p->kernelHeight = end - first;
+        kernel(p);
+    }
+    p->workOrigin = origin;
+    p->output = p->outputFrame;
+    p->kernelHeight = h;
 }
 
 // Takes the matrix snapshot: kernelMatrix and matrixPositive always come from one matrixFixed.
@@ -110,14 +159,19 @@ VOID ConvertFrame(ColorPipeline* pipeline, const UCHAR* raw, LONG offset, LONG p
     if (pipeline->outputFrame == nullptr || raw == nullptr || pipeline->workBuffer == nullptr) {
         return;
     }
-    FillWorkBuffer(pipeline, raw, (ULONG)offset, (ULONG)pitch);
     pipeline->output = pipeline->outputFrame;
     pipeline->kernelRedGain = (ULONG)ReadSetting(&pipeline->redGain);
     pipeline->kernelGreenGain = (ULONG)ReadSetting(&pipeline->greenGain);
     pipeline->kernelBlueGain = (ULONG)ReadSetting(&pipeline->blueGain);
     const int phase = KernelPhase(ReadSetting(&pipeline->bayerPhase));
+    const bool measure = ReadSetting(&pipeline->whiteBalance) != 0;
+    // The measurement needs the whole frame before any pixel is converted.
+    const bool banded = !measure && pipeline->width >= 8 && pipeline->height >= 8 &&
+                        pipeline->kernelWidth == pipeline->width &&
+                        pipeline->kernelHeight == pipeline->height;
+    if (!banded) FillWorkBuffer(pipeline, raw, (ULONG)offset, (ULONG)pitch);
 
-    if (ReadSetting(&pipeline->whiteBalance) != 0) {
+    if (measure) {
         // Measured gains apply to this frame and become the live gains for the next ones.
         kMeasure[phase](pipeline, &pipeline->kernelRedGain, &pipeline->kernelGreenGain,
                         &pipeline->kernelBlueGain);
@@ -127,9 +181,11 @@ VOID ConvertFrame(ColorPipeline* pipeline, const UCHAR* raw, LONG offset, LONG p
     }
 
     SnapshotMatrix(pipeline);
-    if (ReadSetting(&pipeline->colorEnable) != 0) {
-        kColor[phase](pipeline);
+    const ConvertKernel kernel =
+        ReadSetting(&pipeline->colorEnable) != 0 ? kColor[phase] : kGray[phase];
+    if (banded) {
+        ConvertInBands(pipeline, kernel, raw, (ULONG)offset, (ULONG)pitch);
     } else {
-        kGray[phase](pipeline);
+        kernel(pipeline);
     }
 }

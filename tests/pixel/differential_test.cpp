@@ -36,15 +36,21 @@ std::uint32_t randomGain(std::mt19937& rng) {
 }
 
 // The shape of the correction matrix: each channel's own input positive, the others negative.
+// Half of them have small negative entries (each pair summing to at most 128, the widest the
+// byte-product path takes, its limit included) and own entries up to 257 (the widest a 16-bit
+// P allows).
 std::array<std::int32_t, 16> randomDiagonalSignMatrix(std::mt19937& rng) {
     std::array<std::int32_t, 16> m{};
     const bool constantTerms = rng() % 2;
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) {
-            const auto magnitude = static_cast<std::int32_t>(rng() % 90);
-            m[4 * i + j] = i == j ? magnitude : -magnitude;
-        }
-        if (constantTerms) m[12 + i] = static_cast<std::int32_t>(rng() % 8001) - 4000;
+    const bool small = rng() % 2;
+    for (int j = 0; j < 3; ++j) {
+        const auto k = static_cast<std::int32_t>(small ? rng() % 129 : rng() % 90);
+        const auto l = static_cast<std::int32_t>(small ? rng() % (129 - k) : rng() % 90);
+        const auto own = static_cast<std::int32_t>(small && rng() % 4 == 0 ? 257 : rng() % 90);
+        m[4 * j + j] = own;
+        m[4 * ((j + 1) % 3) + j] = -k;
+        m[4 * ((j + 2) % 3) + j] = -(small && rng() % 4 == 0 ? 128 - k : l);
+        if (constantTerms) m[12 + j] = static_cast<std::int32_t>(rng() % 8001) - 4000;
     }
     m[15] = 64;
     return m;

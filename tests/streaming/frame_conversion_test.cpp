@@ -211,6 +211,37 @@ TEST_F(FrameConversionTest, WhiteBalanceMeasuresAppliesAndHandsBackTheGains) {
     EXPECT_EQ(output_, referenceOutput(reference().convertColor[1]));
 }
 
+// Without white balance a frame is filled and converted in bands; the pictures and the bordered
+// work buffer must be those of one whole fill and one kernel call, across band edges and for
+// odd heights, in colour and grey.
+TEST_F(FrameConversionTest, BandedConversionEqualsOneFillAndOneCall) {
+    for (int h : {8, 33, 34, 35, 64, 65, 97, 130}) {
+        startRun(100, h);
+        for (LONG colour : {1, 0}) {
+            StoreColorEnable(pipeline_, colour);
+            StoreBayerPhase(pipeline_, h % 4);
+            convertRegion(3, 5);
+            std::vector<UCHAR> bordered;
+            for (int y = -2; y < h + 2; ++y) {
+                for (int x = -2; x < 102; ++x) bordered.push_back(work(y, x));
+            }
+            FillWorkBuffer(pipeline_, raw_.data(), 5 * kRawWidth + 3, kRawWidth);
+            std::size_t i = 0;
+            for (int y = -2; y < h + 2; ++y) {
+                for (int x = -2; x < 102; ++x, ++i) {
+                    ASSERT_EQ(bordered[i], work(y, x))
+                        << "H " << h << " at (" << y << ", " << x << "): expected one fill's byte";
+                }
+            }
+            const auto& members = colour ? reference().convertColor : reference().convertGray;
+            EXPECT_EQ(output_, referenceOutput(members[h % 4]))
+                << "H " << h << " colour " << colour;
+            EXPECT_EQ(pipeline_->output, output_.data());
+            EXPECT_EQ(pipeline_->kernelHeight, h);
+        }
+    }
+}
+
 // Every kernel level, small and odd sizes: the work buffer ends against an inaccessible page,
 // so a read past its end faults.
 TEST_F(FrameConversionTest, KernelsStayInsideAGuardedWorkBuffer) {
