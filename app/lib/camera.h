@@ -106,7 +106,11 @@ class Camera {
     Status stop();
     bool streaming() const;
     // The next frame, waiting at most timeout. An error with timedOut when none came in time.
+    // A buffer the driver hands back without a picture (no camera frame was ready for it) is
+    // queued again and the wait goes on.
     Result<Frame> nextFrame(std::chrono::milliseconds timeout);
+    // Buffers handed back without a picture since the camera was opened.
+    std::uint64_t framesWithoutPicture() const;
     // Gives a frame's pixel memory back: the buffer queued after the next frame reuses it
     // instead of fresh memory, which saves clearing a whole frame per frame.
     void recycle(Frame&& frame);
@@ -121,6 +125,7 @@ class Camera {
 
   private:
     explicit Camera(std::unique_ptr<Impl> impl);
+    void queueReplacement();
     std::unique_ptr<Impl> impl_;
 };
 

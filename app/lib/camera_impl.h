@@ -32,6 +32,7 @@ struct Camera::Impl {
     bool running = false;
     std::vector<std::uint8_t> formatBytes;  // the agreed KS_DATAFORMAT_VIDEOINFOHEADER
     std::vector<std::vector<std::uint8_t>> spareBuffers;  // recycled frames' pixel memory
+    std::uint64_t framesWithoutPicture = 0;
 };
 
 // A status as a person reads it: "the driver refused (STATUS_...)".

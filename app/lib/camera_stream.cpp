@@ -1,5 +1,7 @@
 // The video format and the frames: a pin with the format the driver offers for the region,
 // its states, and a few client buffers kept queued so the driver always has one to fill.
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "app/lib/camera.h"
@@ -113,31 +115,43 @@ void Camera::recycle(Frame&& frame) {
     }
 }
 
+std::uint64_t Camera::framesWithoutPicture() const { return impl_->framesWithoutPicture; }
+
+// Every buffer handed back is queued again, so the driver never runs dry.
+void Camera::queueReplacement() {
+    const ULONG bytes = formatOf(impl_->formatBytes).VideoInfoHeader.bmiHeader.biSizeImage;
+    std::vector<std::vector<std::uint8_t>>& spares = impl_->spareBuffers;
+    if (!spares.empty() && spares.back().size() == bytes) {
+        impl_->client->queueFrame(impl_->pin, std::move(spares.back()));
+        spares.pop_back();
+    } else {
+        spares.clear();  // of another format
+        impl_->client->queueFrame(impl_->pin, bytes);
+    }
+}
+
 Result<Frame> Camera::nextFrame(std::chrono::milliseconds timeout) {
     if (!impl_->running) return Error{"not streaming"};
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     host::ks::StreamFrame delivered;
-    const NTSTATUS status = impl_->client->waitFrame(impl_->pin, timeout, &delivered);
-    const FormatRecord& format = formatOf(impl_->formatBytes);
-    // Every buffer handed back is queued again, so the driver never runs dry.
-    if (status == STATUS_SUCCESS) {
-        const ULONG bytes = format.VideoInfoHeader.bmiHeader.biSizeImage;
-        std::vector<std::vector<std::uint8_t>>& spares = impl_->spareBuffers;
-        if (!spares.empty() && spares.back().size() == bytes) {
-            impl_->client->queueFrame(impl_->pin, std::move(spares.back()));
-            spares.pop_back();
-        } else {
-            spares.clear();  // of another format
-            impl_->client->queueFrame(impl_->pin, bytes);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const NTSTATUS status = impl_->client->waitFrame(
+            impl_->pin, std::max(left, std::chrono::milliseconds(0)), &delivered);
+        if (status == STATUS_TIMEOUT) {
+            return Error{"no frame within " + std::to_string(timeout.count()) + " ms",
+                         Error::Kind::kTimedOut};
         }
+        if (status != STATUS_SUCCESS)
+            return Error{"the frame wait failed (" + describeStatus(status) + ")"};
+        if (delivered.header.DataUsed != 0) break;
+        // A processing pass found no camera frame ready; the buffer waits for the next one.
+        ++impl_->framesWithoutPicture;
+        impl_->client->queueFrame(impl_->pin, std::move(delivered.data));
     }
-    if (status == STATUS_TIMEOUT) {
-        return Error{"no frame within " + std::to_string(timeout.count()) + " ms",
-                     Error::Kind::kTimedOut};
-    }
-    if (status != STATUS_SUCCESS)
-        return Error{"the frame wait failed (" + describeStatus(status) + ")"};
-    if (delivered.header.DataUsed == 0) return Error{"a frame came back without a picture"};
-    const VideoFormat video = describeFormat(format);
+    queueReplacement();
+    const VideoFormat video = describeFormat(formatOf(impl_->formatBytes));
     Frame frame;
     frame.width = video.width;
     frame.height = video.height;

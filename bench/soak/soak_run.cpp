@@ -28,7 +28,7 @@ using Clock = std::chrono::steady_clock;
 struct FrameTally {
     std::uint64_t delivered = 0;
     std::uint64_t driverRead = 0;      // the highest picture number seen: frames the driver read
-    std::uint64_t withoutPicture = 0;  // handed back with no picture in them
+    std::uint64_t withoutPicture = 0;  // buffers handed back empty and queued again
     std::uint64_t timedOut = 0;        // waits of a second with no frame
     std::uint64_t otherFailures = 0;
     std::uint64_t changes = 0;  // settings changed
@@ -62,14 +62,13 @@ std::string mebibytes(std::uint64_t kib) {
 
 void takeFrame(Camera& camera, FrameTally& tally) {
     Result<Frame> frame = camera.nextFrame(std::chrono::milliseconds(1000));
+    tally.withoutPicture = camera.framesWithoutPicture();
     if (frame) {
         ++tally.delivered;
         tally.driverRead = std::max(tally.driverRead, std::uint64_t(frame.value().pictureNumber));
         camera.recycle(std::move(frame.value()));
     } else if (frame.error().kind == Error::Kind::kTimedOut) {
         ++tally.timedOut;
-    } else if (frame.error().message.find("without a picture") != std::string::npos) {
-        ++tally.withoutPicture;
     } else {
         ++tally.otherFailures;
     }
