@@ -147,15 +147,18 @@ bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds dea
     return true;
 }
 
-void WithDeadline(const char* what, std::uint64_t seed, std::chrono::seconds deadline,
+std::string WithSeed(const char* what, std::uint64_t seed) {
+    return std::string(what) + " (seed " + std::to_string(seed) + ")";
+}
+
+void WithDeadline(const std::string& what, std::chrono::seconds deadline,
                   const std::function<void()>& work) {
     std::packaged_task<void()> task(work);
     std::future<void> done = task.get_future();
     std::thread thread(std::move(task));
     if (done.wait_for(deadline) != std::future_status::ready) {
-        std::fprintf(stderr, "HANG: %s did not return within %llds (seed %llu)\n", what,
-                     static_cast<long long>(deadline.count()),
-                     static_cast<unsigned long long>(seed));
+        std::fprintf(stderr, "HANG: %s did not return within %lld s\n", what.c_str(),
+                     static_cast<long long>(deadline.count()));
         std::abort();
     }
     thread.join();
@@ -180,7 +183,7 @@ void StressTest::expectWholePicture(const StreamFrame& frame, const PictureSetti
 }
 
 void StressTest::closeCapture(std::uint64_t seed) {
-    WithDeadline("closing the capture", seed, std::chrono::seconds(60), [this] {
+    WithDeadline(WithSeed("closing the capture", seed), std::chrono::seconds(60), [this] {
         if (pin != nullptr) {
             EXPECT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
             EXPECT_EQ(client->closePin(pin), STATUS_SUCCESS);
@@ -192,7 +195,7 @@ void StressTest::closeCapture(std::uint64_t seed) {
 }
 
 void StressTest::replug(std::uint64_t seed) {
-    WithDeadline("removing the unplugged device", seed, std::chrono::seconds(60),
+    WithDeadline(WithSeed("removing the unplugged device", seed), std::chrono::seconds(60),
                  [this] { EXPECT_EQ(client->detachDevice(handle), STATUS_SUCCESS); });
     handle = nullptr;
     host::unbindDeviceRegistryKey(bus->physicalDeviceObject());
@@ -207,7 +210,7 @@ void StressTest::replug(std::uint64_t seed) {
 }
 
 void StressTest::expectCaptureWorks(std::uint64_t seed) {
-    WithDeadline("a capture after the stress", seed, std::chrono::seconds(120), [this] {
+    WithDeadline(WithSeed("a capture after the stress", seed), std::chrono::seconds(120), [this] {
         ASSERT_EQ(createPin(), STATUS_SUCCESS);
         ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
         StreamFrame frame;

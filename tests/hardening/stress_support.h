@@ -86,9 +86,11 @@ class CheckingConsumer {
 bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds deadline);
 
 // Runs `work` on a thread and waits for it at most `deadline`; a call that does not return in
-// time is a hang: the run aborts with `what` and the seed, as nothing could clean up after it.
-void WithDeadline(const char* what, std::uint64_t seed, std::chrono::seconds deadline,
+// time is a hang: the run aborts with `what` (which names the seed of a seeded run), as nothing
+// could clean up after it.
+void WithDeadline(const std::string& what, std::chrono::seconds deadline,
                   const std::function<void()>& work);
+std::string WithSeed(const char* what, std::uint64_t seed);
 
 class StressTest : public CaptureTest {
   protected:
