@@ -98,9 +98,9 @@ class StressTest : public CaptureTest {
     LONGLONG frameDuration() const;
     ULONG imageBytes() const;
 
-    // The picture of camera frame n with the scene's settings unchanged, as delivered.
-    std::vector<std::uint8_t> referenceFrame(std::uint64_t n,
-                                             const PictureSettings& settings = {}) const;
+    // The client frame the driver makes of a raw camera frame with these settings.
+    static std::vector<std::uint8_t> referenceFrame(const std::vector<std::uint8_t>& raw,
+                                                    const PictureSettings& settings = {});
     // Expects the picture to be whole: it carries a frame number and equals that camera frame's
     // reference, so it is neither torn nor mixed from two frames.
     void expectWholePicture(const StreamFrame& frame, const PictureSettings& settings = {});
