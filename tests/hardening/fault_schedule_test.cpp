@@ -102,7 +102,7 @@ TEST_P(FaultScheduleTest, StreamingKeepsGoingAndEveryPictureIsWhole) {
     const ULONG countedBefore = FramesCounted(device());
     {
         CheckingConsumer consumer(*client, pin, imageBytes(), frameDuration(),
-                                  std::size_t(GetParam().pictures) + 4);
+                                  std::size_t(GetParam().pictures) + 4, seed);
         ActivityThreads threads;
         AddQueries(threads, *client, filter, seed, log);
         {

@@ -1,5 +1,6 @@
 #include "tests/hardening/stress_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -89,12 +90,14 @@ void ActivityThreads::stop() {
 }
 
 CheckingConsumer::CheckingConsumer(host::ks::KsClient& client, host::ks::KsPinHandle pin,
-                                   ULONG imageBytes, LONGLONG frameDuration, std::size_t keep)
+                                   ULONG imageBytes, LONGLONG frameDuration, std::size_t keep,
+                                   std::optional<std::uint64_t> samplingSeed)
     : client_(client),
       pin_(pin),
       imageBytes_(imageBytes),
       frameDuration_(frameDuration),
       keep_(keep),
+      sampling_(samplingSeed ? std::optional<std::mt19937_64>(*samplingSeed) : std::nullopt),
       thread_([this] {
           while (!stop_) takeOne();
       }) {}
@@ -118,10 +121,17 @@ void CheckingConsumer::takeOne() {
     std::lock_guard guard(lock_);
     if (!problem.empty()) problems_.push_back(std::move(problem));
     if (frame.header.DataUsed == 0) return;
-    ++pictures_;
+    const int arrival = pictures_++;
     if (keep_ == 0) return;
-    if (kept_.size() == keep_) kept_.erase(kept_.begin());
-    kept_.push_back(std::move(frame));
+    if (kept_.size() < keep_) {
+        kept_.emplace_back(arrival, std::move(frame));
+    } else if (!sampling_) {
+        kept_.erase(kept_.begin());
+        kept_.emplace_back(arrival, std::move(frame));
+    } else if (std::size_t slot = (*sampling_)() % std::uint64_t(arrival + 1); slot < keep_) {
+        // Each picture so far stays with the same chance keep / pictures.
+        kept_[slot] = {arrival, std::move(frame)};
+    }
 }
 
 bool CheckingConsumer::awaitPictures(int count, std::chrono::milliseconds deadline) const {
@@ -135,7 +145,12 @@ std::vector<std::string> CheckingConsumer::problems() const {
 
 std::vector<StreamFrame> CheckingConsumer::keptPictures() const {
     std::lock_guard guard(lock_);
-    return kept_;
+    std::vector<std::pair<int, StreamFrame>> byArrival = kept_;
+    std::sort(byArrival.begin(), byArrival.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<StreamFrame> pictures;
+    for (auto& [arrival, frame] : byArrival) pictures.push_back(std::move(frame));
+    return pictures;
 }
 
 bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds deadline) {

@@ -52,11 +52,13 @@ class ActivityThreads {
 };
 
 // Queues full-size frames on a pin and takes them back, each wait bounded; checks every frame
-// and keeps the last few pictures for the test to compare.
+// and keeps some pictures for the test to compare: the last few, or with a sampling seed an even
+// sample of all of them (in the order they came).
 class CheckingConsumer {
   public:
     CheckingConsumer(host::ks::KsClient& client, host::ks::KsPinHandle pin, ULONG imageBytes,
-                     LONGLONG frameDuration, std::size_t keep = 4);
+                     LONGLONG frameDuration, std::size_t keep = 4,
+                     std::optional<std::uint64_t> samplingSeed = std::nullopt);
     ~CheckingConsumer() { stop(); }
     void stop();
 
@@ -77,8 +79,9 @@ class CheckingConsumer {
     std::atomic<int> pictures_{0};
     std::atomic<bool> stop_{false};
     mutable std::mutex lock_;
-    std::vector<std::string> problems_;  // guarded by lock_
-    std::vector<StreamFrame> kept_;      // guarded by lock_
+    std::vector<std::string> problems_;              // guarded by lock_
+    std::vector<std::pair<int, StreamFrame>> kept_;  // by arrival; guarded by lock_
+    std::optional<std::mt19937_64> sampling_;        // guarded by lock_
     std::thread thread_;
 };
 
