@@ -29,8 +29,7 @@ const char* faultName(FaultKind kind) {
     return "unknown fault";
 }
 
-FaultSchedule::FaultSchedule(std::uint64_t seed, double rate,
-                             std::initializer_list<FaultKind> kinds)
+FaultSchedule::FaultSchedule(std::uint64_t seed, double rate, std::span<const FaultKind> kinds)
     : seed_(seed), rate_(rate), random_(seed) {
     for (FaultKind kind : kinds) {
         if (kindCount_ < kinds_.size()) kinds_[kindCount_++] = kind;

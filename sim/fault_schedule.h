@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <span>
 #include <thread>
 
 #include "sim/simulated_camera.h"
@@ -41,7 +42,9 @@ struct ScheduledFault {
 class FaultSchedule {
   public:
     // rate: the chance, 0..1, that one occasion arms a fault; kinds: those it picks from.
-    FaultSchedule(std::uint64_t seed, double rate, std::initializer_list<FaultKind> kinds);
+    FaultSchedule(std::uint64_t seed, double rate, std::span<const FaultKind> kinds);
+    FaultSchedule(std::uint64_t seed, double rate, std::initializer_list<FaultKind> kinds)
+        : FaultSchedule(seed, rate, std::span<const FaultKind>(kinds.begin(), kinds.size())) {}
     FaultSchedule(std::uint64_t seed, double rate);  // every kind
 
     // One thread at a time draws or ticks.

@@ -9,6 +9,8 @@ namespace {
 // Pause after a failed frame read before the next attempt: a read that fails at once (no pipe
 // table, a camera that is gone) must not spin the thread.
 constexpr LONGLONG FAILED_READ_PAUSE = -10 * 10000;  // 10 ms, relative
+// How often a stop repeats its abort while the thread has not ended.
+constexpr LONGLONG STOP_ABORT_INTERVAL = -10 * 10000;  // 10 ms, relative
 
 bool Running(FrameGrabber* grabber) {
     return InterlockedCompareExchange(&grabber->running, 0, 0) != 0;
@@ -81,7 +83,15 @@ VOID StopGrabber(FrameGrabber* grabber) {
     InterlockedExchange(&grabber->running, 0);
     grabber->device->AbortPipes();
     if (grabber->thread != nullptr) {
-        KeWaitForSingleObject(grabber->thread, Executive, KernelMode, FALSE, nullptr);
+        // A thread between two reads posts one more after the abort, which would then wait out
+        // the whole frame time-out (a camera waiting for a trigger sends nothing): the abort is
+        // repeated until the thread has ended.
+        LARGE_INTEGER slice;
+        slice.QuadPart = STOP_ABORT_INTERVAL;
+        while (KeWaitForSingleObject(grabber->thread, Executive, KernelMode, FALSE, &slice) ==
+               STATUS_TIMEOUT) {
+            grabber->device->AbortPipes();
+        }
         ObDereferenceObject(grabber->thread);
         grabber->thread = nullptr;
     }

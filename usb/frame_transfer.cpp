@@ -143,6 +143,19 @@ bool EveryChunkWhole(UsbTarget* usb, ULONG n) {
     return true;
 }
 
+// A chunk that the bus failed (not one cancelled by a time-out or a stop) may have left the
+// pipe halted, or the port disabled: no later read could succeed until they are reset.
+bool AnyChunkFailed(UsbTarget* usb, ULONG n) {
+    for (ULONG i = 0; i < n; ++i) {
+        const TransferSlot& slot = usb->transferSlots[i];
+        if (slot.irp != nullptr && !NT_SUCCESS(slot.irp->IoStatus.Status) &&
+            slot.irp->IoStatus.Status != STATUS_CANCELLED) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Releases every chunk's request, MDL and URB, the slot array and the frame MDL.
 VOID ReleaseRead(UsbTarget* usb, ULONG n) {
     KIRQL irql = KeAcquireSpinLockRaiseToDpc(&usb->transferLock);
@@ -232,7 +245,9 @@ NTSTATUS ReadFrameChunked(CameraDevice* device, ULONG length, PUCHAR buffer) {
     SendTransferControl(device, true);
     if (outcome == PostOutcome::CallFailed) RecoverFramePipe(usb);
     status = AwaitChunks(usb, n, posted);
+    const bool failed = status == STATUS_UNSUCCESSFUL && AnyChunkFailed(usb, n);
     ReleaseRead(usb, n);
+    if (failed) RecoverFramePipe(usb);
     return status;
 }
 

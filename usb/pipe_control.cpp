@@ -31,7 +31,7 @@ VOID AbortPipes(CameraDevice* device) {
     for (ULONG pipe = 0; pipe < usb->interfaceInfo->NumberOfPipes; ++pipe) {
         if (!PipeIsMarked(usb, pipe)) continue;
         PURB urb = static_cast<PURB>(AllocateUsbBuffer(sizeof(_URB_PIPE_REQUEST)));
-        if (urb == nullptr) return;
+        if (urb == nullptr) break;
         urb->UrbPipeRequest.Hdr.Length = sizeof(_URB_PIPE_REQUEST);
         urb->UrbPipeRequest.Hdr.Function = URB_FUNCTION_ABORT_PIPE;
         urb->UrbPipeRequest.PipeHandle = usb->interfaceInfo->Pipes[pipe].PipeHandle;
@@ -39,6 +39,9 @@ VOID AbortPipes(CameraDevice* device) {
         FreeUsbBuffer(urb);
         if (NT_SUCCESS(status)) MarkPipe(usb, pipe, 0);
     }
+    // Chunks posted after the pipe's abort, once its mark was cleared, are not on the pipe's
+    // abort; the read's own slots name them.
+    CancelPendingChunks(usb);
 }
 
 ULONG CancelPendingChunks(UsbTarget* usb) {

@@ -1,5 +1,6 @@
 #include "tests/hardening/stress_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -89,12 +90,14 @@ void ActivityThreads::stop() {
 }
 
 CheckingConsumer::CheckingConsumer(host::ks::KsClient& client, host::ks::KsPinHandle pin,
-                                   ULONG imageBytes, LONGLONG frameDuration, std::size_t keep)
+                                   ULONG imageBytes, LONGLONG frameDuration, std::size_t keep,
+                                   std::optional<std::uint64_t> samplingSeed)
     : client_(client),
       pin_(pin),
       imageBytes_(imageBytes),
       frameDuration_(frameDuration),
       keep_(keep),
+      sampling_(samplingSeed ? std::optional<std::mt19937_64>(*samplingSeed) : std::nullopt),
       thread_([this] {
           while (!stop_) takeOne();
       }) {}
@@ -118,10 +121,17 @@ void CheckingConsumer::takeOne() {
     std::lock_guard guard(lock_);
     if (!problem.empty()) problems_.push_back(std::move(problem));
     if (frame.header.DataUsed == 0) return;
-    ++pictures_;
+    const int arrival = pictures_++;
     if (keep_ == 0) return;
-    if (kept_.size() == keep_) kept_.erase(kept_.begin());
-    kept_.push_back(std::move(frame));
+    if (kept_.size() < keep_) {
+        kept_.emplace_back(arrival, std::move(frame));
+    } else if (!sampling_) {
+        kept_.erase(kept_.begin());
+        kept_.emplace_back(arrival, std::move(frame));
+    } else if (std::size_t slot = (*sampling_)() % std::uint64_t(arrival + 1); slot < keep_) {
+        // Each picture so far stays with the same chance keep / pictures.
+        kept_[slot] = {arrival, std::move(frame)};
+    }
 }
 
 bool CheckingConsumer::awaitPictures(int count, std::chrono::milliseconds deadline) const {
@@ -135,7 +145,12 @@ std::vector<std::string> CheckingConsumer::problems() const {
 
 std::vector<StreamFrame> CheckingConsumer::keptPictures() const {
     std::lock_guard guard(lock_);
-    return kept_;
+    std::vector<std::pair<int, StreamFrame>> byArrival = kept_;
+    std::sort(byArrival.begin(), byArrival.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<StreamFrame> pictures;
+    for (auto& [arrival, frame] : byArrival) pictures.push_back(std::move(frame));
+    return pictures;
 }
 
 bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
@@ -147,15 +162,18 @@ bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds dea
     return true;
 }
 
-void WithDeadline(const char* what, std::uint64_t seed, std::chrono::seconds deadline,
+std::string WithSeed(const char* what, std::uint64_t seed) {
+    return std::string(what) + " (seed " + std::to_string(seed) + ")";
+}
+
+void WithDeadline(const std::string& what, std::chrono::seconds deadline,
                   const std::function<void()>& work) {
     std::packaged_task<void()> task(work);
     std::future<void> done = task.get_future();
     std::thread thread(std::move(task));
     if (done.wait_for(deadline) != std::future_status::ready) {
-        std::fprintf(stderr, "HANG: %s did not return within %llds (seed %llu)\n", what,
-                     static_cast<long long>(deadline.count()),
-                     static_cast<unsigned long long>(seed));
+        std::fprintf(stderr, "HANG: %s did not return within %lld s\n", what.c_str(),
+                     static_cast<long long>(deadline.count()));
         std::abort();
     }
     thread.join();
@@ -165,22 +183,22 @@ LONGLONG StressTest::frameDuration() const { return context()->videoInfo.AvgTime
 
 ULONG StressTest::imageBytes() const { return context()->videoInfo.bmiHeader.biSizeImage; }
 
-std::vector<std::uint8_t> StressTest::referenceFrame(std::uint64_t n,
-                                                     const PictureSettings& settings) const {
-    return ExpectedClientFrame(ReferencePicture(camera->renderFrame(n), Region{}, settings),
-                               Region{}, kFullPicture, kSensorStep, false, false);
+std::vector<std::uint8_t> StressTest::referenceFrame(const std::vector<std::uint8_t>& raw,
+                                                     const PictureSettings& settings) {
+    return ExpectedClientFrame(ReferencePicture(raw, Region{}, settings), Region{}, kFullPicture,
+                               kSensorStep, false, false);
 }
 
 void StressTest::expectWholePicture(const StreamFrame& frame, const PictureSettings& settings) {
     std::optional<std::uint32_t> number = PictureFrameNumber(frame);
     ASSERT_TRUE(number.has_value()) << "the picture carries no frame number";
-    EXPECT_TRUE(referenceFrame(*number, settings) == frame.data)
+    EXPECT_TRUE(referenceFrame(camera->renderFrame(*number), settings) == frame.data)
         << "the picture that carries frame number " << *number
         << " is not that frame's reference: torn or mixed";
 }
 
 void StressTest::closeCapture(std::uint64_t seed) {
-    WithDeadline("closing the capture", seed, std::chrono::seconds(60), [this] {
+    WithDeadline(WithSeed("closing the capture", seed), std::chrono::seconds(60), [this] {
         if (pin != nullptr) {
             EXPECT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
             EXPECT_EQ(client->closePin(pin), STATUS_SUCCESS);
@@ -192,7 +210,7 @@ void StressTest::closeCapture(std::uint64_t seed) {
 }
 
 void StressTest::replug(std::uint64_t seed) {
-    WithDeadline("removing the unplugged device", seed, std::chrono::seconds(60),
+    WithDeadline(WithSeed("removing the unplugged device", seed), std::chrono::seconds(60),
                  [this] { EXPECT_EQ(client->detachDevice(handle), STATUS_SUCCESS); });
     handle = nullptr;
     host::unbindDeviceRegistryKey(bus->physicalDeviceObject());
@@ -207,7 +225,7 @@ void StressTest::replug(std::uint64_t seed) {
 }
 
 void StressTest::expectCaptureWorks(std::uint64_t seed) {
-    WithDeadline("a capture after the stress", seed, std::chrono::seconds(120), [this] {
+    WithDeadline(WithSeed("a capture after the stress", seed), std::chrono::seconds(120), [this] {
         ASSERT_EQ(createPin(), STATUS_SUCCESS);
         ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
         StreamFrame frame;

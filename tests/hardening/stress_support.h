@@ -52,11 +52,13 @@ class ActivityThreads {
 };
 
 // Queues full-size frames on a pin and takes them back, each wait bounded; checks every frame
-// and keeps the last few pictures for the test to compare.
+// and keeps some pictures for the test to compare: the last few, or with a sampling seed an even
+// sample of all of them (in the order they came).
 class CheckingConsumer {
   public:
     CheckingConsumer(host::ks::KsClient& client, host::ks::KsPinHandle pin, ULONG imageBytes,
-                     LONGLONG frameDuration, std::size_t keep = 4);
+                     LONGLONG frameDuration, std::size_t keep = 4,
+                     std::optional<std::uint64_t> samplingSeed = std::nullopt);
     ~CheckingConsumer() { stop(); }
     void stop();
 
@@ -77,8 +79,9 @@ class CheckingConsumer {
     std::atomic<int> pictures_{0};
     std::atomic<bool> stop_{false};
     mutable std::mutex lock_;
-    std::vector<std::string> problems_;  // guarded by lock_
-    std::vector<StreamFrame> kept_;      // guarded by lock_
+    std::vector<std::string> problems_;              // guarded by lock_
+    std::vector<std::pair<int, StreamFrame>> kept_;  // by arrival; guarded by lock_
+    std::optional<std::mt19937_64> sampling_;        // guarded by lock_
     std::thread thread_;
 };
 
@@ -86,9 +89,11 @@ class CheckingConsumer {
 bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds deadline);
 
 // Runs `work` on a thread and waits for it at most `deadline`; a call that does not return in
-// time is a hang: the run aborts with `what` and the seed, as nothing could clean up after it.
-void WithDeadline(const char* what, std::uint64_t seed, std::chrono::seconds deadline,
+// time is a hang: the run aborts with `what` (which names the seed of a seeded run), as nothing
+// could clean up after it.
+void WithDeadline(const std::string& what, std::chrono::seconds deadline,
                   const std::function<void()>& work);
+std::string WithSeed(const char* what, std::uint64_t seed);
 
 class StressTest : public CaptureTest {
   protected:
@@ -96,9 +101,9 @@ class StressTest : public CaptureTest {
     LONGLONG frameDuration() const;
     ULONG imageBytes() const;
 
-    // The picture of camera frame n with the scene's settings unchanged, as delivered.
-    std::vector<std::uint8_t> referenceFrame(std::uint64_t n,
-                                             const PictureSettings& settings = {}) const;
+    // The client frame the driver makes of a raw camera frame with these settings.
+    static std::vector<std::uint8_t> referenceFrame(const std::vector<std::uint8_t>& raw,
+                                                    const PictureSettings& settings = {});
     // Expects the picture to be whole: it carries a frame number and equals that camera frame's
     // reference, so it is neither torn nor mixed from two frames.
     void expectWholePicture(const StreamFrame& frame, const PictureSettings& settings = {});

@@ -58,8 +58,8 @@ TEST_P(StressUnplugTest, AtARandomMomentEverythingEndsAndAReplugWorks) {
         std::this_thread::sleep_for(std::chrono::milliseconds(random() % 400));
         camera->unplug();
         std::this_thread::sleep_for(std::chrono::milliseconds(50 + random() % 100));
-        WithDeadline("stopping the activities after the unplug", seed, std::chrono::seconds(60),
-                     [&] {
+        WithDeadline(WithSeed("stopping the activities after the unplug", seed),
+                     std::chrono::seconds(60), [&] {
                          threads.stop();
                          consumer.stop();
                      });

@@ -51,6 +51,26 @@ TEST_F(CaptureFaultTest, AFrameTheCameraNeverSendsIsDroppedAndTheStreamRecovers)
     }
 }
 
+// A stall fails the read it hits and halts the frame pipe: the pipe is reset, or no frame could
+// ever come again.
+TEST_F(CaptureFaultTest, AStalledFramePipeIsResetAndTheStreamRecovers) {
+    open();
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    StreamFrame frame;
+    ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
+    camera->faults().stallFramePipe = true;
+    for (int i = 0; i < 300 && camera->faults().stallFramePipe; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(camera->faults().stallFramePipe) << "the camera took the fault";
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS) << "picture " << i;
+        EXPECT_GE(matchingCameraFrame(frame, Region{}, PictureSettings{}, 1360 * 4, false, false),
+                  0);
+    }
+}
+
 TEST_F(CaptureFaultTest, UnplugWhileStreamingStopsCleanly) {
     open();
     ASSERT_EQ(createPin(), STATUS_SUCCESS);
