@@ -64,30 +64,30 @@ struct Avx2 {
 
     // 32 pixels of blue, green, red, 255 from the even- and odd-column levels (packing limits
     // them to 0..255). Per 128-bit half, packing the blue and green levels of the even and the
-    // odd columns together lets one unpack put each channel in column order; the unpacks then
-    // hold pixels (0-3 | 16-19), (4-7 | 20-23), (8-11 | 24-27), (12-15 | 28-31), which the
-    // permutes put in column order.
+    // odd columns together lets one unpack put each channel in column order. One dword permute
+    // of each channel then puts the groups of four pixels 0, 2, 4, 6 in the low half and 1, 3,
+    // 5, 7 in the high half, so that the two in-lane unpacks leave pixels 0-7, 8-15, 16-23 and
+    // 24-31 in one register each.
     static void StorePixels(PUCHAR out, Reg be, Reg bo, Reg ge, Reg go, Reg re, Reg ro) {
+        const Reg groups = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
         const Reg bgEven = _mm256_packus_epi16(be, ge);
         const Reg bgOdd = _mm256_packus_epi16(bo, go);
-        const Reg b = _mm256_unpacklo_epi8(bgEven, bgOdd);
-        const Reg g = _mm256_unpackhi_epi8(bgEven, bgOdd);
+        const Reg b = _mm256_permutevar8x32_epi32(_mm256_unpacklo_epi8(bgEven, bgOdd), groups);
+        const Reg g = _mm256_permutevar8x32_epi32(_mm256_unpackhi_epi8(bgEven, bgOdd), groups);
         const Reg interleave =
             _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 0, 8, 1, 9, 2,
                              10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
-        const Reg r = _mm256_shuffle_epi8(_mm256_packus_epi16(re, ro), interleave);
+        const Reg r = _mm256_permutevar8x32_epi32(
+            _mm256_shuffle_epi8(_mm256_packus_epi16(re, ro), interleave), groups);
         const Reg alpha = _mm256_set1_epi8((char)0xFF);
         const Reg bgLow = _mm256_unpacklo_epi8(b, g);
         const Reg bgHigh = _mm256_unpackhi_epi8(b, g);
         const Reg raLow = _mm256_unpacklo_epi8(r, alpha);
         const Reg raHigh = _mm256_unpackhi_epi8(r, alpha);
-        const Reg q[4] = {_mm256_unpacklo_epi16(bgLow, raLow), _mm256_unpackhi_epi16(bgLow, raLow),
-                          _mm256_unpacklo_epi16(bgHigh, raHigh),
-                          _mm256_unpackhi_epi16(bgHigh, raHigh)};
-        _mm256_storeu_si256((__m256i*)out, _mm256_permute2x128_si256(q[0], q[1], 0x20));
-        _mm256_storeu_si256((__m256i*)(out + 32), _mm256_permute2x128_si256(q[2], q[3], 0x20));
-        _mm256_storeu_si256((__m256i*)(out + 64), _mm256_permute2x128_si256(q[0], q[1], 0x31));
-        _mm256_storeu_si256((__m256i*)(out + 96), _mm256_permute2x128_si256(q[2], q[3], 0x31));
+        _mm256_storeu_si256((__m256i*)out, _mm256_unpacklo_epi16(bgLow, raLow));
+        _mm256_storeu_si256((__m256i*)(out + 32), _mm256_unpackhi_epi16(bgLow, raLow));
+        _mm256_storeu_si256((__m256i*)(out + 64), _mm256_unpacklo_epi16(bgHigh, raHigh));
+        _mm256_storeu_si256((__m256i*)(out + 96), _mm256_unpackhi_epi16(bgHigh, raHigh));
     }
 };
 
