@@ -4,6 +4,7 @@
 
 #include "driver/driver_entry.h"
 #include "host/kernel/registry_config.h"
+#include "tests/support/settings_key.h"
 #include "usb/command_protocol.h"
 #include "usb/frame_transfer.h"
 
@@ -62,33 +63,9 @@ std::vector<Packet> CameraTest::commands() const {
 
 void CameraTest::forget() { camera->packetLog().clear(); }
 
-namespace {
-
-// The Settings subkey of the device's driver key, created when missing; null on failure.
-HANDLE OpenSettings(PDEVICE_OBJECT physicalDevice, HANDLE* driverKey) {
-    *driverKey = nullptr;
-    if (IoOpenDeviceRegistryKey(physicalDevice, PLUGPLAY_REGKEY_DRIVER, KEY_ALL_ACCESS,
-                                driverKey) != STATUS_SUCCESS) {
-        return nullptr;
-    }
-    UNICODE_STRING name;
-    RtlInitUnicodeString(&name, L"Settings");
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
-                               *driverKey, nullptr);
-    HANDLE key = nullptr;
-    if (!NT_SUCCESS(ZwCreateKey(&key, KEY_ALL_ACCESS, &attributes, 0, nullptr, 0, nullptr))) {
-        ZwClose(*driverKey);
-        return nullptr;
-    }
-    return key;
-}
-
-}  // namespace
-
 std::optional<ULONG> CameraTest::storedSetting(PCWSTR name) const {
     HANDLE driverKey;
-    HANDLE key = OpenSettings(bus->physicalDeviceObject(), &driverKey);
+    HANDLE key = host::testing::OpenSettingsKey(bus->physicalDeviceObject(), &driverKey);
     if (key == nullptr) return std::nullopt;
     UNICODE_STRING valueName;
     RtlInitUnicodeString(&valueName, name);
@@ -114,7 +91,7 @@ void CameraTest::storeSetting(PCWSTR name, ULONG value) const {
 void CameraTest::storeSettingBytes(PCWSTR name, ULONG type,
                                    const std::vector<std::uint8_t>& bytes) const {
     HANDLE driverKey;
-    HANDLE key = OpenSettings(bus->physicalDeviceObject(), &driverKey);
+    HANDLE key = host::testing::OpenSettingsKey(bus->physicalDeviceObject(), &driverKey);
     ASSERT_NE(key, nullptr);
     UNICODE_STRING valueName;
     RtlInitUnicodeString(&valueName, name);

@@ -16,6 +16,7 @@
 #include "tests/fuzz/device_checks.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/kernel_baseline.h"
+#include "tests/support/settings_key.h"
 
 namespace bayercam::fuzz {
 namespace {
@@ -76,28 +77,9 @@ ULONG chooseType(FuzzInput& in) {
     return choice < 0xF0 ? kTypes[choice % std::size(kTypes)] : in.u32();
 }
 
-// Opens the device's Settings key for writing; null when it cannot.
-HANDLE openSettings(PDEVICE_OBJECT physicalDevice, HANDLE* driverKey) {
-    if (IoOpenDeviceRegistryKey(physicalDevice, PLUGPLAY_REGKEY_DRIVER, KEY_ALL_ACCESS,
-                                driverKey) != STATUS_SUCCESS) {
-        return nullptr;
-    }
-    UNICODE_STRING name;
-    RtlInitUnicodeString(&name, L"Settings");
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
-                               *driverKey, nullptr);
-    HANDLE key = nullptr;
-    if (!NT_SUCCESS(ZwCreateKey(&key, KEY_ALL_ACCESS, &attributes, 0, nullptr, 0, nullptr))) {
-        ZwClose(*driverKey);
-        return nullptr;
-    }
-    return key;
-}
-
 void storeValues(PDEVICE_OBJECT physicalDevice, FuzzInput& in) {
     HANDLE driverKey = nullptr;
-    HANDLE key = openSettings(physicalDevice, &driverKey);
+    HANDLE key = host::testing::OpenSettingsKey(physicalDevice, &driverKey);
     if (key == nullptr) fuzzFailure("cannot open the Settings key");
     for (std::size_t i = 0; i < kValuesPerInput && !in.empty(); ++i) {
         std::wstring name = chooseName(in);
