@@ -98,6 +98,9 @@ TEST_F(PropertyCaptureTest, RequestsFromSeveralThreadsDuringStateCyclesAndDelive
     // The requesting threads share the processor with the reads: a slow machine must not turn
     // that into frame time-outs.
     InterlockedExchange(&transferTimeoutMs, 3000);
+    // Under the thread sanitizer beside other suites a picture can take several seconds; the
+    // wait only has to tell a stream that stalled from a slow one.
+    frameWait = std::chrono::milliseconds(20000);
     open();
     ASSERT_EQ(createPin(), STATUS_SUCCESS);
     std::atomic<bool> stop{false};
