@@ -97,12 +97,6 @@ TEST_F(PropertyCaptureTest, TheRegionPropertyWaitsForThePinToClose) {
 TEST_F(PropertyCaptureTest, RequestsFromSeveralThreadsDuringStateCyclesAndDelivery) {
     // The requesting threads share the processor with the reads: a slow machine must not turn
     // that into frame time-outs.
-#if defined(__SANITIZE_THREAD__)
-    // Under the thread sanitizer beside other suites, two of its four runs have come back without
-    // a picture within the wait; until that is understood the thread-sanitizer build leaves
-    // many-thread property changes while streaming to stress_properties_test.
-    GTEST_SKIP() << "flaky under the thread sanitizer on a loaded machine";
-#endif
     InterlockedExchange(&transferTimeoutMs, 3000);
     // A picture can take several seconds on a loaded machine; the wait only has to tell a
     // stream that stalled from a slow one.
