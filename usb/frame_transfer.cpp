@@ -272,9 +272,10 @@ VOID SendTransferControl(CameraDevice* device, bool posted) {
     FreeUsbBuffer(urb);
 }
 
-// Everything of the read that this routine touches is touched before its increment of
-// completedTransfers: once the count reaches the plan the reader may free the slot, the request
-// and the URB. Only the increment that reaches the plan sets the event, as its last act.
+// Everything of the read that this routine touches, the plan included, is touched before its
+// increment of completedTransfers: once the count reaches the plan the reader may free the
+// slot, the request and the URB, and an unplugged device itself. Only the increment that
+// reaches the plan sets the event, as its last act; the reader waits for that event.
 NTSTATUS ChunkCompleted(PDEVICE_OBJECT, PIRP irp, PVOID context) {
     if (irp == nullptr) return STATUS_SUCCESS;
     auto* slot = static_cast<TransferSlot*>(context);
@@ -286,11 +287,10 @@ NTSTATUS ChunkCompleted(PDEVICE_OBJECT, PIRP irp, PVOID context) {
         irp->IoStatus.Information =
             NT_SUCCESS(status) ? urb->UrbBulkOrInterruptTransfer.TransferBufferLength : 0;
     }
+    const LONG planned = InterlockedCompareExchange(&usb->plannedTransfers, 0, 0);
     InterlockedIncrement(&slot->completed);
-    LONG done = InterlockedIncrement(&usb->completedTransfers);
+    const LONG done = InterlockedIncrement(&usb->completedTransfers);
     if (urb == nullptr) return status;
-    if (done >= InterlockedCompareExchange(&usb->plannedTransfers, 0, 0)) {
-        KeSetEvent(&usb->transfersDone, 1, FALSE);
-    }
+    if (done >= planned) KeSetEvent(&usb->transfersDone, 1, FALSE);
     return STATUS_MORE_PROCESSING_REQUIRED;
 }
