@@ -1,6 +1,9 @@
 // Device object, request dispatch and the bus thread of the USB bus stand-in.
 #include "host/usb/usb_bus.h"
 
+#include <pthread.h>
+#include <time.h>
+
 #include <atomic>
 #include <cstdio>
 #include <stdexcept>
@@ -66,6 +69,16 @@ UsbBus::UsbBus(UsbFunction& function) : function_(function) {
     instancePath_ = makeInstancePath(function_.deviceDescriptor());
     function_.bind(this);
     thread_ = std::thread([this] { run(); });
+}
+
+double UsbBus::threadCpuSeconds() noexcept {
+    clockid_t clock{};
+    timespec used{};
+    if (pthread_getcpuclockid(thread_.native_handle(), &clock) != 0 ||
+        clock_gettime(clock, &used) != 0) {
+        return 0.0;
+    }
+    return double(used.tv_sec) + double(used.tv_nsec) * 1e-9;
 }
 
 UsbBus::~UsbBus() {
