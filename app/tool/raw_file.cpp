@@ -53,6 +53,12 @@ std::vector<std::uint8_t> readRawFrame(const std::filesystem::path& path, FrameS
     if (std::filesystem::is_directory(path, status)) throw readError(path, EISDIR);
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) throw readError(path, errno);
+    // A regular file of the wrong length is refused before a frame's worth of memory is taken:
+    // a mistyped --size can ask for hundreds of megabytes.
+    if (std::filesystem::is_regular_file(path, status)) {
+        const std::uintmax_t length = std::filesystem::file_size(path, status);
+        if (!status && length != size.pixels()) throw wrongSize(path, size, length);
+    }
 
     // One byte more than expected tells a longer file from an exact one without a seek.
     std::vector<std::uint8_t> samples(size.pixels() + 1);

@@ -2,6 +2,7 @@
 // person is told when either goes wrong. Failures exit with 1 and never leave a partial or
 // temporary file behind.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -66,6 +67,22 @@ TEST_F(ConvertFiles, LongRawFileIsRefusedToo) {
     expectFailure(convert(in, dir_ / "out.png", "16x8"), "holds 129 bytes");
     EXPECT_NE(convert(in, dir_ / "out.png", "16x8").err.find("check --size"), std::string::npos);
 }
+
+// The sanitizers reserve more address space than the limit allows.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+TEST_F(ConvertFiles, HugeSizeForASmallFileIsRefusedBeforeTheFrameIsAllocated) {
+    const fs::path in = writeRaw("small.raw", 100);
+    // Far less than the 256 MiB a 16384x16384 frame takes; the tool inherits it.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_DATA, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 64u << 20;
+    ASSERT_EQ(setrlimit(RLIMIT_DATA, &low), 0);
+    const ToolRun run = convert(in, dir_ / "out.png", "16384x16384");
+    ASSERT_EQ(setrlimit(RLIMIT_DATA, &saved), 0);
+    expectFailure(run, "holds 100 bytes, but a 16384x16384 8-bit Bayer frame is 268435456 bytes");
+}
+#endif
 
 TEST_F(ConvertFiles, WrongSizeSuggestsTheHeightThatFitsTheWidth) {
     const fs::path in = writeRaw("tall.raw", 16 * 10);
