@@ -64,13 +64,9 @@ std::vector<std::uint8_t> readRawFrame(const std::filesystem::path& path, FrameS
     std::vector<std::uint8_t> samples(size.pixels() + 1);
     const std::size_t got = std::fread(samples.data(), 1, samples.size(), file.get());
     if (std::ferror(file.get())) throw readError(path, errno);
+    // Only an input whose length was not known above (a pipe) or that changed meanwhile gets here.
     if (got != size.pixels()) {
-        std::optional<std::uintmax_t> actual = got;
-        if (got > size.pixels()) {
-            const std::uintmax_t length = std::filesystem::file_size(path, status);
-            actual = status ? std::nullopt : std::optional(length);
-        }
-        throw wrongSize(path, size, actual);
+        throw wrongSize(path, size, got > size.pixels() ? std::nullopt : std::optional(got));
     }
     samples.pop_back();
     return samples;

@@ -82,9 +82,7 @@ void AddQueries(ActivityThreads& threads, host::ks::KsClient& client,
 TEST_P(FaultScheduleTest, StreamingKeepsGoingAndEveryPictureIsWhole) {
     const std::uint64_t seed = StressSeed(GetParam().seed);
     SCOPED_TRACE("seed " + std::to_string(seed) + " (BAYERCAM_STRESS_SEED repeats it)");
-    open();
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    startStreaming();
     // A frame never sent costs a time-out of two pictures' time, whatever a picture takes here
     // (much longer under the sanitizers); a fault comes about every other time-out, so that
     // frames still get through between faults that wait to be taken.

@@ -74,9 +74,7 @@ TEST_F(WhiteBalanceStressTest, SwitchedDuringConversionEachPictureHasOneSetOfGai
     ASSERT_EQ(MeasuredGains(camera->renderFrame(77)), measured) << "the scene's gains stay";
     ASSERT_NE(measured.red, 128u);
     ASSERT_NE(measured.blue, 128u);
-    open();
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    startStreaming();
     ActivityLog log;
     std::vector<StreamFrame> pictures;
     {

@@ -45,9 +45,7 @@ TEST_F(StressPropertiesTest, EveryWritablePropertyChangesOnFourThreadsWhileFrame
 TEST_F(StressPropertiesTest, FiltersOpenAndCloseBesideTheStreamingOne) {
     const std::uint64_t seed = StressSeed(0xF117E5);
     SCOPED_TRACE("seed " + std::to_string(seed) + " (BAYERCAM_STRESS_SEED repeats it)");
-    open();
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    startStreaming();
     ActivityLog log;
     {
         CheckingConsumer consumer(*client, pin, imageBytes(), frameDuration(), 2);

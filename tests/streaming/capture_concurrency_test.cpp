@@ -89,9 +89,7 @@ TEST_F(CaptureConcurrencyTest, PausesRaceProcessingPasses) {
 }
 
 TEST_F(CaptureConcurrencyTest, SettingsAndFlipsChangeOnOtherThreadsWhileFramesFlow) {
-    open();
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    startStreaming();
     std::atomic<bool> stop{false};
     CameraDevice* camera = device();
     std::thread flips([&] {

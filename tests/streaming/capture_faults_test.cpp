@@ -33,17 +33,13 @@ bool waitUntil(Condition condition) {
 }
 
 TEST_F(CaptureFaultTest, AFrameTheCameraNeverSendsIsDroppedAndTheStreamRecovers) {
-    open();
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    startStreaming();
     StreamFrame frame;
     ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
     InterlockedExchange(&transferTimeoutMs, 200);
     camera->faults().neverAnswer = true;
-    for (int i = 0; i < 300 && camera->faults().neverAnswer; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_FALSE(camera->faults().neverAnswer) << "the camera took the fault";
+    ASSERT_TRUE(waitUntil([&] { return !camera->faults().neverAnswer; }))
+        << "the camera took the fault";
     for (int i = 0; i < 3; ++i) {
         ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS) << "picture " << i;
         EXPECT_GE(matchingCameraFrame(frame, Region{}, PictureSettings{}, 1360 * 4, false, false),
@@ -54,16 +50,12 @@ TEST_F(CaptureFaultTest, AFrameTheCameraNeverSendsIsDroppedAndTheStreamRecovers)
 // A stall fails the read it hits and halts the frame pipe: the pipe is reset, or no frame could
 // ever come again.
 TEST_F(CaptureFaultTest, AStalledFramePipeIsResetAndTheStreamRecovers) {
-    open();
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    startStreaming();
     StreamFrame frame;
     ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
     camera->faults().stallFramePipe = true;
-    for (int i = 0; i < 300 && camera->faults().stallFramePipe; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_FALSE(camera->faults().stallFramePipe) << "the camera took the fault";
+    ASSERT_TRUE(waitUntil([&] { return !camera->faults().stallFramePipe; }))
+        << "the camera took the fault";
     for (int i = 0; i < 2; ++i) {
         ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS) << "picture " << i;
         EXPECT_GE(matchingCameraFrame(frame, Region{}, PictureSettings{}, 1360 * 4, false, false),
@@ -72,9 +64,7 @@ TEST_F(CaptureFaultTest, AStalledFramePipeIsResetAndTheStreamRecovers) {
 }
 
 TEST_F(CaptureFaultTest, UnplugWhileStreamingStopsCleanly) {
-    open();
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    startStreaming();
     StreamFrame frame;
     ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
     camera->unplug();

@@ -69,6 +69,12 @@ void CaptureTest::open() {
     ASSERT_EQ(client->openFilter(handle, L"GLOBAL", &filter), STATUS_SUCCESS);
 }
 
+void CaptureTest::startStreaming() {
+    open();
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+}
+
 const KS_DATARANGE_VIDEO& CaptureTest::offeredRange() const {
     return device()->captureDescriptors.dataRange;
 }

@@ -56,6 +56,8 @@ class CaptureTest : public CameraTest {
 
     // Attaches the camera and opens one filter; fails the test otherwise.
     void open();
+    // open(), then a pin of the offered format in KSSTATE_RUN.
+    void startStreaming();
     // The range the device's pin offers now.
     const KS_DATARANGE_VIDEO& offeredRange() const;
     // Intersects the offered range (or the given one) and returns the format written.

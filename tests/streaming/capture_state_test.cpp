@@ -85,9 +85,7 @@ TEST_F(CaptureStateTest, TheStateTableRowByRow) {
 }
 
 TEST_F(CaptureStateTest, StopFromRunEndsTheRunAndReleasesTheDevice) {
-    open();
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    startStreaming();
     ASSERT_TRUE(WaitForFrames(grabber(), 2));
     ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
     EXPECT_EQ(grabber()->rawBuffer0, nullptr);
@@ -126,9 +124,7 @@ TEST_F(CaptureStateTest, ASecondPinOnTheDeviceIsRefusedAndTheFirstRunGoesOn) {
 }
 
 TEST_F(CaptureStateTest, PauseAndRunKeepTheBuffersCountersAndSensor) {
-    open();
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    startStreaming();
     ASSERT_TRUE(WaitForFrames(grabber(), 3));
     ASSERT_EQ(setState(KSSTATE_PAUSE), STATUS_SUCCESS);
     PUCHAR buffer0 = grabber()->rawBuffer0;
@@ -153,9 +149,7 @@ TEST_F(CaptureStateTest, PauseAndRunKeepTheBuffersCountersAndSensor) {
 }
 
 TEST_F(CaptureStateTest, ARunAfterAcquireStartsAgainFromZero) {
-    open();
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    startStreaming();
     ASSERT_TRUE(WaitForFrames(grabber(), 30));
     ASSERT_EQ(setState(KSSTATE_ACQUIRE), STATUS_SUCCESS);
     EXPECT_EQ(grabber()->rawBuffer0, nullptr);
@@ -174,9 +168,7 @@ TEST_F(CaptureStateTest, ARunAfterAcquireStartsAgainFromZero) {
 }
 
 TEST_F(CaptureStateTest, WithoutAConsumerTheReadingGoesOnAndTheNextBufferGetsAFreshFrame) {
-    open();
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    startStreaming();
     ASSERT_TRUE(WaitForFrames(grabber(), 10)) << "nobody takes frames, the thread keeps reading";
     StreamFrame frame;
     ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
@@ -186,9 +178,7 @@ TEST_F(CaptureStateTest, WithoutAConsumerTheReadingGoesOnAndTheNextBufferGetsAFr
 }
 
 TEST_F(CaptureStateTest, FilledBufferZeroIsPreferredAndABufferBeingFilledIsNotTaken) {
-    open();
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    startStreaming();
     ASSERT_TRUE(WaitForFrames(grabber(), 1));
     ASSERT_EQ(setState(KSSTATE_PAUSE), STATUS_SUCCESS);
     FrameGrabber* g = grabber();
@@ -227,9 +217,7 @@ TEST_F(CaptureStateTest, FilledBufferZeroIsPreferredAndABufferBeingFilledIsNotTa
 }
 
 TEST_F(CaptureStateTest, HeadersWithAClockCarryTimeFlagsAndFrameInfo) {
-    open();
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    startStreaming();
     StreamFrame frame;
     ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
     EXPECT_EQ(frame.header.DataUsed, kFullFrame);
@@ -268,9 +256,7 @@ TEST_F(CaptureStateTest, WithoutAClockFramesCarryTimeZeroAndNoFlags) {
 }
 
 TEST_F(CaptureStateTest, AClientFrameSmallerThanThePictureComesBackEmpty) {
-    open();
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    startStreaming();
     ASSERT_TRUE(WaitForFrames(grabber(), 2));
     for (int i = 0; i < 5; ++i) {
         StreamFrame frame;
