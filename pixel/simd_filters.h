@@ -4,7 +4,7 @@
 //
 // A chunk is 2 x kLanes pixels of one row, split into the even and the odd columns; every lane
 // of a group has the same site type. Two output rows are done in one pass: they read six work
-// rows, so four of the rows and the horizontal pair sums of the middle ones serve both.
+// rows, so the samples of four of the rows are split once for both.
 #pragma once
 
 #include "pixel/bayer_sites.h"
@@ -58,34 +58,30 @@ struct RowGroups {
     Group<V> odd[Rows];
 };
 
-// Work rows -2 .. Rows + 1 around the first output row (r[k] is row k - 2). With two rows, the
-// horizontal pair sums of the middle rows are each used three times: as horz1 of their own
-// row and in the diag of the rows around it.
+// Work rows -2 .. Rows + 1 around the first output row (r[k] is row k - 2). A diag is the
+// vert1 of the other column group plus the same sum one column over (left of an even column,
+// right of an odd one): one add fewer than two horizontal pairs.
 template <class V, int Rows>
 PIXEL_INLINE RowGroups<V, Rows> Neighbourhoods(const UCHAR* centre, ptrdiff_t stride) {
     RowSamples<V> r[Rows + 4];
     for (int k = 0; k < Rows + 4; ++k) r[k] = SplitRow<V>(centre + (k - 2) * stride);
-    typename V::Reg oddPair[Rows + 4];   // the odd neighbours of each even column, one row
-    typename V::Reg evenPair[Rows + 4];  // the even neighbours of each odd column, one row
-    for (int k = 1; k < Rows + 3; ++k) {
-        oddPair[k] = V::Add(r[k].oddLeft, r[k].odd);
-        evenPair[k] = V::Add(r[k].even, r[k].evenRight);
-    }
     RowGroups<V, Rows> g;
     for (int t = 0; t < Rows; ++t) {
         const int c = 2 + t;
+        const auto evenVert1 = V::Add(r[c - 1].even, r[c + 1].even);
+        const auto oddVert1 = V::Add(r[c - 1].odd, r[c + 1].odd);
         g.even[t] = {r[c].even,
                      V::Add(r[c - 2].even, r[c + 2].even),
                      V::Add(r[c].evenLeft, r[c].evenRight),
-                     V::Add(r[c - 1].even, r[c + 1].even),
-                     oddPair[c],
-                     V::Add(oddPair[c - 1], oddPair[c + 1])};
+                     evenVert1,
+                     V::Add(r[c].oddLeft, r[c].odd),
+                     V::Add(oddVert1, V::Add(r[c - 1].oddLeft, r[c + 1].oddLeft))};
         g.odd[t] = {r[c].odd,
                     V::Add(r[c - 2].odd, r[c + 2].odd),
                     V::Add(r[c].oddLeft, r[c].oddRight),
-                    V::Add(r[c - 1].odd, r[c + 1].odd),
-                    evenPair[c],
-                    V::Add(evenPair[c - 1], evenPair[c + 1])};
+                    oddVert1,
+                    V::Add(r[c].even, r[c].evenRight),
+                    V::Add(evenVert1, V::Add(r[c - 1].evenRight, r[c + 1].evenRight))};
     }
     return g;
 }
@@ -109,17 +105,31 @@ PIXEL_INLINE typename V::Reg Times(typename V::Reg a, int factor) {
     return V::MulLo(a, V::Set1((SHORT)factor));
 }
 
+// factor x s for one sample s (0..255) a lane and a factor that fits a signed byte. With
+// pmaddubsw this is one multiply, where a 16-bit multiply by a constant is compiled into two
+// shifts and an add.
+template <class V>
+PIXEL_INLINE typename V::Reg TimesSample(typename V::Reg sample, int factor) {
+    if constexpr (V::kMultipliesBytes) {
+        return V::MaddUbs(sample, V::Set1((SHORT)factor));
+    } else {
+        return Times<V>(sample, factor);
+    }
+}
+
 // H: colour of the left and right neighbours.  vert2 + 10 c + 8 horz1 - 2 (diag + horz2)
 template <class V>
 PIXEL_INLINE typename V::Reg FilterH(const Group<V>& g) {
-    const auto plus = V::Add(V::Add(g.vert2, Times<V>(g.centre, 10)), V::template Sll<3>(g.horz1));
+    const auto plus =
+        V::Add(V::Add(g.vert2, TimesSample<V>(g.centre, 10)), V::template Sll<3>(g.horz1));
     return Level<V, 4>(plus, Twice<V>(V::Add(g.diag, g.horz2)));
 }
 
 // V: colour of the upper and lower neighbours.  horz2 + 10 c + 8 vert1 - 2 (diag + vert2)
 template <class V>
 PIXEL_INLINE typename V::Reg FilterV(const Group<V>& g) {
-    const auto plus = V::Add(V::Add(g.horz2, Times<V>(g.centre, 10)), V::template Sll<3>(g.vert1));
+    const auto plus =
+        V::Add(V::Add(g.horz2, TimesSample<V>(g.centre, 10)), V::template Sll<3>(g.vert1));
     return Level<V, 4>(plus, Twice<V>(V::Add(g.diag, g.vert2)));
 }
 

@@ -23,45 +23,54 @@ inline LONG LastChunkStart(LONG width) {
     return (width - 2 * V::kLanes + 1) & ~1;
 }
 
-template <class V, BayerSite EvenSite, BayerSite OddSite, class Op>
-PIXEL_INLINE void ConvertChunk(const UCHAR* centre, ptrdiff_t stride, const Op& op, PUCHAR out) {
-    const RowGroups<V, 1> g = Neighbourhoods<V, 1>(centre, stride);
-    op.Store(out, SiteColours<V, EvenSite>(g.even[0]), SiteColours<V, OddSite>(g.odd[0]));
+// Rows (one or two) output rows of one chunk, the first at `centre` on an even frame row.
+template <class V, int Phase, int Rows, class Op>
+PIXEL_INLINE void ConvertChunk(const UCHAR* centre, ptrdiff_t stride, const Op& op, PUCHAR out,
+                               size_t outStride) {
+    const RowGroups<V, Rows> g = Neighbourhoods<V, Rows>(centre, stride);
+    op.Store(out, SiteColours<V, kPhaseSites[Phase][0][0]>(g.even[0]),
+             SiteColours<V, kPhaseSites[Phase][0][1]>(g.odd[0]));
+    if constexpr (Rows == 2) {
+        op.Store(out + outStride, SiteColours<V, kPhaseSites[Phase][1][0]>(g.even[1]),
+                 SiteColours<V, kPhaseSites[Phase][1][1]>(g.odd[1]));
+    }
 }
 
-// One output row. Whole chunks first, then one chunk that ends the row (see LastChunkStart),
-// staged so that only the pixels x .. W-1 are stored. A row narrower than a chunk (only the
-// narrowest level sees one) is one staged chunk.
-template <class V, BayerSite EvenSite, BayerSite OddSite, class Op>
-void ConvertRow(const UCHAR* row, ptrdiff_t stride, LONG width, const Op& op, PUCHAR out) {
+// Rows output rows. Whole chunks first, then one chunk that ends the rows (see
+// LastChunkStart), staged so that only the pixels x .. W-1 are stored. Rows narrower than a
+// chunk (only the narrowest level sees them) are one staged chunk.
+template <class V, int Phase, int Rows, class Op>
+void ConvertRowGroup(const UCHAR* row, ptrdiff_t stride, LONG width, const Op& op, PUCHAR out) {
     const LONG chunk = 2 * V::kLanes;
+    const size_t outStride = 4 * (size_t)width;
     LONG x = 0;
     for (; x + chunk <= width; x += chunk) {
-        ConvertChunk<V, EvenSite, OddSite>(row + x, stride, op, out + 4 * (size_t)x);
+        ConvertChunk<V, Phase, Rows>(row + x, stride, op, out + 4 * (size_t)x, outStride);
     }
     if (x == width) return;
     const LONG last = width < chunk ? 0 : LastChunkStart<V>(width);
-    UCHAR staging[4 * 2 * V::kLanes];
-    ConvertChunk<V, EvenSite, OddSite>(row + last, stride, op, staging);
-    memcpy(out + 4 * (size_t)x, staging + 4 * (x - last), 4 * (size_t)(width - x));
+    UCHAR staging[Rows][4 * 2 * V::kLanes];
+    ConvertChunk<V, Phase, Rows>(row + last, stride, op, staging[0], sizeof staging[0]);
+    for (int t = 0; t < Rows; ++t) {
+        memcpy(out + t * outStride + 4 * (size_t)x, staging[t] + 4 * (x - last),
+               4 * (size_t)(width - x));
+    }
 }
 
-// A row at a time: with the colour step's constants held, two rows at once would need more
-// registers than the narrower levels have.
+// Two rows a pass: the six work rows they read are split once for both. An odd height ends
+// with one row, on an even frame row.
 template <class V, int Phase, class Op>
 void ConvertRows(const ColorPipeline* p, const Op& op) {
     const ptrdiff_t stride = p->workStride;
     const LONG width = p->kernelWidth;
-    for (LONG y = 0; y < p->kernelHeight; ++y) {
-        const UCHAR* row = p->workOrigin + y * stride;
-        PUCHAR out = p->output + 4 * (size_t)y * (size_t)width;
-        if (y & 1) {
-            ConvertRow<V, kPhaseSites[Phase][1][0], kPhaseSites[Phase][1][1]>(row, stride, width,
-                                                                              op, out);
-        } else {
-            ConvertRow<V, kPhaseSites[Phase][0][0], kPhaseSites[Phase][0][1]>(row, stride, width,
-                                                                              op, out);
-        }
+    LONG y = 0;
+    for (; y + 1 < p->kernelHeight; y += 2) {
+        ConvertRowGroup<V, Phase, 2>(p->workOrigin + y * stride, stride, width, op,
+                                     p->output + 4 * (size_t)y * (size_t)width);
+    }
+    if (y < p->kernelHeight) {
+        ConvertRowGroup<V, Phase, 1>(p->workOrigin + y * stride, stride, width, op,
+                                     p->output + 4 * (size_t)y * (size_t)width);
     }
 }
 
