@@ -2,7 +2,9 @@
 // kernel family at each level, whole ConvertFrame calls for colour, grey and colour with white
 // balance, and OpenCV's bilinear Bayer-to-BGRA conversion of the same frame as the baseline
 // when OpenCV is available. Prints the ratios of the medians at the end; run with
-// --benchmark_repetitions so there are medians.
+// --benchmark_repetitions so there are medians, and with
+// --benchmark_enable_random_interleaving=true so that both sides of a ratio share the machine's
+// load.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
