@@ -100,11 +100,6 @@ PIXEL_INLINE typename V::Reg Twice(typename V::Reg a) {
     return V::Add(a, a);
 }
 
-template <class V>
-PIXEL_INLINE typename V::Reg Times(typename V::Reg a, int factor) {
-    return V::MulLo(a, V::Set1((SHORT)factor));
-}
-
 // factor x s for one sample s (0..255) a lane and a factor that fits a signed byte. With
 // pmaddubsw this is one multiply, where a 16-bit multiply by a constant is compiled into two
 // shifts and an add.
@@ -113,7 +108,7 @@ PIXEL_INLINE typename V::Reg TimesSample(typename V::Reg sample, int factor) {
     if constexpr (V::kMultipliesBytes) {
         return V::MaddUbs(sample, V::Set1((SHORT)factor));
     } else {
-        return Times<V>(sample, factor);
+        return V::MulLo(sample, V::Set1((SHORT)factor));
     }
 }
 
