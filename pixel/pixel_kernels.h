@@ -40,6 +40,13 @@ const PixelKernelTable* SelectedPixelKernels();
 // Makes the named members use one level (for benchmarks and tests); FALSE when the CPU lacks it.
 BOOLEAN SelectPixelKernelLevel(PixelIsa isa);
 
+// When a colour or grey member is given imageRows, every row it reads (two above and below
+// each converted row) is an image row there, and the work buffer holds, of those rows, only the
+// border and the kWorkEdgeColumns image columns at each end of a row: the members read the
+// rest of a row in place, which saves copying it. No whole chunk of any level reads further
+// than this from a row end.
+const LONG kWorkEdgeColumns = 72;
+
 // The twelve members (selected level). Colour and grey write kernelWidth x kernelHeight
 // pixels (blue, green, red, 255) at output.
 VOID ConvertColorGRBG(ColorPipeline* pipeline);

@@ -13,15 +13,28 @@ struct Rgb {
     int blue;
 };
 
+// The samples a member reads: the work buffer, or the image columns in place when the
+// pipeline gives imageRows.
 class WorkBuffer {
   public:
-    explicit WorkBuffer(const ColorPipeline* p) : origin_(p->workOrigin), stride_(p->workStride) {}
+    explicit WorkBuffer(const ColorPipeline* p)
+        : origin_(p->workOrigin),
+          stride_(p->workStride),
+          image_(p->imageRows),
+          pitch_(p->imagePitch),
+          width_(p->kernelWidth) {}
 
-    int At(int y, int x) const { return origin_[(ptrdiff_t)y * stride_ + x]; }
+    int At(int y, int x) const {
+        if (image_ != nullptr && x >= 0 && x < width_) return image_[(ptrdiff_t)y * pitch_ + x];
+        return origin_[(ptrdiff_t)y * stride_ + x];
+    }
 
   private:
     const UCHAR* origin_;
     ptrdiff_t stride_;
+    const UCHAR* image_;
+    ptrdiff_t pitch_;
+    int width_;
 };
 
 // A filter sum s (-3060 .. 7140) to a level: negative sums are 0, then divide with rounding

@@ -10,6 +10,7 @@
 // pair that ends such a frame reads inside it, and that pair's second row is not counted.
 #pragma once
 
+#include "pixel/pixel_kernels.h"
 #include "pixel/simd_filters.h"
 #include "pixel/simd_pixel_ops.h"
 
@@ -38,14 +39,30 @@ PIXEL_INLINE void ConvertChunk(const UCHAR* centre, ptrdiff_t stride, const Op& 
 
 // Rows output rows. Whole chunks first, then one chunk that ends the rows (see
 // LastChunkStart), staged so that only the pixels x .. W-1 are stored. Rows narrower than a
-// chunk (only the narrowest level sees them) are one staged chunk.
+// chunk (only the narrowest level sees them) are one staged chunk. Given `image` (the rows in
+// place, or null), a whole chunk whose reads, columns x-2 .. x+chunk+2, are all image columns
+// reads there; the others lie within kWorkEdgeColumns of a row end.
 template <class V, int Phase, int Rows, class Op>
-void ConvertRowGroup(const UCHAR* row, ptrdiff_t stride, LONG width, const Op& op, PUCHAR out) {
+void ConvertRowGroup(const UCHAR* row, ptrdiff_t stride, const UCHAR* image, ptrdiff_t pitch,
+                     LONG width, const Op& op, PUCHAR out) {
     const LONG chunk = 2 * V::kLanes;
+    static_assert(2 * V::kLanes + 4 <= kWorkEdgeColumns);
     const size_t outStride = 4 * (size_t)width;
+    // The first chunk from the work rows, then those that end by column W-3 in place, then the
+    // rest from the work rows.
+    const struct {
+        const UCHAR* source;
+        ptrdiff_t step;
+        LONG until;
+    } parts[3] = {{row, stride, image != nullptr ? (chunk < width ? chunk : width) : 0},
+                  {image, pitch, image != nullptr ? width - 3 : 0},
+                  {row, stride, width}};
     LONG x = 0;
-    for (; x + chunk <= width; x += chunk) {
-        ConvertChunk<V, Phase, Rows>(row + x, stride, op, out + 4 * (size_t)x, outStride);
+    for (const auto& part : parts) {
+        for (; x + chunk <= part.until; x += chunk) {
+            ConvertChunk<V, Phase, Rows>(part.source + x, part.step, op, out + 4 * (size_t)x,
+                                         outStride);
+        }
     }
     if (x == width) return;
     const LONG last = width < chunk ? 0 : LastChunkStart<V>(width);
@@ -57,20 +74,25 @@ void ConvertRowGroup(const UCHAR* row, ptrdiff_t stride, LONG width, const Op& o
     }
 }
 
+inline const UCHAR* ImageRow(const ColorPipeline* p, LONG y) {
+    return p->imageRows != nullptr ? p->imageRows + (ptrdiff_t)y * p->imagePitch : nullptr;
+}
+
 // Two rows a pass: the six work rows they read are split once for both. An odd height ends
 // with one row, on an even frame row.
 template <class V, int Phase, class Op>
 void ConvertRows(const ColorPipeline* p, const Op& op) {
     const ptrdiff_t stride = p->workStride;
+    const ptrdiff_t pitch = p->imagePitch;
     const LONG width = p->kernelWidth;
     LONG y = 0;
     for (; y + 1 < p->kernelHeight; y += 2) {
-        ConvertRowGroup<V, Phase, 2>(p->workOrigin + y * stride, stride, width, op,
-                                     p->output + 4 * (size_t)y * (size_t)width);
+        ConvertRowGroup<V, Phase, 2>(p->workOrigin + y * stride, stride, ImageRow(p, y), pitch,
+                                     width, op, p->output + 4 * (size_t)y * (size_t)width);
     }
     if (y < p->kernelHeight) {
-        ConvertRowGroup<V, Phase, 1>(p->workOrigin + y * stride, stride, width, op,
-                                     p->output + 4 * (size_t)y * (size_t)width);
+        ConvertRowGroup<V, Phase, 1>(p->workOrigin + y * stride, stride, ImageRow(p, y), pitch,
+                                     width, op, p->output + 4 * (size_t)y * (size_t)width);
     }
 }
 

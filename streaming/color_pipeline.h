@@ -24,6 +24,10 @@ struct ColorPipeline {
     LONG kernelWidth;
     LONG kernelHeight;
     LONG kernelMatrix[16];  // snapshot of matrixFixed, taken under matrixLock
+    // Colour and grey only, null otherwise: image sample (0, 0) of the rows being converted in
+    // the raw frame, read in place there (see kWorkEdgeColumns); imagePitch bytes a row.
+    const UCHAR* imageRows;
+    LONG imagePitch;
 
     // Geometry of the run: SetFrameSize and AllocateWorkBuffer, while no conversion runs.
     LONG width;

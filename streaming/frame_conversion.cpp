@@ -39,13 +39,20 @@ void FillBorderColumns(ColorPipeline* p) {
     for (LONG y = -2; y < p->height + 2; ++y) FillBorderColumns(p, y);
 }
 
-// Image rows [from, to) with their border columns; the frame is at least 8 x 8.
-void FillImageRows(ColorPipeline* p, const UCHAR* raw, ULONG offset, ULONG pitch, LONG from,
-                   LONG to) {
-    for (LONG y = from; y < to; ++y) {
-        memcpy(WorkRow(p, y), raw + offset + (size_t)y * pitch, (size_t)p->width);
-        FillBorderColumns(p, y);
+// Image row y with its border columns: whole, or only the columns near its ends that the
+// kernels still read from the work buffer when the rest is read in place.
+void FillImageRow(ColorPipeline* p, const UCHAR* raw, ULONG offset, ULONG pitch, LONG y,
+                  bool whole) {
+    const LONG w = p->width;
+    const UCHAR* from = raw + offset + (size_t)y * pitch;
+    PUCHAR to = WorkRow(p, y);
+    if (whole || w <= 2 * kWorkEdgeColumns) {
+        memcpy(to, from, (size_t)w);
+    } else {
+        memcpy(to, from, (size_t)kWorkEdgeColumns);
+        memcpy(to + w - kWorkEdgeColumns, from + w - kWorkEdgeColumns, (size_t)kWorkEdgeColumns);
     }
+    FillBorderColumns(p, y);
 }
 
 // Rows converted per band: few enough that the work rows a band reads are still in the nearest
@@ -55,19 +62,26 @@ const LONG kBandRows = 32;
 
 // Fills the work buffer band by band, each band just before its rows are converted; every row
 // the kernel reads (two above and below each row) is filled before the band that reads it.
-// The frame is at least 8 x 8; the result is that of FillWorkBuffer followed by one call.
+// A band that reads only image rows is converted from the raw frame in place, so its rows need
+// only their ends copied; the first band and the bands from `tail` on read border rows and get
+// whole rows. The frame is at least 8 x 8; the pictures are those of FillWorkBuffer followed by
+// one call.
 void ConvertInBands(ColorPipeline* p, ConvertKernel kernel, const UCHAR* raw, ULONG offset,
                     ULONG pitch) {
     const LONG h = p->height;
     const size_t outputRow = 4 * (size_t)p->kernelWidth;
+    LONG tail = 0;
+    while (tail + kBandRows + 2 <= h) tail += kBandRows;
     PUCHAR origin = p->workOrigin;
     LONG filled = 0;
     for (LONG first = 0; first < h; first += kBandRows) {
         const LONG end = first + kBandRows < h ? first + kBandRows : h;
         const LONG needed = end + 2 < h ? end + 2 : h;
         p->workOrigin = origin;  // the fill addresses rows from the frame's origin
-        FillImageRows(p, raw, offset, pitch, filled, needed);
-        filled = needed;
+        for (; filled < needed; ++filled) {
+            const bool readByABorderBand = filled < kBandRows + 2 || filled >= tail - 2;
+            FillImageRow(p, raw, offset, pitch, filled, readByABorderBand);
+        }
         if (first == 0) {
             memcpy(WorkRow(p, -2) - 2, WorkRow(p, 2) - 2, (size_t)p->width + 4);
             memcpy(WorkRow(p, -1) - 2, WorkRow(p, 1) - 2, (size_t)p->width + 4);
@@ -76,11 +90,15 @@ void ConvertInBands(ColorPipeline* p, ConvertKernel kernel, const UCHAR* raw, UL
             memcpy(WorkRow(p, h) - 2, WorkRow(p, h - 4) - 2, (size_t)p->width + 4);
             memcpy(WorkRow(p, h + 1) - 2, WorkRow(p, h - 3) - 2, (size_t)p->width + 4);
         }
+        const bool inPlace = first > 0 && first < tail;
+        p->imageRows = inPlace ? raw + offset + (size_t)first * pitch : nullptr;
+        p->imagePitch = (LONG)pitch;
         p->workOrigin = origin + (ptrdiff_t)first * p->workStride;
         p->output = p->outputFrame + (size_t)first * outputRow;
         p->kernelHeight = end - first;
         kernel(p);
     }
+    p->imageRows = nullptr;
     p->workOrigin = origin;
     p->output = p->outputFrame;
     p->kernelHeight = h;

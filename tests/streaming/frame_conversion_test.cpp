@@ -2,7 +2,9 @@
 // border, and ConvertFrame's snapshot, kernel choice and hand-back of measured gains.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "host/kernel/failure_injection.h"
@@ -211,35 +213,59 @@ TEST_F(FrameConversionTest, WhiteBalanceMeasuresAppliesAndHandsBackTheGains) {
     EXPECT_EQ(output_, referenceOutput(reference().convertColor[1]));
 }
 
-// Without white balance a frame is filled and converted in bands; the pictures and the bordered
-// work buffer must be those of one whole fill and one kernel call, across band edges and for
-// odd heights, in colour and grey.
-TEST_F(FrameConversionTest, BandedConversionEqualsOneFillAndOneCall) {
-    for (int h : {8, 33, 34, 35, 64, 65, 97, 130}) {
-        startRun(100, h);
-        for (LONG colour : {1, 0}) {
-            StoreColorEnable(pipeline_, colour);
-            StoreBayerPhase(pipeline_, h % 4);
-            convertRegion(3, 5);
-            std::vector<UCHAR> bordered;
-            for (int y = -2; y < h + 2; ++y) {
-                for (int x = -2; x < 102; ++x) bordered.push_back(work(y, x));
+// Without white balance a frame is filled and converted in bands, and a band whose rows are all
+// image rows reads the middle of each row in place in the raw frame, so that only the ends of
+// its rows are copied. At every level, across band edges, for odd heights and for rows short
+// enough to be copied whole, the pictures must be those of one whole fill and one call of the
+// reference; the work buffer is spoiled first, so reading a byte the fill left out shows.
+TEST_F(FrameConversionTest, BandedConversionEqualsOneFillAndOneReferenceCall) {
+    const std::pair<int, int> sizes[] = {{100, 8},  {100, 35}, {100, 97},  {300, 33}, {300, 34},
+                                         {300, 66}, {301, 67}, {301, 130}, {1360, 99}};
+    for (int level = PixelIsaReference; level < PixelIsaCount; ++level) {
+        if (!SelectPixelKernelLevel(static_cast<PixelIsa>(level))) continue;
+        for (auto [w, h] : sizes) {
+            startRun(w, h);
+            const int phase = (w + h) % 4;
+            StoreBayerPhase(pipeline_, phase);
+            for (LONG colour : {1, 0}) {
+                StoreColorEnable(pipeline_, colour);
+                std::memset(pipeline_->workBuffer, 0xA5, pipeline_->workBufferSize);
+                convertRegion(3, 5);
+                EXPECT_EQ(pipeline_->output, output_.data());
+                EXPECT_EQ(pipeline_->kernelHeight, h);
+                EXPECT_EQ(pipeline_->imageRows, nullptr);
+                FillWorkBuffer(pipeline_, raw_.data(), 5 * kRawWidth + 3, kRawWidth);
+                const auto& members = colour ? reference().convertColor : reference().convertGray;
+                ASSERT_EQ(output_, referenceOutput(members[phase]))
+                    << "level " << level << " W " << w << " H " << h << " colour " << colour;
             }
-            FillWorkBuffer(pipeline_, raw_.data(), 5 * kRawWidth + 3, kRawWidth);
-            std::size_t i = 0;
-            for (int y = -2; y < h + 2; ++y) {
-                for (int x = -2; x < 102; ++x, ++i) {
-                    ASSERT_EQ(bordered[i], work(y, x))
-                        << "H " << h << " at (" << y << ", " << x << "): expected one fill's byte";
-                }
-            }
-            const auto& members = colour ? reference().convertColor : reference().convertGray;
-            EXPECT_EQ(output_, referenceOutput(members[h % 4]))
-                << "H " << h << " colour " << colour;
-            EXPECT_EQ(pipeline_->output, output_.data());
-            EXPECT_EQ(pipeline_->kernelHeight, h);
         }
     }
+    SelectPixelKernelLevel(BestPixelIsa());
+}
+
+// The reads in place end at the last image column of the region: a region that ends the raw
+// frame against an inaccessible page converts at every level. At a width 2 past a multiple of
+// 64, the first whole chunk of every level that must come from the work rows would read one
+// byte past its row in place.
+TEST_F(FrameConversionTest, ReadsInPlaceStayInsideAGuardedRawFrame) {
+    const ULONG rawTag = host::pool::makeTag("Rawt");
+    host::pool::setGuardedTags({rawTag});
+    // A pitch of whole 16-byte units leaves no slack between the frame's end and the guard.
+    const int pitch = 1296, w = 1282, h = 130, x0 = pitch - w, y0 = 3;
+    const std::size_t size = static_cast<std::size_t>(y0 + h) * pitch;
+    auto* raw = static_cast<UCHAR*>(ExAllocatePoolWithTag(NonPagedPoolNx, size, rawTag));
+    ASSERT_NE(raw, nullptr);
+    std::memcpy(raw, raw_.data(), size);
+    startRun(w, h);
+    for (int level = PixelIsaReference; level < PixelIsaCount; ++level) {
+        if (!SelectPixelKernelLevel(static_cast<PixelIsa>(level))) continue;
+        ConvertFrame(pipeline_, raw, y0 * pitch + x0, pitch);
+        FillWorkBuffer(pipeline_, raw, y0 * pitch + x0, pitch);
+        ASSERT_EQ(output_, referenceOutput(reference().convertColor[0])) << "level " << level;
+    }
+    SelectPixelKernelLevel(BestPixelIsa());
+    ExFreePoolWithTag(raw, rawTag);
 }
 
 // Every kernel level, small and odd sizes: the work buffer ends against an inaccessible page,
