@@ -73,6 +73,7 @@ void ConvertInBands(ColorPipeline* p, ConvertKernel kernel, const UCHAR* raw, UL
     LONG tail = 0;
     while (tail + kBandRows + 2 <= h) tail += kBandRows;
     PUCHAR origin = p->workOrigin;
+    p->imagePitch = (LONG)pitch;
     LONG filled = 0;
     for (LONG first = 0; first < h; first += kBandRows) {
         const LONG end = first + kBandRows < h ? first + kBandRows : h;
@@ -92,7 +93,6 @@ void ConvertInBands(ColorPipeline* p, ConvertKernel kernel, const UCHAR* raw, UL
         }
         const bool inPlace = first > 0 && first < tail;
         p->imageRows = inPlace ? raw + offset + (size_t)first * pitch : nullptr;
-        p->imagePitch = (LONG)pitch;
         p->workOrigin = origin + (ptrdiff_t)first * p->workStride;
         p->output = p->outputFrame + (size_t)first * outputRow;
         p->kernelHeight = end - first;
