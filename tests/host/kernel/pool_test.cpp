@@ -111,11 +111,20 @@ TEST_F(PoolTest, FreedMemoryIsPoisoned) {
 }
 
 TEST_F(PoolTest, WriteAfterFreeIsReportedWhenQuarantineEnds) {
-    auto* p = static_cast<unsigned char*>(ExAllocatePoolWithTag(NonPagedPoolNx, 32, kUsbTag));
-    ExFreePool(p);
-    p[5] = 0;  // the stale write a driver bug would make
-    pool::flushQuarantine();
-    expectVerifierFailure("written at offset 5 after it was freed");
+    // Small blocks, and a large one written only past its first pages and near its end.
+    const struct {
+        SIZE_T bytes;
+        SIZE_T written;
+    } cases[] = {{32, 5}, {32, 31}, {3 * 4096 + 100, 8200}, {3 * 4096 + 100, 3 * 4096 + 99}};
+    for (const auto& c : cases) {
+        auto* p =
+            static_cast<unsigned char*>(ExAllocatePoolWithTag(NonPagedPoolNx, c.bytes, kUsbTag));
+        ExFreePool(p);
+        p[c.written] = 0;  // the stale write a driver bug would make
+        pool::flushQuarantine();
+        expectVerifierFailure("written at offset " + std::to_string(c.written) +
+                              " after it was freed");
+    }
 }
 
 // ---------------------------------------------------------------- guard pages
