@@ -3,7 +3,9 @@
 // delivered frames per second and the process CPU time per delivered frame, next to ConvertFrame
 // alone measured in the same benchmark (the ratio of the two is the cost of everything around
 // the conversion: the camera, the transfer, the signalling and the delivery copy), and the same
-// without the bus thread that plays the camera and the host controller. The client
+// without the bus thread that plays the camera and the host controller. The CPU per frame is
+// also split by thread: the processing passes (conversion, header and delivery copy), the
+// grabber (frame reads and their signalling), the bus, and the rest (the client). The client
 // queues every buffer it gets back again, as a video client does. Run with
 // --benchmark_repetitions for medians.
 #include <benchmark/benchmark.h>
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +43,36 @@ double cpuSeconds(clockid_t clock) {
 }
 
 double processCpuSeconds() { return cpuSeconds(CLOCK_PROCESS_CPUTIME_ID); }
+
+// CPU seconds used so far by this process's threads of one name, which the host gives its bus,
+// processing and system threads.
+double threadCpuSeconds(const std::string& name) {
+    double total = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string taskName;
+        if (!std::getline(comm, taskName) || taskName != name) continue;
+        std::ifstream schedstat(task.path() / "schedstat");
+        unsigned long long nanoseconds = 0;
+        if (schedstat >> nanoseconds) total += double(nanoseconds) * 1e-9;
+    }
+    return total;
+}
+
+// The threads of a stream whose CPU the benchmark reports apart.
+struct ThreadCpu {
+    double processing = threadCpuSeconds("ks-processing");
+    double grabber = threadCpuSeconds("system-thread");
+    double bus = threadCpuSeconds("usb-bus");
+
+    ThreadCpu operator-(const ThreadCpu& start) const {
+        ThreadCpu used = *this;
+        used.processing -= start.processing;
+        used.grabber -= start.grabber;
+        used.bus -= start.bus;
+        return used;
+    }
+};
 
 // The driver loaded over one simulated camera, a filter open and a pin running.
 class StreamingRig {
@@ -85,7 +118,6 @@ class StreamingRig {
 
     bool ready() const { return ready_; }
     std::uint64_t cameraFramesSent() const { return camera_->counters().delivered; }
-    double hardwareCpuSeconds() { return bus_->threadCpuSeconds(); }
 
     // Takes the next frame back and queues its buffer again; true when it carried a picture.
     bool takeFrame() {
@@ -156,7 +188,7 @@ void MeasureDelivery(benchmark::State& state, sim::FramePacing pacing) {
     std::int64_t pictures = 0;
     double wall = 0;
     double cpu = 0;
-    double hardware = 0;
+    ThreadCpu threads;
     std::uint64_t sent = 0;
     {
         StreamingRig rig(pacing, 30.0);
@@ -167,12 +199,12 @@ void MeasureDelivery(benchmark::State& state, sim::FramePacing pacing) {
         for (int i = 0; i < 5; ++i) rig.takeFrame();  // past the first frames of the run
         const std::uint64_t sentBefore = rig.cameraFramesSent();
         const double cpuStart = processCpuSeconds();
-        const double hardwareStart = rig.hardwareCpuSeconds();
+        const ThreadCpu threadsStart;
         const auto wallStart = std::chrono::steady_clock::now();
         for (auto _ : state) pictures += rig.takeFrame() ? 1 : 0;
         wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
         cpu = processCpuSeconds() - cpuStart;
-        hardware = rig.hardwareCpuSeconds() - hardwareStart;
+        threads = ThreadCpu() - threadsStart;
         sent = rig.cameraFramesSent() - sentBefore;
     }
     convert = ConversionRig().cpuSecondsPerFrame();
@@ -185,10 +217,21 @@ void MeasureDelivery(benchmark::State& state, sim::FramePacing pacing) {
     // The bus thread stands in for the camera and the host controller's data transfer, which
     // cost a real host no processor time; without it, what is left is the driver, the class
     // driver and the client.
-    const double hardwarePerFrame = pictures ? hardware / double(pictures) : 0.0;
+    const auto perPicture = [pictures](double seconds) {
+        return pictures ? seconds / double(pictures) : 0.0;
+    };
+    const double hardwarePerFrame = perPicture(threads.bus);
     state.counters["hardware_cpu_ms_per_frame"] = hardwarePerFrame * 1e3;
     state.counters["host_cpu_per_frame_over_convert"] =
         convert > 0 ? (perFrame - hardwarePerFrame) / convert : 0.0;
+    // The processing passes hold the conversion and the delivery copy, which the design makes
+    // a full-frame copy: their share over ConvertFrame alone is the floor of the ratios above.
+    const double processingPerFrame = perPicture(threads.processing);
+    state.counters["processing_cpu_ms_per_frame"] = processingPerFrame * 1e3;
+    state.counters["processing_over_convert"] = convert > 0 ? processingPerFrame / convert : 0.0;
+    state.counters["grabber_cpu_ms_per_frame"] = perPicture(threads.grabber) * 1e3;
+    state.counters["client_cpu_ms_per_frame"] =
+        perPicture(cpu - threads.processing - threads.grabber - threads.bus) * 1e3;
     // Frames the driver read for each one delivered: the grabber reads without pause, and a
     // frame nobody took yet is overwritten by the next.
     state.counters["frames_read_per_delivered"] = pictures ? double(sent) / double(pictures) : 0.0;

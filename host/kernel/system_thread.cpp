@@ -1,5 +1,7 @@
 // System threads: PsCreateSystemThread runs the start routine on a host thread behind a thread
 // object; PsTerminateSystemThread ends the calling system thread.
+#include <pthread.h>
+
 #include <memory>
 #include <string>
 
@@ -31,6 +33,7 @@ class ThreadHandle final : public HandleObject {
 };
 
 void run(PKTHREAD thread) noexcept {
+    pthread_setname_np(pthread_self(), "system-thread");
     currentSystemThread = thread;
     try {
         thread->routine(thread->context);

@@ -1,11 +1,15 @@
 #include "host/ks/pin_processor.h"
 
+#include <pthread.h>
+
 #include <utility>
 
 namespace bayercam::host::ks {
 
 PinProcessor::PinProcessor(std::function<bool()> mayProcess, std::function<void()> pass)
-    : mayProcess_(std::move(mayProcess)), pass_(std::move(pass)), thread_([this] { run(); }) {}
+    : mayProcess_(std::move(mayProcess)), pass_(std::move(pass)), thread_([this] { run(); }) {
+    pthread_setname_np(thread_.native_handle(), "ks-processing");
+}
 
 PinProcessor::~PinProcessor() { shutdown(); }
 

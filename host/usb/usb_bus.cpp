@@ -2,7 +2,6 @@
 #include "host/usb/usb_bus.h"
 
 #include <pthread.h>
-#include <time.h>
 
 #include <atomic>
 #include <cstdio>
@@ -69,16 +68,7 @@ UsbBus::UsbBus(UsbFunction& function) : function_(function) {
     instancePath_ = makeInstancePath(function_.deviceDescriptor());
     function_.bind(this);
     thread_ = std::thread([this] { run(); });
-}
-
-double UsbBus::threadCpuSeconds() noexcept {
-    clockid_t clock{};
-    timespec used{};
-    if (pthread_getcpuclockid(thread_.native_handle(), &clock) != 0 ||
-        clock_gettime(clock, &used) != 0) {
-        return 0.0;
-    }
-    return double(used.tv_sec) + double(used.tv_nsec) * 1e-9;
+    pthread_setname_np(thread_.native_handle(), "usb-bus");
 }
 
 UsbBus::~UsbBus() {

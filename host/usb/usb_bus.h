@@ -32,9 +32,6 @@ class UsbBus final : private UsbFunctionEvents {
     PDEVICE_OBJECT physicalDeviceObject() const noexcept { return pdo_; }
     // Device instance path, e.g. USB\VID_1D50&PID_6A31\5&2C1A3F&0&1.
     const std::wstring& instancePath() const noexcept { return instancePath_; }
-    // CPU seconds the bus thread has used so far: the simulated host controller moving the
-    // data and the function making it, which real hardware does without the host's processor.
-    double threadCpuSeconds() noexcept;
 
     // Transfers queued on all pipes and not yet completed.
     std::size_t pendingTransfers() const;
