@@ -224,8 +224,8 @@ void MeasureDelivery(benchmark::State& state, sim::FramePacing pacing) {
     state.counters["hardware_cpu_ms_per_frame"] = hardwarePerFrame * 1e3;
     state.counters["host_cpu_per_frame_over_convert"] =
         convert > 0 ? (perFrame - hardwarePerFrame) / convert : 0.0;
-    // The processing passes hold the conversion and the delivery copy, which the design makes
-    // a full-frame copy: their share over ConvertFrame alone is the floor of the ratios above.
+    // The processing passes hold the conversion and the full-frame delivery copy: their CPU
+    // over ConvertFrame alone is the floor of the ratios above.
     const double processingPerFrame = perPicture(threads.processing);
     state.counters["processing_cpu_ms_per_frame"] = processingPerFrame * 1e3;
     state.counters["processing_over_convert"] = convert > 0 ? processingPerFrame / convert : 0.0;
