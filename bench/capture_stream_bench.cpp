@@ -208,33 +208,35 @@ void MeasureDelivery(benchmark::State& state, sim::FramePacing pacing) {
         sent = rig.cameraFramesSent() - sentBefore;
     }
     convert = ConversionRig().cpuSecondsPerFrame();
-    const double perFrame = pictures ? cpu / double(pictures) : 0.0;
+    const auto perPicture = [pictures](double amount) {
+        return pictures ? amount / double(pictures) : 0.0;
+    };
+    const auto overConvert = [convert](double seconds) {
+        return convert > 0 ? seconds / convert : 0.0;
+    };
+    const double perFrame = perPicture(cpu);
     state.counters["frames_per_s"] = double(pictures) / wall;
     state.counters["cpu_ms_per_frame"] = perFrame * 1e3;
     state.counters["cpu_percent_of_core"] = 100.0 * cpu / wall;
     state.counters["convert_ms"] = convert * 1e3;
-    state.counters["cpu_per_frame_over_convert"] = convert > 0 ? perFrame / convert : 0.0;
+    state.counters["cpu_per_frame_over_convert"] = overConvert(perFrame);
     // The bus thread stands in for the camera and the host controller's data transfer, which
     // cost a real host no processor time; without it, what is left is the driver, the class
     // driver and the client.
-    const auto perPicture = [pictures](double seconds) {
-        return pictures ? seconds / double(pictures) : 0.0;
-    };
     const double hardwarePerFrame = perPicture(threads.bus);
     state.counters["hardware_cpu_ms_per_frame"] = hardwarePerFrame * 1e3;
-    state.counters["host_cpu_per_frame_over_convert"] =
-        convert > 0 ? (perFrame - hardwarePerFrame) / convert : 0.0;
+    state.counters["host_cpu_per_frame_over_convert"] = overConvert(perFrame - hardwarePerFrame);
     // The processing passes hold the conversion and the full-frame delivery copy: their CPU
     // over ConvertFrame alone is the floor of the ratios above.
     const double processingPerFrame = perPicture(threads.processing);
     state.counters["processing_cpu_ms_per_frame"] = processingPerFrame * 1e3;
-    state.counters["processing_over_convert"] = convert > 0 ? processingPerFrame / convert : 0.0;
+    state.counters["processing_over_convert"] = overConvert(processingPerFrame);
     state.counters["grabber_cpu_ms_per_frame"] = perPicture(threads.grabber) * 1e3;
     state.counters["client_cpu_ms_per_frame"] =
         perPicture(cpu - threads.processing - threads.grabber - threads.bus) * 1e3;
     // Frames the driver read for each one delivered: the grabber reads without pause, and a
     // frame nobody took yet is overwritten by the next.
-    state.counters["frames_read_per_delivered"] = pictures ? double(sent) / double(pictures) : 0.0;
+    state.counters["frames_read_per_delivered"] = perPicture(double(sent));
 }
 
 // The camera as fast as it can.

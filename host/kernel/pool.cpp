@@ -59,9 +59,8 @@ SIZE_T firstWrittenByte(const unsigned char* bytes, SIZE_T size) {
     for (SIZE_T start = 0; start < size; start += fill.size()) {
         const SIZE_T length = std::min<SIZE_T>(fill.size(), size - start);
         if (std::memcmp(bytes + start, fill.data(), length) != 0) {
-            return start +
-                   SIZE_T(std::mismatch(bytes + start, bytes + start + length, fill.data()).first -
-                          (bytes + start));
+            return SIZE_T(std::mismatch(bytes + start, bytes + start + length, fill.data()).first -
+                          bytes);
         }
     }
     return size;
