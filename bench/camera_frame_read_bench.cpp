@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "control/sensor.h"
-#include "device/camera_device.h"
-#include "driver/driver_entry.h"
+#include "driver/control/sensor.h"
+#include "driver/device/camera_device.h"
+#include "driver/entry/driver_entry.h"
 #include "host/ks/ks_client.h"
 #include "host/usb/usb_bus.h"
 #include "sim/simulated_camera.h"

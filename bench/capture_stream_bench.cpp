@@ -19,14 +19,14 @@
 #include <string>
 #include <vector>
 
-#include "device/camera_device.h"
-#include "driver/driver_entry.h"
+#include "driver/device/camera_device.h"
+#include "driver/entry/driver_entry.h"
 #include "host/kernel/registry_config.h"
 #include "host/ks/ks_client.h"
 #include "host/usb/usb_bus.h"
 #include "sim/simulated_camera.h"
-#include "streaming/capture_pin.h"
-#include "streaming/color_pipeline.h"
+#include "driver/streaming/capture_pin.h"
+#include "driver/streaming/color_pipeline.h"
 
 namespace {
 

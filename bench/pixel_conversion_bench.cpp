@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "pixel/pixel_kernels.h"
-#include "streaming/color_pipeline.h"
+#include "driver/pixel/pixel_kernels.h"
+#include "driver/streaming/color_pipeline.h"
 
 #ifdef BAYERCAM_BENCH_OPENCV
 #include <opencv2/core.hpp>

@@ -1,7 +1,7 @@
-# Fails when a source in the driver folders includes anything but platform/ headers, the
+# Fails when a source in the driver tree includes anything but platform/ headers, the
 # driver's own headers, the freestanding set or compiler intrinsics headers.
 # Run as: cmake -DSOURCE_DIR=<repo> -P CheckDriverIncludes.cmake
-set(driver_dirs driver device usb control streaming pixel)
+set(driver_dirs driver)
 set(allowed_system cstdint cstddef cstring new cmath cpuid.h immintrin.h emmintrin.h
     xmmintrin.h pmmintrin.h tmmintrin.h smmintrin.h nmmintrin.h x86intrin.h intrin.h)
 
@@ -36,6 +36,6 @@ endforeach()
 
 if(violations)
   list(JOIN violations "\n  " report)
-  message(FATAL_ERROR "driver folders include headers outside platform/ and the freestanding set:\n  ${report}")
+  message(FATAL_ERROR "the driver tree includes headers outside platform/ and the freestanding set:\n  ${report}")
 endif()
 message(STATUS "driver includes: ${checked} files checked, all within platform/ and the freestanding set")

@@ -6,8 +6,8 @@
 #include <system_error>
 
 #include "app/lib/camera_impl.h"
-#include "device/camera_device.h"
-#include "driver/driver_entry.h"
+#include "driver/device/camera_device.h"
+#include "driver/entry/driver_entry.h"
 #include "host/kernel/pool.h"
 #include "host/kernel/registry_config.h"
 

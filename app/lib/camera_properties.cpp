@@ -1,12 +1,12 @@
 // Camera properties by name: requests in the property set's value layouts, and the checks a
 // person needs before a value is sent (the driver itself clamps silently).
-#include "control/camera_properties.h"
+#include "driver/control/camera_properties.h"
 
 #include <cstring>
 
 #include "app/lib/camera.h"
 #include "app/lib/camera_impl.h"
-#include "device/camera_device.h"
+#include "driver/device/camera_device.h"
 
 namespace bayercam {
 

@@ -6,7 +6,7 @@
 
 #include "app/lib/camera.h"
 #include "app/lib/camera_impl.h"
-#include "device/camera_device.h"
+#include "driver/device/camera_device.h"
 
 namespace bayercam {
 

@@ -8,7 +8,7 @@
 #include "app/tool/tool_error.h"
 #include "host/kernel/pool.h"
 #include "host/kernel/verifier.h"
-#include "streaming/color_pipeline.h"
+#include "driver/streaming/color_pipeline.h"
 
 namespace bayercam::app {
 

@@ -1,7 +1,7 @@
 #include "tests/app/camera_reference.h"
 
 #include "sim/simulated_camera.h"
-#include "tests/streaming/capture_fixture.h"
+#include "tests/driver/streaming/capture_fixture.h"
 
 namespace bayercam::app::testing {
 

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "streaming/color_pipeline.h"
+#include "driver/streaming/color_pipeline.h"
 
 namespace bayercam::app::testing {
 

@@ -7,7 +7,7 @@
 
 #include "app/tool/tool_error.h"
 #include "host/kernel/failure_injection.h"
-#include "streaming/color_pipeline.h"
+#include "driver/streaming/color_pipeline.h"
 #include "tests/support/kernel_test.h"
 
 namespace bayercam::app {

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "device/pool_tags.h"
+#include "driver/device/pool_tags.h"
 #include "host/kernel/failure_injection.h"
 #include "host/kernel/registry_config.h"
 

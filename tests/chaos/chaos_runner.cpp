@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/driver_entry.h"
+#include "driver/entry/driver_entry.h"
 #include "host/kernel/failure_injection.h"
 #include "host/kernel/registry_config.h"
 #include "tests/chaos/chaos_lane.h"

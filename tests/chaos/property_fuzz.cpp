@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "control/camera_properties.h"
+#include "driver/control/camera_properties.h"
 
 namespace bayercam::chaos {
 namespace {

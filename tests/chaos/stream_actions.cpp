@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "device/camera_device.h"
+#include "driver/device/camera_device.h"
 
 namespace bayercam::chaos {
 namespace {

@@ -4,12 +4,12 @@
 
 #include <cstdlib>
 
-#include "driver/driver_entry.h"
+#include "driver/entry/driver_entry.h"
 #include "host/kernel/pool.h"
 #include "host/kernel/registry_config.h"
 #include "tests/fuzz/kernel_baseline.h"
-#include "usb/command_protocol.h"
-#include "usb/frame_transfer.h"
+#include "driver/usb/command_protocol.h"
+#include "driver/usb/frame_transfer.h"
 
 namespace bayercam::fuzz {
 namespace {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "device/camera_device.h"
+#include "driver/device/camera_device.h"
 #include "host/ks/ks_client.h"
 #include "host/usb/usb_bus.h"
 #include "sim/simulated_camera.h"

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "device/camera_device.h"
+#include "driver/device/camera_device.h"
 
 namespace bayercam::fuzz {
 

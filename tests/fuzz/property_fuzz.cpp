@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "control/camera_properties.h"
+#include "driver/control/camera_properties.h"
 #include "tests/fuzz/camera_rig.h"
 #include "tests/fuzz/device_checks.h"
 #include "tests/fuzz/fuzz_input.h"

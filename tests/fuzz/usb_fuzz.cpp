@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "control/camera_properties.h"
-#include "device/pool_tags.h"
+#include "driver/control/camera_properties.h"
+#include "driver/device/pool_tags.h"
 #include "sim/camera_protocol.h"
 #include "tests/fuzz/camera_rig.h"
 #include "tests/fuzz/fuzz_input.h"

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <memory>
 
-#include "device/camera_device.h"
-#include "driver/driver_entry.h"
+#include "driver/device/camera_device.h"
+#include "driver/entry/driver_entry.h"
 #include "host/kernel/failure_injection.h"
 #include "host/ks/ks_client.h"
-#include "streaming/frame_grabber.h"
+#include "driver/streaming/frame_grabber.h"
 
 namespace bayercam::testing {
 namespace {

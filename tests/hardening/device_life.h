@@ -17,7 +17,7 @@
 #include "host/ks/frame_queue.h"
 #include "platform/kernel.h"
 #include "sim/simulated_camera.h"
-#include "tests/streaming/capture_fixture.h"
+#include "tests/driver/streaming/capture_fixture.h"
 
 namespace bayercam::testing {
 

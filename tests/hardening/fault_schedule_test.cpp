@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "control/camera_properties.h"
-#include "tests/control/property_client.h"
+#include "driver/control/camera_properties.h"
+#include "tests/driver/control/property_client.h"
 #include "tests/hardening/stress_activities.h"
-#include "usb/frame_transfer.h"
+#include "driver/usb/frame_transfer.h"
 
 namespace bayercam::testing {
 namespace {

@@ -17,10 +17,10 @@
 #include <string>
 #include <thread>
 
-#include "control/settings_store.h"
-#include "driver/driver_entry.h"
+#include "driver/control/settings_store.h"
+#include "driver/entry/driver_entry.h"
 #include "host/kernel/registry_config.h"
-#include "tests/driver/camera_fixture.h"
+#include "tests/support/camera_fixture.h"
 #include "tests/hardening/settings_generations.h"
 
 extern char** environ;

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "device/camera_device.h"
-#include "driver/driver_entry.h"
+#include "driver/device/camera_device.h"
+#include "driver/entry/driver_entry.h"
 #include "host/kernel/registry_config.h"
 #include "host/ks/ks_client.h"
 #include "host/usb/usb_bus.h"

@@ -3,10 +3,10 @@
 #include <cstring>
 #include <sstream>
 
-#include "control/camera_properties.h"
+#include "driver/control/camera_properties.h"
 #include "sim/camera_protocol.h"
-#include "tests/control/property_client.h"
-#include "usb/frame_transfer.h"
+#include "tests/driver/control/property_client.h"
+#include "driver/usb/frame_transfer.h"
 
 namespace bayercam::testing {
 namespace {

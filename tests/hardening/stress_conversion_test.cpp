@@ -3,11 +3,11 @@
 // that comes back must be one camera frame converted with one set of gains.
 #include <gtest/gtest.h>
 
-#include "pixel/pixel_kernels.h"
+#include "driver/pixel/pixel_kernels.h"
 #include "sim/scene.h"
-#include "streaming/color_pipeline.h"
+#include "driver/streaming/color_pipeline.h"
 #include "tests/hardening/stress_activities.h"
-#include "usb/frame_transfer.h"
+#include "driver/usb/frame_transfer.h"
 
 namespace bayercam::testing {
 namespace {

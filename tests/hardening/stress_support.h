@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/streaming/capture_fixture.h"
+#include "tests/driver/streaming/capture_fixture.h"
 
 namespace bayercam::testing {
 

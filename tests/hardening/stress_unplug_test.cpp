@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/hardening/stress_activities.h"
-#include "usb/frame_transfer.h"
+#include "driver/usb/frame_transfer.h"
 
 namespace bayercam::testing {
 namespace {

@@ -1,0 +1,144 @@
+// The property set while a capture runs: gains read back live from the white-balance
+// measurement, the measured gains kept when the balance is switched off, the region locked by
+// the pin, and property requests from several threads during state changes and delivery.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "tests/driver/control/property_client.h"
+#include "tests/driver/streaming/capture_fixture.h"
+#include "driver/usb/frame_transfer.h"
+
+namespace bayercam::testing {
+namespace {
+
+constexpr ULONG kFullFrame = 1360 * 1024 * 4;
+constexpr LONG kFullStep = 1360 * 4;
+
+LONG Atomic(volatile LONG* field) { return InterlockedCompareExchange(field, 0, 0); }
+
+class PropertyCaptureTest : public CaptureTest {
+  protected:
+    // Colour bars: a scene whose colours never balance out, so the measurement always moves
+    // the gains away from 1.0.
+    sim::SimulatedCameraOptions options() const override {
+        sim::SimulatedCameraOptions chosen = CaptureTest::options();
+        chosen.scene = sim::makeColorBars();
+        return chosen;
+    }
+    LONG read(ULONG id) {
+        LONG value = -12345;
+        EXPECT_EQ(GetCameraProperty(*client, filter, id, &value), STATUS_SUCCESS) << "id " << id;
+        return value;
+    }
+    NTSTATUS set(ULONG id, LONG value) { return SetCameraProperty(*client, filter, id, value); }
+};
+
+TEST_F(PropertyCaptureTest, GainsAreReadLiveAndKeptWhenTheBalanceIsSwitchedOff) {
+    open();
+    ASSERT_EQ(set(13, 1), STATUS_SUCCESS);
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    StreamFrame frame;
+    ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
+    ASSERT_EQ(setState(KSSTATE_PAUSE), STATUS_SUCCESS);
+    ColorPipeline* pipeline = device()->colorPipeline;
+    ASSERT_NE(pipeline, nullptr);
+    const LONG measured[3] = {Atomic(&pipeline->redGain), Atomic(&pipeline->greenGain),
+                              Atomic(&pipeline->blueGain)};
+    EXPECT_FALSE(measured[0] == 128 && measured[1] == 128 && measured[2] == 128)
+        << "the measurement moved the gains";
+    EXPECT_EQ(read(14), measured[0]) << "live red gain";
+    EXPECT_EQ(read(15), measured[1]) << "live green gain";
+    EXPECT_EQ(read(16), measured[2]) << "live blue gain";
+
+    device()->redGain = 1;
+    ASSERT_EQ(set(13, 0), STATUS_SUCCESS);
+    EXPECT_EQ(Atomic(&pipeline->whiteBalance), 0);
+    EXPECT_EQ(device()->redGain, ULONG(measured[0])) << "the measured gains become the manual";
+    EXPECT_EQ(device()->greenGain, ULONG(measured[1]));
+    EXPECT_EQ(device()->blueGain, ULONG(measured[2]));
+    ASSERT_EQ(set(13, 1), STATUS_SUCCESS);
+    EXPECT_EQ(device()->blueGain, ULONG(measured[2])) << "switching on leaves them alone";
+    ASSERT_EQ(set(13, 0), STATUS_SUCCESS);
+
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
+    PictureSettings manual;
+    manual.redGain = measured[0];
+    manual.greenGain = measured[1];
+    manual.blueGain = measured[2];
+    EXPECT_GE(matchingCameraFrame(frame, Region{}, manual, kFullStep, false, false), 0)
+        << "the picture is converted with the kept gains";
+}
+
+TEST_F(PropertyCaptureTest, TheRegionPropertyWaitsForThePinToClose) {
+    open();
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    EXPECT_NE(read(45), 0);
+    CameraRoiValue region{};
+    region.width = 640;
+    region.height = 480;
+    PropertyBuffer data{};
+    std::memcpy(data.data(), &region, sizeof(region));
+    ASSERT_EQ(SendCameraProperty(*client, filter, 44, KSPROPERTY_TYPE_SET, data, 48),
+              STATUS_SUCCESS);
+    EXPECT_EQ(device()->roiW, 1360) << "no change under the pin";
+    ASSERT_EQ(client->closePin(pin), STATUS_SUCCESS);
+    EXPECT_EQ(read(45), 0);
+    ASSERT_EQ(SendCameraProperty(*client, filter, 44, KSPROPERTY_TYPE_SET, data, 48),
+              STATUS_SUCCESS);
+    EXPECT_EQ(device()->roiW, 640);
+    EXPECT_EQ(offeredRange().VideoInfoHeader.bmiHeader.biWidth, 640) << "the pin's range follows";
+}
+
+TEST_F(PropertyCaptureTest, RequestsFromSeveralThreadsDuringStateCyclesAndDelivery) {
+    // The requesting threads share the processor with the reads: a slow machine must not turn
+    // that into frame time-outs.
+    InterlockedExchange(&transferTimeoutMs, 3000);
+    // A picture can take several seconds on a loaded machine; the wait only has to tell a
+    // stream that stalled from a slow one.
+    frameWait = std::chrono::milliseconds(20000);
+    open();
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    std::atomic<bool> stop{false};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    const ULONG writes[] = {12, 13, 14, 15, 16, 20, 24, 28, 32, 48, 10, 11};
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([&, t] {
+            for (LONG i = t; !stop; ++i) {
+                ULONG id = writes[i % std::size(writes)];
+                LONG value = id == 12 || id == 48 ? 1 : id == 13 ? i % 2 : i % 400;
+                if (set(id, value) != STATUS_SUCCESS) ++failures;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+    }
+    threads.emplace_back([&] {
+        while (!stop) {
+            for (ULONG id : {14u, 15u, 16u, 20u, 13u, 45u}) {
+                LONG value;
+                if (GetCameraProperty(*client, filter, id, &value) != STATUS_SUCCESS) ++failures;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    int pictures = 0;
+    for (int cycle = 0; cycle < 4; ++cycle) {
+        ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+        StreamFrame frame;
+        if (nextPicture(kFullFrame, &frame) == STATUS_SUCCESS) ++pictures;
+        ASSERT_EQ(setState(cycle % 2 == 0 ? KSSTATE_PAUSE : KSSTATE_STOP), STATUS_SUCCESS);
+    }
+    stop = true;
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(pictures, 4);
+    ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
+}
+
+}  // namespace
+}  // namespace bayercam::testing

@@ -1,0 +1,168 @@
+// The capture under threads: state cycles while a consumer queues frames, pauses that race a
+// processing pass in the middle of a conversion, and settings and flips changed on other
+// threads while frames flow. Run under the thread sanitizer.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "driver/control/camera_properties.h"
+#include "driver/control/image_settings.h"
+#include "driver/control/region_of_interest.h"
+#include "tests/driver/streaming/capture_fixture.h"
+
+namespace bayercam::testing {
+namespace {
+
+using CaptureConcurrencyTest = CaptureTest;
+
+constexpr ULONG kFullFrame = 1360 * 1024 * 4;
+
+// Queues frames and takes them back until stopped; counts those that carried a picture.
+class Consumer {
+  public:
+    Consumer(host::ks::KsClient& client, host::ks::KsPinHandle pin)
+        : thread_([this, &client, pin] {
+              while (!stop_) {
+                  if (client.queueFrame(pin, kFullFrame) != STATUS_SUCCESS) continue;
+                  StreamFrame frame;
+                  if (client.waitFrame(pin, std::chrono::milliseconds(200), &frame) ==
+                          STATUS_SUCCESS &&
+                      frame.header.DataUsed != 0) {
+                      ++pictures_;
+                  }
+              }
+          }) {}
+    ~Consumer() {
+        stop_ = true;
+        thread_.join();
+    }
+    int pictures() const { return pictures_; }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::atomic<int> pictures_{0};
+    std::thread thread_;
+};
+
+TEST_F(CaptureConcurrencyTest, RepeatedStateCyclesWithAConsumerQueueingFrames) {
+    open();
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    {
+        Consumer consumer(*client, pin);
+        for (int cycle = 0; cycle < 8; ++cycle) {
+            ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS) << "cycle " << cycle;
+            ASSERT_EQ(setState(KSSTATE_PAUSE), STATUS_SUCCESS);
+            ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+            ASSERT_EQ(setState(KSSTATE_ACQUIRE), STATUS_SUCCESS);
+            ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+            ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
+        }
+        EXPECT_EQ(device()->captureBusy, 0);
+        ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+        for (int i = 0; i < 300 && consumer.pictures() == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_GT(consumer.pictures(), 0) << "frames flow after the cycles";
+        ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
+    }
+    EXPECT_EQ(grabber()->thread, nullptr);
+    EXPECT_EQ(grabber()->rawBuffer0, nullptr);
+}
+
+// The pause step reaches the driver while a pass may be converting: the stop must wait for it
+// before the run's buffers could go, and every pass must find them intact.
+TEST_F(CaptureConcurrencyTest, PausesRaceProcessingPasses) {
+    open();
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    Consumer consumer(*client, pin);
+    for (int cycle = 0; cycle < 25; ++cycle) {
+        ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+        std::this_thread::sleep_for(std::chrono::milliseconds(cycle % 5 * 4));
+        ASSERT_EQ(setState(KSSTATE_PAUSE), STATUS_SUCCESS);
+        EXPECT_EQ(InterlockedCompareExchange(&grabber()->delivering, 0, 0), 0)
+            << "no pass is converting after the stop returned";
+        EXPECT_EQ(grabber()->thread, nullptr);
+    }
+    ASSERT_EQ(setState(KSSTATE_ACQUIRE), STATUS_SUCCESS);
+    EXPECT_EQ(grabber()->rgbFrame, nullptr);
+}
+
+TEST_F(CaptureConcurrencyTest, SettingsAndFlipsChangeOnOtherThreadsWhileFramesFlow) {
+    startStreaming();
+    std::atomic<bool> stop{false};
+    CameraDevice* camera = device();
+    std::thread flips([&] {
+        for (LONG i = 0; !stop; ++i) {
+            SetFlipH(camera, i & 1);
+            SetFlipV(camera, (i >> 1) & 1);
+        }
+    });
+    std::thread settings([&] {
+        for (LONG i = 0; !stop; ++i) {
+            SettingsLockGuard guard(camera);
+            SetImageSetting(camera, HUE_SETTING, i % 360);
+            SetImageSetting(camera, COLOR_ENABLE_SETTING, (i >> 3) & 1);
+            SetWhiteBalance(camera, (i >> 2) & 1);
+            GetImageSetting(camera, RED_GAIN_SETTING);
+        }
+    });
+    int pictures = 0;
+    for (int i = 0; i < 8; ++i) {
+        StreamFrame frame;
+        ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
+        pictures += frame.header.DataUsed == kFullFrame ? 1 : 0;
+    }
+    stop = true;
+    flips.join();
+    settings.join();
+    EXPECT_EQ(pictures, 8);
+}
+
+// A region changed through a second filter while pins are created: a pin that is created must
+// carry the region it locked, never a format checked against a region half rewritten or
+// replaced between the check and the lock.
+TEST_F(CaptureConcurrencyTest, PinsCreatedWhileTheRegionChangesCarryTheRegionTheyLocked) {
+    open();
+    host::ks::KsFilterHandle second = nullptr;
+    ASSERT_EQ(client->openFilter(handle, L"GLOBAL", &second), STATUS_SUCCESS);
+    std::atomic<bool> done{false};
+    std::thread regions([&] {
+        for (int i = 0; !done; ++i) {
+            CameraRoiValue roi{};
+            roi.property.Set = CameraPropertySetId;
+            roi.property.Id = static_cast<ULONG>(CameraProperty::Roi);
+            roi.property.Flags = KSPROPERTY_TYPE_SET;
+            roi.width = i % 2 ? 640 : 1360;
+            roi.height = i % 2 ? 480 : 1024;
+            CameraRoiValue data = roi;
+            client->property(second, &roi, sizeof(roi), &data, sizeof(data));
+        }
+    });
+    int created = 0;
+    for (int i = 0; i < 300; ++i) {
+        VideoFormat format{};
+        ULONG returned = 0;
+        KS_DATARANGE_VIDEO range{};
+        {
+            SettingsLockGuard guard(device());
+            range = offeredRange();
+        }
+        if (client->intersect(filter, 0, &range.DataRange, &format, sizeof(format), &returned) !=
+                STATUS_SUCCESS ||
+            createPin(format) != STATUS_SUCCESS) {
+            continue;
+        }
+        ++created;
+        const KS_BITMAPINFOHEADER& made = context()->videoInfo.bmiHeader;
+        EXPECT_EQ(made.biWidth, device()->outputWidth) << "pin " << i;
+        EXPECT_EQ(made.biHeight, device()->outputHeight) << "pin " << i;
+        ASSERT_EQ(client->closePin(pin), STATUS_SUCCESS);
+    }
+    done = true;
+    regions.join();
+    EXPECT_GT(created, 0) << "no pin could be created while the region changed";
+}
+
+}  // namespace
+}  // namespace bayercam::testing

@@ -1,0 +1,202 @@
+// Delivered pictures against the scalar reference applied to the raw frame the camera sent:
+// flips, a region whose width is not a multiple of 8, a format wider than the picture, grey
+// and colour, white balance on and off, and two cameras with different regions at once.
+#include <gtest/gtest.h>
+
+#include "driver/control/image_settings.h"
+#include "driver/control/region_of_interest.h"
+#include "host/kernel/registry_config.h"
+#include "tests/driver/streaming/capture_fixture.h"
+
+namespace bayercam::testing {
+namespace {
+
+using PicturesTest = CaptureTest;
+
+void SetRegion(CameraDevice* device, const Region& region) {
+    SettingsLockGuard guard(device);
+    SetRoi(device, region.x, region.y, region.width, region.height, 0);
+}
+
+struct Flips {
+    bool h;
+    bool v;
+};
+
+class FlipTest : public CaptureTest, public ::testing::WithParamInterface<Flips> {};
+
+TEST_P(FlipTest, PicturesMatchTheReferenceWithTheFlips) {
+    open();
+    SetFlipH(device(), GetParam().h ? 1 : 0);
+    SetFlipV(device(), GetParam().v ? 1 : 0);
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    for (int i = 0; i < 2; ++i) {
+        StreamFrame frame;
+        ASSERT_EQ(nextPicture(1360 * 1024 * 4, &frame), STATUS_SUCCESS);
+        EXPECT_GE(matchingCameraFrame(frame, Region{}, PictureSettings{}, 1360 * 4, GetParam().h,
+                                      GetParam().v),
+                  0)
+            << "picture " << i << " matches no recent camera frame";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFlip, FlipTest,
+                         ::testing::Values(Flips{false, false}, Flips{true, true},
+                                           Flips{true, false}, Flips{false, true}));
+
+TEST_F(PicturesTest, ARegionOf1284PixelsDeliversItsFirst1280OfEachRow) {
+    open();
+    const Region region{16, 8, 1284, 600};
+    SetRegion(device(), region);
+    ASSERT_EQ(device()->outputWidth, 1280);
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    ASSERT_EQ(context()->videoInfo.bmiHeader.biWidth, 1280);
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    StreamFrame frame;
+    ASSERT_EQ(nextPicture(1280 * 600 * 4, &frame), STATUS_SUCCESS);
+    EXPECT_EQ(frame.header.DataUsed, 1280u * 600 * 4);
+    EXPECT_GE(matchingCameraFrame(frame, region, PictureSettings{}, 1280 * 4, false, false), 0);
+}
+
+TEST_F(PicturesTest, AFormatWiderThanThePictureStepsByTheLongerRow) {
+    open();
+    VideoFormat format = offeredFormat();
+    ASSERT_EQ(createPin(format), STATUS_SUCCESS);
+    format.VideoInfoHeader.bmiHeader.biWidth = 1400;
+    format.VideoInfoHeader.bmiHeader.biSizeImage = 1400 * 1024 * 4;
+    ASSERT_EQ(client->setPinFormat(pin, &format.DataFormat), STATUS_SUCCESS);
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    StreamFrame frame;
+    ASSERT_EQ(nextPicture(1400 * 1024 * 4, &frame), STATUS_SUCCESS);
+    EXPECT_EQ(frame.header.DataUsed, 1400u * 1024 * 4);
+    EXPECT_GE(matchingCameraFrame(frame, Region{}, PictureSettings{}, 1400 * 4, false, false), 0)
+        << "each row at the start of a 5600-byte row, the rest left as it was";
+}
+
+TEST_F(PicturesTest, GreyPicturesMatchTheGreyReference) {
+    open();
+    {
+        SettingsLockGuard guard(device());
+        SetImageSetting(device(), COLOR_ENABLE_SETTING, 0);
+    }
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    StreamFrame frame;
+    ASSERT_EQ(nextPicture(1360 * 1024 * 4, &frame), STATUS_SUCCESS);
+    PictureSettings grey;
+    grey.colorEnable = 0;
+    EXPECT_GE(matchingCameraFrame(frame, Region{}, grey, 1360 * 4, false, false), 0);
+}
+
+TEST_F(PicturesTest, WhiteBalanceMeasuresEveryFrameAndItsGainsStayWhenSwitchedOff) {
+    open();
+    {
+        SettingsLockGuard guard(device());
+        SetImageSetting(device(), GREEN_GAIN_SETTING, 77);
+        SetWhiteBalance(device(), 1);
+    }
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    StreamFrame frame;
+    ASSERT_EQ(nextPicture(1360 * 1024 * 4, &frame), STATUS_SUCCESS);
+    PictureSettings measured;
+    measured.whiteBalance = 1;
+    EXPECT_GE(matchingCameraFrame(frame, Region{}, measured, 1360 * 4, false, false), 0);
+    LONG liveGreen = 0;
+    {
+        SettingsLockGuard guard(device());
+        liveGreen = GetImageSetting(device(), GREEN_GAIN_SETTING);
+        SetWhiteBalance(device(), 0);
+    }
+    EXPECT_EQ(liveGreen, 128) << "the measurement keeps green at 128";
+    EXPECT_EQ(device()->greenGain, 128u) << "the measured gains replaced the manual green of 77";
+    // A conversion that was measuring while the switch went off may still store its gains; the
+    // pipeline's live gains after the next picture are the ones every later picture uses.
+    ASSERT_EQ(nextPicture(1360 * 1024 * 4, &frame), STATUS_SUCCESS);
+    PictureSettings manual;
+    {
+        SettingsLockGuard guard(device());
+        manual.redGain = GetImageSetting(device(), RED_GAIN_SETTING);
+        manual.greenGain = GetImageSetting(device(), GREEN_GAIN_SETTING);
+        manual.blueGain = GetImageSetting(device(), BLUE_GAIN_SETTING);
+    }
+    bool matched = false;
+    for (int i = 0; i < 3 && !matched; ++i) {
+        ASSERT_EQ(nextPicture(1360 * 1024 * 4, &frame), STATUS_SUCCESS);
+        matched = matchingCameraFrame(frame, Region{}, manual, 1360 * 4, false, false) >= 0;
+    }
+    EXPECT_TRUE(matched) << "later pictures use the kept gains without measuring";
+}
+
+// A second simulated camera on its own bus, attached to the same client.
+class TwoCamerasTest : public CaptureTest {
+  protected:
+    void TearDown() override {
+        client.reset();
+        if (secondBus) host::unbindDeviceRegistryKey(secondBus->physicalDeviceObject());
+        secondBus.reset();
+        secondCamera.reset();
+        CaptureTest::TearDown();
+    }
+
+    std::unique_ptr<sim::SimulatedCamera> secondCamera;
+    std::unique_ptr<host::UsbBus> secondBus;
+};
+
+TEST_F(TwoCamerasTest, EachDeliversThePictureOfItsOwnRegion) {
+    open();
+    secondCamera = std::make_unique<sim::SimulatedCamera>(options());
+    secondBus = std::make_unique<host::UsbBus>(*secondCamera);
+    const std::wstring& path = secondBus->instancePath();
+    host::bindDeviceRegistryKey(secondBus->physicalDeviceObject(),
+                                std::string(path.begin(), path.end()));
+    host::ks::KsDeviceHandle secondHandle = nullptr;
+    ASSERT_EQ(client->attachDevice(secondBus->physicalDeviceObject(), &secondHandle),
+              STATUS_SUCCESS);
+    CameraDevice* secondDevice = CameraDeviceOf(client->deviceObject(secondHandle));
+    ASSERT_NE(secondDevice, nullptr);
+
+    const Region first{0, 0, 640, 480};
+    const Region second{100, 200, 322, 240};
+    SetRegion(device(), first);
+    SetRegion(secondDevice, second);
+    host::ks::KsFilterHandle secondFilter = nullptr;
+    ASSERT_EQ(client->openFilter(secondHandle, L"GLOBAL", &secondFilter), STATUS_SUCCESS);
+
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    EXPECT_EQ(context()->videoInfo.bmiHeader.biWidth, 640);
+    VideoFormat secondFormat{};
+    ULONG returned = 0;
+    const KS_DATARANGE_VIDEO& secondRange = secondDevice->captureDescriptors.dataRange;
+    ASSERT_EQ(client->intersect(secondFilter, 0, &secondRange.DataRange, &secondFormat,
+                                sizeof(secondFormat), &returned),
+              STATUS_SUCCESS);
+    EXPECT_EQ(secondFormat.VideoInfoHeader.bmiHeader.biWidth, 320);
+    EXPECT_EQ(secondFormat.VideoInfoHeader.bmiHeader.biHeight, 240);
+    host::ks::KsPinHandle secondPin = nullptr;
+    ASSERT_EQ(client->createPin(secondFilter, 0, &secondFormat.DataFormat, &secondPin),
+              STATUS_SUCCESS);
+
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    ASSERT_EQ(client->setPinState(secondPin, KSSTATE_RUN), STATUS_SUCCESS);
+    for (int i = 0; i < 3; ++i) {
+        StreamFrame frame;
+        ASSERT_EQ(nextPicture(640 * 480 * 4, &frame), STATUS_SUCCESS);
+        EXPECT_EQ(frame.header.DataUsed, 640u * 480 * 4);
+        EXPECT_GE(matchingCameraFrame(frame, first, PictureSettings{}, 640 * 4, false, false), 0);
+
+        StreamFrame other;
+        do {
+            ASSERT_EQ(client->queueFrame(secondPin, 320 * 240 * 4), STATUS_SUCCESS);
+            ASSERT_EQ(client->waitFrame(secondPin, frameWait, &other), STATUS_SUCCESS);
+        } while (other.header.DataUsed == 0);
+        EXPECT_EQ(other.header.DataUsed, 320u * 240 * 4);
+        EXPECT_GE(MatchingCameraFrame(*secondCamera, other, second, PictureSettings{}, 320 * 4,
+                                      false, false),
+                  0);
+    }
+}
+
+}  // namespace
+}  // namespace bayercam::testing

@@ -1,0 +1,272 @@
+// The capture pin's states and the run behind them: the state table row by row, two pins on
+// one device, pause and resume, a new run after ACQUIRE, slow and absent consumers, the choice
+// of the filled buffer, frame headers with and without a clock, and short client frames.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "driver/streaming/capture_run.h"
+#include "tests/driver/streaming/capture_fixture.h"
+#include "driver/usb/command_protocol.h"
+
+namespace bayercam::testing {
+namespace {
+
+using CaptureStateTest = CaptureTest;
+
+constexpr ULONG kFullFrame = 1360 * 1024 * 4;
+
+LONG Atomic(volatile LONG* field) { return InterlockedCompareExchange(field, 0, 0); }
+
+// Waits until the grabber has read at least `count` frames in this run.
+bool WaitForFrames(FrameGrabber* grabber, LONG count) {
+    for (int i = 0; i < 500 && Atomic(&grabber->framesGrabbed) < count; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return Atomic(&grabber->framesGrabbed) >= count;
+}
+
+TEST_F(CaptureStateTest, TheStateTableRowByRow) {
+    open();
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    PinContext* pinContext = context();
+    CameraDevice* camera = device();
+    FrameGrabber* g = grabber();
+
+    ASSERT_EQ(setState(KSSTATE_ACQUIRE), STATUS_SUCCESS);
+    EXPECT_EQ(camera->captureBusy, 1);
+    EXPECT_NE(camera->colorPipeline, nullptr);
+    EXPECT_EQ(camera->frameNotifier, pinContext);
+    EXPECT_EQ(camera->videoFormat, &pinContext->videoInfo);
+    EXPECT_EQ(pinContext->captureAcquired, 1);
+    EXPECT_NE(pinContext->referenceClock, nullptr);
+
+    ASSERT_EQ(setState(KSSTATE_PAUSE), STATUS_SUCCESS);
+    EXPECT_EQ(pinContext->streamState, 0) << "ACQUIRE to PAUSE does nothing";
+    EXPECT_EQ(g->runMode, 0);
+    EXPECT_EQ(g->rawBuffer0, nullptr);
+
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    EXPECT_EQ(pinContext->streamState, 2);
+    EXPECT_EQ(g->runMode, 2);
+    EXPECT_NE(g->rawBuffer0, nullptr);
+    EXPECT_NE(g->rawBuffer1, nullptr);
+    EXPECT_NE(g->rgbFrame, nullptr);
+    EXPECT_EQ(g->pipeline, camera->colorPipeline);
+    EXPECT_EQ(g->pipeline->outputFrame, g->rgbFrame);
+    EXPECT_NE(g->pipeline->workBuffer, nullptr);
+    EXPECT_NE(g->thread, nullptr);
+    EXPECT_EQ(Atomic(&g->running), 1);
+
+    ASSERT_EQ(setState(KSSTATE_PAUSE), STATUS_SUCCESS);
+    EXPECT_EQ(pinContext->streamState, 1);
+    EXPECT_EQ(g->runMode, 1);
+    EXPECT_EQ(g->thread, nullptr);
+    EXPECT_EQ(Atomic(&g->running), 0);
+    EXPECT_NE(g->rawBuffer0, nullptr) << "a pause keeps the buffers";
+
+    ASSERT_EQ(setState(KSSTATE_ACQUIRE), STATUS_SUCCESS);
+    EXPECT_EQ(pinContext->streamState, 0);
+    EXPECT_EQ(g->runMode, 0);
+    EXPECT_EQ(g->rawBuffer0, nullptr);
+    EXPECT_EQ(g->rawBuffer1, nullptr);
+    EXPECT_EQ(g->rgbFrame, nullptr);
+    EXPECT_EQ(camera->colorPipeline->workBuffer, nullptr);
+    EXPECT_EQ(camera->colorPipeline->outputFrame, nullptr);
+    EXPECT_EQ(camera->captureBusy, 1) << "ACQUIRE keeps the device";
+
+    ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
+    EXPECT_EQ(camera->captureBusy, 0);
+    EXPECT_EQ(camera->colorPipeline, nullptr);
+    EXPECT_EQ(camera->frameNotifier, nullptr);
+    EXPECT_EQ(camera->videoFormat, nullptr);
+    EXPECT_EQ(pinContext->captureAcquired, 0);
+    EXPECT_EQ(pinContext->referenceClock, nullptr);
+}
+
+TEST_F(CaptureStateTest, StopFromRunEndsTheRunAndReleasesTheDevice) {
+    startStreaming();
+    ASSERT_TRUE(WaitForFrames(grabber(), 2));
+    ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
+    EXPECT_EQ(grabber()->rawBuffer0, nullptr);
+    EXPECT_EQ(grabber()->thread, nullptr);
+    EXPECT_EQ(context()->streamState, 0);
+    EXPECT_EQ(device()->captureBusy, 0);
+}
+
+TEST_F(CaptureStateTest, AFormatOtherThanThirtyTwoBitsIsRefusedAtAcquire) {
+    open();
+    VideoFormat format = offeredFormat();
+    format.VideoInfoHeader.bmiHeader.biBitCount = 24;
+    ASSERT_EQ(createPin(format), STATUS_SUCCESS);
+    EXPECT_EQ(setState(KSSTATE_ACQUIRE), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(device()->captureBusy, 0) << "the device is released again";
+    EXPECT_EQ(device()->colorPipeline, nullptr);
+    EXPECT_EQ(context()->captureAcquired, 0);
+}
+
+TEST_F(CaptureStateTest, ASecondPinOnTheDeviceIsRefusedAndTheFirstRunGoesOn) {
+    open();
+    host::ks::KsFilterHandle second = nullptr;
+    ASSERT_EQ(client->openFilter(handle, L"GLOBAL", &second), STATUS_SUCCESS);
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    host::ks::KsPinHandle other = nullptr;
+    VideoFormat format = offeredFormat();
+    ASSERT_EQ(client->createPin(second, 0, &format.DataFormat, &other), STATUS_SUCCESS);
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    EXPECT_EQ(client->setPinState(other, KSSTATE_ACQUIRE), STATUS_SHARING_VIOLATION);
+    EXPECT_EQ(device()->frameNotifier, context());
+    StreamFrame frame;
+    ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
+    EXPECT_GE(matchingCameraFrame(frame, Region{}, PictureSettings{}, 1360 * 4, false, false), 0);
+    EXPECT_EQ(client->closePin(other), STATUS_SUCCESS);
+    ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS) << "closing the other pin";
+}
+
+TEST_F(CaptureStateTest, PauseAndRunKeepTheBuffersCountersAndSensor) {
+    startStreaming();
+    ASSERT_TRUE(WaitForFrames(grabber(), 3));
+    ASSERT_EQ(setState(KSSTATE_PAUSE), STATUS_SUCCESS);
+    PUCHAR buffer0 = grabber()->rawBuffer0;
+    PUCHAR rgb = grabber()->rgbFrame;
+    ColorPipeline* pipeline = device()->colorPipeline;
+    const LONG grabbed = Atomic(&grabber()->framesGrabbed);
+    const ULONG counted = device()->frameCount;
+    forget();
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    EXPECT_EQ(grabber()->rawBuffer0, buffer0);
+    EXPECT_EQ(grabber()->rgbFrame, rgb);
+    EXPECT_EQ(device()->colorPipeline, pipeline);
+    ASSERT_TRUE(WaitForFrames(grabber(), grabbed + 2)) << "framesGrabbed keeps counting";
+    StreamFrame frame;
+    ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
+    EXPECT_GT(frame.frameInfo.PictureNumber, LONGLONG(counted)) << "frameCount keeps counting";
+    for (const Packet& packet : commands()) {
+        EXPECT_TRUE(packet[0] == UCHAR(CommandCode::RequestFrame) ||
+                    packet[0] == UCHAR(CommandCode::ReadsPosted))
+            << "no sensor start on resume; got command " << int(packet[0]);
+    }
+}
+
+TEST_F(CaptureStateTest, ARunAfterAcquireStartsAgainFromZero) {
+    startStreaming();
+    ASSERT_TRUE(WaitForFrames(grabber(), 30));
+    ASSERT_EQ(setState(KSSTATE_ACQUIRE), STATUS_SUCCESS);
+    EXPECT_EQ(grabber()->rawBuffer0, nullptr);
+    forget();
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    EXPECT_NE(grabber()->rawBuffer0, nullptr) << "allocated anew";
+    StreamFrame frame;
+    ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
+    EXPECT_LT(frame.frameInfo.PictureNumber, 30) << "frameCount restarted at 0";
+    bool sensorStarted = false;
+    for (const Packet& packet : commands()) {
+        sensorStarted = sensorStarted || packet[0] == UCHAR(CommandCode::SensorStart) ||
+                        packet[0] == UCHAR(CommandCode::WriteRegister);
+    }
+    EXPECT_TRUE(sensorStarted) << "a new run starts the sensor";
+}
+
+TEST_F(CaptureStateTest, WithoutAConsumerTheReadingGoesOnAndTheNextBufferGetsAFreshFrame) {
+    startStreaming();
+    ASSERT_TRUE(WaitForFrames(grabber(), 10)) << "nobody takes frames, the thread keeps reading";
+    StreamFrame frame;
+    ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
+    const std::int64_t n =
+        matchingCameraFrame(frame, Region{}, PictureSettings{}, 1360 * 4, false, false);
+    EXPECT_GE(n, 8) << "a recent frame, not the first one read";
+}
+
+TEST_F(CaptureStateTest, FilledBufferZeroIsPreferredAndABufferBeingFilledIsNotTaken) {
+    startStreaming();
+    ASSERT_TRUE(WaitForFrames(grabber(), 1));
+    ASSERT_EQ(setState(KSSTATE_PAUSE), STATUS_SUCCESS);
+    FrameGrabber* g = grabber();
+    const std::size_t rawSize = device()->rawFrameSize;
+    std::vector<std::uint8_t> first = camera->renderFrame(5);
+    std::vector<std::uint8_t> second = camera->renderFrame(9);
+    std::memcpy(g->rawBuffer0, first.data(), rawSize);
+    std::memcpy(g->rawBuffer1, second.data(), rawSize);
+    const std::size_t rgbBytes = std::size_t(1360) * 1024 * 4;
+    auto converted = [&] { return std::vector<std::uint8_t>(g->rgbFrame, g->rgbFrame + rgbBytes); };
+
+    // The thread is stopped; the conversion is driven by hand as a processing pass would.
+    InterlockedExchange(&g->running, 1);
+    g->rawState0 = RAW_FILLED;
+    g->rawState1 = RAW_FILLED;
+    ASSERT_TRUE(ConvertFilledBuffer(g));
+    EXPECT_EQ(g->rawState0, RAW_FREE);
+    EXPECT_EQ(g->rawState1, RAW_FILLED);
+    EXPECT_EQ(converted(), ReferencePicture(first, Region{}, PictureSettings{}));
+    EXPECT_EQ(Atomic(&g->delivering), 1) << "left to the pass to clear";
+
+    g->rawState0 = RAW_FILLING;
+    ASSERT_TRUE(ConvertFilledBuffer(g));
+    EXPECT_EQ(g->rawState1, RAW_FREE);
+    EXPECT_EQ(converted(), ReferencePicture(second, Region{}, PictureSettings{}));
+    EXPECT_FALSE(ConvertFilledBuffer(g)) << "nothing filled";
+
+    g->rawState0 = -1;
+    g->rawState1 = RAW_FILLED;
+    EXPECT_FALSE(ConvertFilledBuffer(g)) << "a negative state takes nothing";
+    InterlockedExchange(&g->running, 0);
+    EXPECT_FALSE(ConvertFilledBuffer(g)) << "not running";
+    g->rawState0 = RAW_FREE;
+    g->rawState1 = RAW_FREE;
+    InterlockedExchange(&g->delivering, 0);
+}
+
+TEST_F(CaptureStateTest, HeadersWithAClockCarryTimeFlagsAndFrameInfo) {
+    startStreaming();
+    StreamFrame frame;
+    ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
+    EXPECT_EQ(frame.header.DataUsed, kFullFrame);
+    EXPECT_EQ(frame.header.Duration, 333333);
+    EXPECT_EQ(frame.header.PresentationTime.Numerator, 1u);
+    EXPECT_EQ(frame.header.PresentationTime.Denominator, 1u);
+    EXPECT_EQ(frame.header.OptionsFlags, 0x110u);
+    ASSERT_TRUE(frame.hasFrameInfo);
+    EXPECT_EQ(frame.frameInfo.ExtendedHeaderSize, 72u);
+    EXPECT_GE(frame.frameInfo.PictureNumber, 1);
+    EXPECT_EQ(frame.frameInfo.DropCount, 0);
+
+    StreamFrame plain;
+    do {
+        ASSERT_EQ(nextFrame(kFullFrame, &plain, false), STATUS_SUCCESS);
+    } while (plain.header.DataUsed == 0);
+    EXPECT_FALSE(plain.hasFrameInfo) << "a 56-byte header gets no frame info";
+    EXPECT_EQ(plain.header.OptionsFlags, 0x110u);
+    EXPECT_GE(plain.header.PresentationTime.Time, frame.header.PresentationTime.Time);
+}
+
+TEST_F(CaptureStateTest, WithoutAClockFramesCarryTimeZeroAndNoFlags) {
+    open();
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    ASSERT_EQ(setState(KSSTATE_PAUSE), STATUS_SUCCESS);
+    // As if the clock could not be obtained at ACQUIRE.
+    context()->referenceClock->Release();
+    context()->referenceClock = nullptr;
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    StreamFrame frame;
+    ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
+    EXPECT_EQ(frame.header.PresentationTime.Time, 0);
+    EXPECT_EQ(frame.header.OptionsFlags, 0u);
+    EXPECT_EQ(frame.frameInfo.ExtendedHeaderSize, 0u) << "frame info untouched";
+    EXPECT_EQ(frame.header.Duration, 333333);
+}
+
+TEST_F(CaptureStateTest, AClientFrameSmallerThanThePictureComesBackEmpty) {
+    startStreaming();
+    ASSERT_TRUE(WaitForFrames(grabber(), 2));
+    for (int i = 0; i < 5; ++i) {
+        StreamFrame frame;
+        ASSERT_EQ(nextFrame(kFullFrame - 4, &frame), STATUS_SUCCESS);
+        EXPECT_EQ(frame.header.DataUsed, 0u);
+        EXPECT_EQ(std::count(frame.data.begin(), frame.data.end(), 0),
+                  std::ptrdiff_t(kFullFrame - 4))
+            << "nothing written into a frame too small for the picture";
+    }
+}
+
+}  // namespace
+}  // namespace bayercam::testing

@@ -1,0 +1,323 @@
+// ColorPipeline: creation defaults, setters, and the fixed-point matrix against values worked
+// out here a different way: each adjustment applied to the pixel as a function, in the order
+// hue, saturation, brightness, contrast, correction, to the four unit rows.
+#include "driver/streaming/color_pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "host/kernel/failure_injection.h"
+#include "host/kernel/pool.h"
+#include "tests/support/kernel_test.h"
+
+namespace bayercam::testing {
+namespace {
+
+using Fixed = std::array<LONG, 16>;
+using Vec = std::array<double, 4>;  // (R, G, B, 1)
+
+struct Settings {
+    LONG correction = 1;
+    LONG brightness = 255;
+    LONG contrast = 10;
+    LONG saturation = 10;
+    LONG hue = 0;
+};
+
+const double kWr = (double)0.3086f;
+const double kWg = (double)0.6094f;
+const double kWb = (double)0.082f;
+
+double factor(LONG v) { return (double)(((float)std::min<LONG>(v, 20) - 10.0f) * 0.1f + 1.0f); }
+
+Vec correct(const Vec& v, LONG enabled) {
+    if (!enabled) return v;
+    const float c[3][3] = {{1.36f, -0.25f, -0.1f}, {-0.22f, 1.4f, -0.32f}, {-0.14f, -0.15f, 1.42f}};
+    Vec out{0, 0, 0, v[3]};
+    for (int j = 0; j < 3; ++j) {
+        for (int i = 0; i < 3; ++i) out[j] += v[i] * (double)c[i][j];
+    }
+    return out;
+}
+
+Vec contrast(const Vec& v, LONG value) {
+    const double k = factor(value);
+    const double t = k * -128.0 + 128.0;
+    return {k * v[0] + t * v[3], k * v[1] + t * v[3], k * v[2] + t * v[3], v[3]};
+}
+
+Vec brighten(const Vec& v, LONG value) {
+    const double d = std::min<LONG>(value, 510) - 255;
+    return {v[0] + d * v[3], v[1] + d * v[3], v[2] + d * v[3], v[3]};
+}
+
+Vec saturate(const Vec& v, LONG value) {
+    const double k = factor(value);
+    const double grey = (1.0 - k) * (kWr * v[0] + kWg * v[1] + kWb * v[2]);
+    return {k * v[0] + grey, k * v[1] + grey, k * v[2] + grey, v[3]};
+}
+
+// The hue rotation as a chain of coordinate changes of the pixel.
+Vec rotateRed(const Vec& v, double s, double c) {
+    return {v[0], c * v[1] - s * v[2], s * v[1] + c * v[2], v[3]};
+}
+Vec rotateGreen(const Vec& v, double s, double c) {
+    return {c * v[0] + s * v[2], v[1], -s * v[0] + c * v[2], v[3]};
+}
+Vec rotateBlue(const Vec& v, double s, double c) {
+    return {c * v[0] - s * v[1], s * v[0] + c * v[1], v[2], v[3]};
+}
+Vec shearBlue(const Vec& v, double dx, double dy) {
+    return {v[0], v[1], dx * v[0] + dy * v[1] + v[2], v[3]};
+}
+
+Vec rotateHue(const Vec& v, LONG degrees) {
+    const double m = 1.0 / (double)std::sqrt(2.0f);
+    const double ys = -1.0 / (double)std::sqrt(3.0f);
+    const double yc = (double)std::sqrt(2.0f) / (double)std::sqrt(3.0f);
+    const Vec lum = rotateGreen(rotateRed({kWr, kWg, kWb, 1.0}, m, m), ys, yc);
+    const double zx = lum[0] / lum[2];
+    const double zy = lum[1] / lum[2];
+    const float angle = (float)degrees * 3.1415927f / 180.0f;
+    Vec out = shearBlue(rotateGreen(rotateRed(v, m, m), ys, yc), zx, zy);
+    out = rotateBlue(out, (double)std::sin(angle), (double)std::cos(angle));
+    return rotateRed(rotateGreen(shearBlue(out, -zx, -zy), -ys, yc), -m, m);
+}
+
+LONG roundQ6(double x) {
+    const double y = x * 64.0;
+    return y >= 0 ? (LONG)(y + 0.5) : (LONG)(y - 0.5);
+}
+
+Fixed expectedFixed(const Settings& s) {
+    Fixed out{};
+    for (int i = 0; i < 4; ++i) {
+        Vec row{0, 0, 0, 0};
+        row[i] = 1.0;
+        Vec v = rotateHue(row, s.hue);
+        v = correct(contrast(brighten(saturate(v, s.saturation), s.brightness), s.contrast),
+                    s.correction);
+        for (int j = 0; j < 4; ++j) out[4 * i + j] = roundQ6(v[j]);
+    }
+    return out;
+}
+
+Fixed fixedOf(const ColorPipeline* p) {
+    Fixed out;
+    std::copy(p->matrixFixed, p->matrixFixed + 16, out.begin());
+    return out;
+}
+
+class ColorPipelineTest : public host::testing::KernelTest {
+  protected:
+    void SetUp() override {
+        KernelTest::SetUp();
+        pipeline_ = CreateColorPipeline();
+        ASSERT_NE(pipeline_, nullptr);
+    }
+    void TearDown() override {
+        FreeColorPipeline(pipeline_);
+        KernelTest::TearDown();
+    }
+
+    void apply(const Settings& s) {
+        UpdateColorCorrection(pipeline_, s.correction);
+        UpdateBrightness(pipeline_, s.brightness);
+        UpdateContrast(pipeline_, s.contrast);
+        UpdateSaturation(pipeline_, s.saturation);
+        UpdateHue(pipeline_, s.hue);
+    }
+
+    ColorPipeline* pipeline_ = nullptr;
+};
+
+// ---------------------------------------------------------------- creation
+
+TEST_F(ColorPipelineTest, CreationSetsTheDefaults) {
+    EXPECT_EQ(host::pool::usage(host::pool::makeTag("IsyR")).blocks, 1u);
+    EXPECT_EQ(pipeline_->bayerPhase, 0);
+    EXPECT_EQ(pipeline_->colorEnable, 1);
+    EXPECT_EQ(pipeline_->whiteBalance, 0);
+    EXPECT_EQ(pipeline_->redGain, 128);
+    EXPECT_EQ(pipeline_->greenGain, 128);
+    EXPECT_EQ(pipeline_->blueGain, 128);
+    EXPECT_EQ(pipeline_->colorCorrection, 1);
+    EXPECT_EQ(pipeline_->brightness, 255);
+    EXPECT_EQ(pipeline_->contrast, 10);
+    EXPECT_EQ(pipeline_->saturation, 10);
+    EXPECT_EQ(pipeline_->hue, 0);
+    EXPECT_EQ(pipeline_->workBuffer, nullptr);
+    EXPECT_EQ(pipeline_->outputFrame, nullptr);
+    EXPECT_EQ(pipeline_->width, 0);
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(pipeline_->baseMatrix[i], i % 5 == 0 ? 1.0 : 0.0) << i;
+        EXPECT_EQ(pipeline_->kernelMatrix[i], 0) << i;
+        EXPECT_EQ(pipeline_->matrixPositive[i], 0) << i;
+    }
+}
+
+TEST_F(ColorPipelineTest, CreationFailsCleanlyWhenThePoolIsExhausted) {
+    host::injection::failNthOfTag(host::pool::makeTag("IsyR"), 1);
+    EXPECT_EQ(CreateColorPipeline(), nullptr);
+}
+
+TEST_F(ColorPipelineTest, PlainSettersStoreWithoutRebuilding) {
+    const Fixed before = fixedOf(pipeline_);
+    StoreBayerPhase(pipeline_, 3);
+    StoreColorEnable(pipeline_, 0);
+    StoreWhiteBalance(pipeline_, 1);
+    StoreRedGain(pipeline_, 300);
+    StoreGreenGain(pipeline_, 129);
+    StoreBlueGain(pipeline_, 70000);
+    EXPECT_EQ(pipeline_->bayerPhase, 3);
+    EXPECT_EQ(pipeline_->colorEnable, 0);
+    EXPECT_EQ(pipeline_->whiteBalance, 1);
+    EXPECT_EQ(pipeline_->redGain, 300);
+    EXPECT_EQ(pipeline_->greenGain, 129);
+    EXPECT_EQ(pipeline_->blueGain, 70000);
+    EXPECT_EQ(fixedOf(pipeline_), before);
+}
+
+// ---------------------------------------------------------------- quoted matrices
+
+TEST_F(ColorPipelineTest, DefaultMatrixIsTheCorrectionMatrix) {
+    EXPECT_EQ(fixedOf(pipeline_),
+              (Fixed{87, -16, -6, 0, -14, 90, -20, 0, -9, -10, 91, 0, 0, 0, 0, 64}));
+}
+
+TEST_F(ColorPipelineTest, CorrectionOffGivesTheIdentity) {
+    UpdateColorCorrection(pipeline_, 0);
+    EXPECT_EQ(fixedOf(pipeline_), (Fixed{64, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64}));
+}
+
+TEST_F(ColorPipelineTest, Brightness510AddsAFullScaleOffset) {
+    apply({.correction = 0, .brightness = 510});
+    EXPECT_EQ(fixedOf(pipeline_),
+              (Fixed{64, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64, 0, 16320, 16320, 16320, 64}));
+}
+
+TEST_F(ColorPipelineTest, ContrastZeroFlattensToMidGrey) {
+    apply({.correction = 0, .contrast = 0});
+    EXPECT_EQ(fixedOf(pipeline_),
+              (Fixed{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8192, 8192, 8192, 64}));
+}
+
+TEST_F(ColorPipelineTest, SaturationZeroGivesLuminanceInEveryChannel) {
+    apply({.correction = 0, .saturation = 0});
+    EXPECT_EQ(fixedOf(pipeline_), (Fixed{20, 20, 20, 0, 39, 39, 39, 0, 5, 5, 5, 0, 0, 0, 0, 64}));
+}
+
+TEST_F(ColorPipelineTest, HueZeroMatchesNoHueStep) {
+    BuildHueMatrix(pipeline_, 0);
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_NEAR(pipeline_->hueMatrix[i], i % 5 == 0 ? 1.0 : 0.0, 1e-6) << i;
+    }
+    EXPECT_EQ(fixedOf(pipeline_),
+              (Fixed{87, -16, -6, 0, -14, 90, -20, 0, -9, -10, 91, 0, 0, 0, 0, 64}));
+}
+
+// ---------------------------------------------------------------- worked out independently
+
+TEST_F(ColorPipelineTest, EverySettingMatchesTheAdjustmentsAppliedInTurn) {
+    const Settings cases[] = {
+        {},
+        {.hue = 30},
+        {.hue = 90},
+        {.hue = 180},
+        {.hue = 271},
+        {.correction = 0, .hue = 120},
+        {.brightness = 0, .contrast = 20, .saturation = 20, .hue = 359},
+        {.brightness = 300, .contrast = 9, .saturation = 3, .hue = 45},
+        {.correction = 0, .brightness = 100, .contrast = 15, .saturation = 0, .hue = 200},
+        {.brightness = 510, .contrast = 0, .saturation = 20},
+    };
+    for (const Settings& s : cases) {
+        apply(s);
+        EXPECT_EQ(fixedOf(pipeline_), expectedFixed(s))
+            << "correction " << s.correction << " brightness " << s.brightness << " contrast "
+            << s.contrast << " saturation " << s.saturation << " hue " << s.hue;
+    }
+}
+
+TEST_F(ColorPipelineTest, BuildersClampOnlyFromAbove) {
+    BuildBrightnessMatrix(pipeline_, 900);
+    BuildContrastMatrix(pipeline_, 35);
+    BuildSaturationMatrix(pipeline_, 99);
+    const Fixed clamped = fixedOf(pipeline_);
+    BuildBrightnessMatrix(pipeline_, 510);
+    BuildContrastMatrix(pipeline_, 20);
+    BuildSaturationMatrix(pipeline_, 20);
+    EXPECT_EQ(clamped, fixedOf(pipeline_));
+    BuildBrightnessMatrix(pipeline_, -45);  // no lower limit: d = -300
+    EXPECT_EQ(pipeline_->brightnessMatrix[12], -300.0);
+}
+
+TEST_F(ColorPipelineTest, Q6RoundsHalfAwayFromZero) {
+    UpdateColorCorrection(pipeline_, 0);
+    pipeline_->correctionMatrix[1] = 0.5 / 64;
+    pipeline_->correctionMatrix[2] = -0.5 / 64;
+    pipeline_->correctionMatrix[4] = 1.49 / 64;
+    pipeline_->correctionMatrix[6] = -1.5 / 64;
+    CombineMatrices(pipeline_);
+    EXPECT_EQ(pipeline_->matrixFixed[1], 1);
+    EXPECT_EQ(pipeline_->matrixFixed[2], -1);
+    EXPECT_EQ(pipeline_->matrixFixed[4], 1);
+    EXPECT_EQ(pipeline_->matrixFixed[6], -2);
+}
+
+TEST_F(ColorPipelineTest, MultiplyPutsTheSecondOperandOnTheLeftAndMayAlias) {
+    double a[16], b[16], expected[16];
+    for (int i = 0; i < 16; ++i) {
+        a[i] = i + 1;
+        b[i] = (i * 7) % 5 - 2;
+    }
+    for (int i = 0; i < 4; ++i) {
+        for (int j = 0; j < 4; ++j) {
+            expected[4 * i + j] = 0;
+            for (int k = 0; k < 4; ++k) expected[4 * i + j] += b[4 * i + k] * a[4 * k + j];
+        }
+    }
+    MultiplyMatrix(a, b, a);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(a[i], expected[i]) << i;
+}
+
+// ---------------------------------------------------------------- rebuilding setters
+
+TEST_F(ColorPipelineTest, ARepeatedValueRebuildsNothing) {
+    pipeline_->matrixFixed[0] = 12345;  // a rebuild would overwrite it
+    UpdateColorCorrection(pipeline_, 1);
+    UpdateBrightness(pipeline_, 255);
+    UpdateContrast(pipeline_, 10);
+    UpdateSaturation(pipeline_, 10);
+    UpdateHue(pipeline_, 0);
+    EXPECT_EQ(pipeline_->matrixFixed[0], 12345);
+    UpdateHue(pipeline_, 1);
+    EXPECT_EQ(pipeline_->hue, 1);
+    EXPECT_NE(pipeline_->matrixFixed[0], 12345);
+}
+
+// Builders racing on one pipeline are serialised: the result is always the matrix of one
+// consistent set of settings, never a mixture of half-built matrices.
+TEST_F(ColorPipelineTest, ConcurrentBuildersLeaveAConsistentMatrix) {
+    std::vector<std::thread> threads;
+    threads.emplace_back([this] {
+        for (int i = 0; i < 300; ++i) BuildHueMatrix(pipeline_, i % 2 ? 40 : 200);
+    });
+    threads.emplace_back([this] {
+        for (int i = 0; i < 300; ++i) BuildContrastMatrix(pipeline_, i % 2 ? 4 : 16);
+    });
+    threads.emplace_back([this] {
+        for (int i = 0; i < 300; ++i) BuildSaturationMatrix(pipeline_, i % 2 ? 2 : 18);
+    });
+    for (auto& t : threads) t.join();
+    // The last call of each thread (i = 299) wins.
+    EXPECT_EQ(fixedOf(pipeline_), expectedFixed({.contrast = 4, .saturation = 2, .hue = 40}));
+}
+
+}  // namespace
+}  // namespace bayercam::testing

@@ -1,0 +1,294 @@
+// The frame conversion dispatch: work-buffer geometry and allocation, the region copy and its
+// border, and ConvertFrame's snapshot, kernel choice and hand-back of measured gains.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "host/kernel/failure_injection.h"
+#include "host/kernel/pool.h"
+#include "driver/pixel/pixel_kernels.h"
+#include "driver/streaming/color_pipeline.h"
+#include "tests/support/kernel_test.h"
+
+namespace bayercam::testing {
+namespace {
+
+const ULONG kFrameTag = host::pool::makeTag("Tgno");
+const int kRawWidth = 1360;
+const int kRawHeight = 1024;
+
+class FrameConversionTest : public host::testing::KernelTest {
+  protected:
+    void SetUp() override {
+        KernelTest::SetUp();
+        pipeline_ = CreateColorPipeline();
+        ASSERT_NE(pipeline_, nullptr);
+        raw_.resize(kRawWidth * kRawHeight);
+        std::mt19937 rng(1234);
+        for (auto& sample : raw_) sample = static_cast<UCHAR>(rng());
+    }
+    void TearDown() override {
+        FreeColorPipeline(pipeline_);
+        KernelTest::TearDown();
+    }
+
+    void startRun(int width, int height) {
+        SetFrameSize(pipeline_, width, height);
+        AllocateWorkBuffer(pipeline_);
+        output_.assign(static_cast<std::size_t>(width) * height * 4, 0x5A);
+        pipeline_->outputFrame = output_.data();
+    }
+
+    // The region at (x, y) of the raw frame, as ConvertFilledBuffer computes it.
+    void convertRegion(int x, int y) {
+        ConvertFrame(pipeline_, raw_.data(), y * kRawWidth + x, kRawWidth);
+    }
+
+    UCHAR work(int y, int x) const {
+        return pipeline_->workOrigin[static_cast<std::ptrdiff_t>(y) * pipeline_->workStride + x];
+    }
+
+    // What a member of the reference writes for the pipeline's current snapshot.
+    std::vector<UCHAR> referenceOutput(ConvertKernel kernel) {
+        std::vector<UCHAR> out(output_.size());
+        UCHAR* const saved = pipeline_->output;
+        pipeline_->output = out.data();
+        kernel(pipeline_);
+        pipeline_->output = saved;
+        return out;
+    }
+
+    const PixelKernelTable& reference() const { return *GetPixelKernelTable(PixelIsaReference); }
+
+    ColorPipeline* pipeline_ = nullptr;
+    std::vector<UCHAR> raw_;
+    std::vector<UCHAR> output_;
+};
+
+// ---------------------------------------------------------------- geometry
+
+TEST_F(FrameConversionTest, FullFrameGeometry) {
+    startRun(1360, 1024);
+    EXPECT_EQ(pipeline_->paddedStride, 1387);
+    EXPECT_EQ(pipeline_->workBufferSize, 1425836);
+    EXPECT_EQ(pipeline_->workStride, 1387);
+    EXPECT_EQ(pipeline_->workOrigin - pipeline_->workBuffer, 2779);
+    EXPECT_EQ(pipeline_->kernelWidth, 1360);
+    EXPECT_EQ(pipeline_->kernelHeight, 1024);
+    EXPECT_EQ(host::pool::usage(kFrameTag), (host::pool::TagUsage{1, 1425836}));
+}
+
+TEST_F(FrameConversionTest, OddHeightGetsASpareRowAndStrideFollowsWidth) {
+    SetFrameSize(pipeline_, 1360, 1023);
+    EXPECT_EQ(pipeline_->workBufferSize, 1387 * 1028);
+    SetFrameSize(pipeline_, 1000, 10);
+    EXPECT_EQ(pipeline_->paddedStride, 1019);
+    SetFrameSize(pipeline_, 16, 2);
+    EXPECT_EQ(pipeline_->paddedStride, 43);
+}
+
+TEST_F(FrameConversionTest, ReallocationReleasesTheOldBuffer) {
+    startRun(64, 32);
+    startRun(128, 16);
+    EXPECT_EQ(host::pool::usage(kFrameTag).blocks, 1u);
+    EXPECT_EQ(host::pool::usage(kFrameTag).bytes, static_cast<std::size_t>(155 * 20));
+}
+
+TEST_F(FrameConversionTest, FailedAllocationLeavesNoBufferAndConvertsNothing) {
+    host::injection::failNthOfTag(kFrameTag, 1);
+    startRun(64, 32);
+    EXPECT_EQ(pipeline_->workBuffer, nullptr);
+    EXPECT_EQ(pipeline_->workOrigin, nullptr);
+    convertRegion(0, 0);
+    EXPECT_EQ(output_, std::vector<UCHAR>(output_.size(), 0x5A));
+}
+
+TEST_F(FrameConversionTest, MissingRawOrOutputFrameSkipsTheFrame) {
+    startRun(32, 16);
+    ConvertFrame(pipeline_, nullptr, 0, kRawWidth);
+    EXPECT_EQ(output_, std::vector<UCHAR>(output_.size(), 0x5A));
+    pipeline_->outputFrame = nullptr;
+    convertRegion(0, 0);
+    EXPECT_EQ(output_, std::vector<UCHAR>(output_.size(), 0x5A));
+    EXPECT_EQ(pipeline_->output, nullptr);
+}
+
+// ---------------------------------------------------------------- region and border
+
+TEST_F(FrameConversionTest, RegionIsCopiedAndBorderMirrored) {
+    const int w = 40, h = 30, x0 = 8, y0 = 6;
+    startRun(w, h);
+    convertRegion(x0, y0);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            ASSERT_EQ(work(y, x), raw_[(y0 + y) * kRawWidth + x0 + x]) << y << ", " << x;
+        }
+    }
+    for (int x = -2; x < w + 2; ++x) {
+        EXPECT_EQ(work(-2, x), work(2, x)) << "column " << x;
+        EXPECT_EQ(work(-1, x), work(1, x)) << "column " << x;
+        EXPECT_EQ(work(h, x), work(h - 4, x)) << "column " << x;
+        EXPECT_EQ(work(h + 1, x), work(h - 3, x)) << "column " << x;
+    }
+    for (int y = -2; y < h + 2; ++y) {
+        EXPECT_EQ(work(y, -1), work(y, 1)) << "row " << y;
+        EXPECT_EQ(work(y, -2), work(y, 2)) << "row " << y;
+        EXPECT_EQ(work(y, w), work(y, w - 2)) << "row " << y;
+        EXPECT_EQ(work(y, w + 1), work(y, w - 3)) << "row " << y;
+    }
+}
+
+TEST_F(FrameConversionTest, RegionsBelow8WideOrHighGetNoBorder) {
+    for (auto [w, h] : {std::pair{6, 10}, {20, 7}}) {
+        startRun(w, h);
+        std::memset(pipeline_->workBuffer, 0xEE, pipeline_->workBufferSize);
+        convertRegion(2, 4);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) ASSERT_EQ(work(y, x), raw_[(4 + y) * kRawWidth + 2 + x]);
+        }
+        for (int x = -2; x < w + 2; ++x) {
+            EXPECT_EQ(work(-2, x), 0xEE);
+            EXPECT_EQ(work(h + 1, x), 0xEE);
+        }
+        for (int y = 0; y < h; ++y) {
+            EXPECT_EQ(work(y, -1), 0xEE);
+            EXPECT_EQ(work(y, w), 0xEE);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- dispatch and snapshot
+
+TEST_F(FrameConversionTest, ColourFrameIsTheKernelOfThePhaseWithTheSnapshot) {
+    startRun(100, 20);
+    StoreBayerPhase(pipeline_, 1);
+    StoreRedGain(pipeline_, 150);
+    UpdateHue(pipeline_, 25);
+    convertRegion(4, 2);
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(pipeline_->kernelMatrix[i], pipeline_->matrixFixed[i]) << i;
+        EXPECT_EQ(pipeline_->matrixPositive[i], pipeline_->matrixFixed[i] > 0 ? 1 : 0) << i;
+    }
+    EXPECT_EQ(pipeline_->kernelRedGain, 150u);
+    EXPECT_EQ(pipeline_->output, output_.data());
+    EXPECT_EQ(output_, referenceOutput(reference().convertColor[1]));
+}
+
+TEST_F(FrameConversionTest, OutOfRangePhaseTakesThePhase3Members) {
+    startRun(48, 16);
+    StoreBayerPhase(pipeline_, 7);
+    convertRegion(0, 0);
+    EXPECT_EQ(output_, referenceOutput(reference().convertColor[3]));
+    EXPECT_NE(output_, referenceOutput(reference().convertColor[1]));
+}
+
+TEST_F(FrameConversionTest, ColourOffGivesGreyWithTheSnapshotStillTaken) {
+    startRun(48, 16);
+    StoreColorEnable(pipeline_, 0);
+    convertRegion(0, 0);
+    EXPECT_EQ(output_, referenceOutput(reference().convertGray[0]));
+    for (std::size_t i = 0; i < output_.size(); i += 4) {
+        ASSERT_EQ(output_[i], output_[i + 1]);
+        ASSERT_EQ(output_[i], output_[i + 2]);
+    }
+    EXPECT_EQ(pipeline_->kernelMatrix[0], 87);
+}
+
+TEST_F(FrameConversionTest, WhiteBalanceMeasuresAppliesAndHandsBackTheGains) {
+    startRun(64, 16);
+    StoreBayerPhase(pipeline_, 1);
+    StoreWhiteBalance(pipeline_, 1);
+    StoreRedGain(pipeline_, 999);
+    convertRegion(0, 0);
+    ULONG red = 0, green = 0, blue = 0;
+    reference().measureWhiteBalance[1](pipeline_, &red, &green, &blue);
+    EXPECT_EQ(pipeline_->redGain, static_cast<LONG>(red));
+    EXPECT_EQ(pipeline_->greenGain, 128);
+    EXPECT_EQ(pipeline_->blueGain, static_cast<LONG>(blue));
+    EXPECT_NE(pipeline_->redGain, 999);
+    EXPECT_EQ(pipeline_->kernelRedGain, red);
+    EXPECT_EQ(output_, referenceOutput(reference().convertColor[1]));
+}
+
+// Without white balance a frame is filled and converted in bands, and a band whose rows are all
+// image rows reads the middle of each row in place in the raw frame, so that only the ends of
+// its rows are copied. At every level, across band edges, for odd heights and for rows short
+// enough to be copied whole, the pictures must be those of one whole fill and one call of the
+// reference; the work buffer is spoiled first, so reading a byte the fill left out shows.
+TEST_F(FrameConversionTest, BandedConversionEqualsOneFillAndOneReferenceCall) {
+    const std::pair<int, int> sizes[] = {{100, 8},  {100, 35}, {100, 97},  {300, 33}, {300, 34},
+                                         {300, 66}, {301, 67}, {301, 130}, {1360, 99}};
+    for (int level = PixelIsaReference; level < PixelIsaCount; ++level) {
+        if (!SelectPixelKernelLevel(static_cast<PixelIsa>(level))) continue;
+        for (auto [w, h] : sizes) {
+            startRun(w, h);
+            const int phase = (w + h) % 4;
+            StoreBayerPhase(pipeline_, phase);
+            for (LONG colour : {1, 0}) {
+                StoreColorEnable(pipeline_, colour);
+                std::memset(pipeline_->workBuffer, 0xA5, pipeline_->workBufferSize);
+                convertRegion(3, 5);
+                EXPECT_EQ(pipeline_->output, output_.data());
+                EXPECT_EQ(pipeline_->kernelHeight, h);
+                EXPECT_EQ(pipeline_->imageRows, nullptr);
+                FillWorkBuffer(pipeline_, raw_.data(), 5 * kRawWidth + 3, kRawWidth);
+                const auto& members = colour ? reference().convertColor : reference().convertGray;
+                ASSERT_EQ(output_, referenceOutput(members[phase]))
+                    << "level " << level << " W " << w << " H " << h << " colour " << colour;
+            }
+        }
+    }
+    SelectPixelKernelLevel(BestPixelIsa());
+}
+
+// The reads in place end at the last image column of the region: a region that ends the raw
+// frame against an inaccessible page converts at every level. At a width 2 past a multiple of
+// 64, the first whole chunk of every level that must come from the work rows would read one
+// byte past its row in place.
+TEST_F(FrameConversionTest, ReadsInPlaceStayInsideAGuardedRawFrame) {
+    const ULONG rawTag = host::pool::makeTag("Rawt");
+    host::pool::setGuardedTags({rawTag});
+    // A pitch of whole 16-byte units leaves no slack between the frame's end and the guard.
+    const int pitch = 1296, w = 1282, h = 130, x0 = pitch - w, y0 = 3;
+    const std::size_t size = static_cast<std::size_t>(y0 + h) * pitch;
+    auto* raw = static_cast<UCHAR*>(ExAllocatePoolWithTag(NonPagedPoolNx, size, rawTag));
+    ASSERT_NE(raw, nullptr);
+    std::memcpy(raw, raw_.data(), size);
+    startRun(w, h);
+    for (int level = PixelIsaReference; level < PixelIsaCount; ++level) {
+        if (!SelectPixelKernelLevel(static_cast<PixelIsa>(level))) continue;
+        ConvertFrame(pipeline_, raw, y0 * pitch + x0, pitch);
+        FillWorkBuffer(pipeline_, raw, y0 * pitch + x0, pitch);
+        ASSERT_EQ(output_, referenceOutput(reference().convertColor[0])) << "level " << level;
+    }
+    SelectPixelKernelLevel(BestPixelIsa());
+    ExFreePoolWithTag(raw, rawTag);
+}
+
+// Every kernel level, small and odd sizes: the work buffer ends against an inaccessible page,
+// so a read past its end faults.
+TEST_F(FrameConversionTest, KernelsStayInsideAGuardedWorkBuffer) {
+    host::pool::setGuardedTags({kFrameTag});
+    for (int level = PixelIsaReference; level < PixelIsaCount; ++level) {
+        if (!SelectPixelKernelLevel(static_cast<PixelIsa>(level))) continue;
+        for (int w : {1, 2, 5, 7, 8, 15, 16, 17, 31, 33, 63, 65, 1360}) {
+            for (int h : {1, 2, 3, 7, 8, 9}) {
+                startRun(w, h);
+                for (LONG options = 0; options < 4; ++options) {
+                    StoreColorEnable(pipeline_, options & 1);
+                    StoreWhiteBalance(pipeline_, options & 2);
+                    StoreBayerPhase(pipeline_, options);
+                    convertRegion(0, 0);
+                    ASSERT_EQ(output_[3], 255) << "level " << level << " W " << w << " H " << h;
+                }
+            }
+        }
+    }
+    SelectPixelKernelLevel(BestPixelIsa());
+}
+
+}  // namespace
+}  // namespace bayercam::testing

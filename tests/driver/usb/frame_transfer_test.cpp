@@ -1,0 +1,201 @@
+// Frame reads against the simulated camera: chunk layout, data, time-out, failed and short
+// chunks, cancel and abort from another thread, unplug, and allocation failure at every step.
+#include "driver/usb/frame_transfer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "driver/control/sensor.h"
+#include "driver/device/pool_tags.h"
+#include "host/kernel/failure_injection.h"
+#include "host/kernel/live_objects.h"
+#include "host/kernel/pool.h"
+#include "tests/support/camera_fixture.h"
+#include "driver/usb/command_protocol.h"
+
+namespace bayercam::testing {
+namespace {
+
+constexpr std::size_t kFrameBytes = 1392640;
+
+class FrameTransferTest : public CameraTest {
+  protected:
+    void SetUp() override {
+        CameraTest::SetUp();
+        ASSERT_EQ(attach(), STATUS_SUCCESS);
+        ASSERT_TRUE(StartSensor(device()));
+        forget();
+        frame.assign(kFrameBytes, 0);
+    }
+
+    NTSTATUS read(std::size_t bytes) {
+        return ReadFrameChunked(device(), ULONG(bytes), frame.data());
+    }
+
+    // Starts a read of a whole frame on another thread and waits until all its chunks are
+    // queued on the bus.
+    std::future<NTSTATUS> readInBackground() {
+        auto result = std::async(std::launch::async, [this] { return read(kFrameBytes); });
+        while (bus->pendingTransfers() < 22)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return result;
+    }
+
+    // The chunks the bus asked the frame pipe for, as (offset in the buffer, length).
+    std::vector<std::pair<std::size_t, std::size_t>> chunks() const {
+        std::vector<std::pair<std::size_t, std::size_t>> layout;
+        for (const FrameAttempt& a : observed->frameAttempts()) {
+            layout.push_back({std::size_t(a.at - frame.data()), a.bytes});
+        }
+        return layout;
+    }
+
+    void expectIdle() const {
+        EXPECT_EQ(device()->usb.transferSlots, nullptr);
+        EXPECT_EQ(device()->usb.frameMdl, nullptr);
+        EXPECT_EQ(bus->pendingTransfers(), 0u);
+    }
+
+    std::vector<std::uint8_t> frame;
+};
+
+TEST_F(FrameTransferTest, FullFrameIsTwentyTwoChunksAndCarriesTheCameraFrame) {
+    bool ok = false;
+    EXPECT_TRUE(ReadFrame(device(), frame.data(), &ok));
+    EXPECT_TRUE(ok);
+    const auto layout = chunks();
+    ASSERT_EQ(layout.size(), 22u);
+    for (std::size_t i = 0; i < 21; ++i) {
+        EXPECT_EQ(layout[i], std::make_pair(i * 65536, std::size_t(65536))) << "chunk " << i;
+    }
+    EXPECT_EQ(layout[21], std::make_pair(std::size_t(1376256), std::size_t(16384)));
+    EXPECT_TRUE(frame == camera->renderFrame(0)) << "the buffer holds frame 0 as sent";
+    const std::vector<Packet> expected = {MakePacket({0x02}), MakePacket({0x02}),
+                                          MakePacket({0x03})};
+    EXPECT_EQ(commands(), expected) << "RequestFrame twice, then ReadsPosted";
+    expectIdle();
+}
+
+TEST_F(FrameTransferTest, ChunkCountFollowsTheLength) {
+    ASSERT_EQ(read(131072), STATUS_SUCCESS);
+    auto layout = chunks();
+    ASSERT_EQ(layout.size(), 2u);
+    EXPECT_EQ(layout[1], std::make_pair(std::size_t(65536), std::size_t(65536)));
+    const auto sent = camera->renderFrame(0);
+    EXPECT_TRUE(std::equal(sent.begin(), sent.begin() + 131072, frame.begin()));
+}
+
+TEST_F(FrameTransferTest, OneByteMoreAddsAOneByteChunk) {
+    // The camera sends 512-byte packets, which overflow a 1-byte read: that chunk fails.
+    EXPECT_EQ(read(131073), STATUS_UNSUCCESSFUL);
+    const auto layout = chunks();
+    ASSERT_EQ(layout.size(), 3u);
+    EXPECT_EQ(layout[2], std::make_pair(std::size_t(131072), std::size_t(1)));
+    expectIdle();
+}
+
+TEST_F(FrameTransferTest, NoAnswerTimesOutAndReleasesEverything) {
+    InterlockedExchange(&transferTimeoutMs, 100);
+    camera->faults().neverAnswer = true;
+    EXPECT_EQ(read(kFrameBytes), STATUS_TIMEOUT);
+    expectIdle();
+    camera->faults().neverAnswer = true;
+    bool ok = true;
+    EXPECT_FALSE(ReadFrame(device(), frame.data(), &ok));
+    EXPECT_FALSE(ok);
+    expectIdle();
+}
+
+TEST_F(FrameTransferTest, FailedChunkFailsTheRead) {
+    camera->faults().failChunk = true;
+    EXPECT_EQ(read(kFrameBytes), STATUS_UNSUCCESSFUL) << "failed at once, not by time-out";
+    expectIdle();
+}
+
+TEST_F(FrameTransferTest, ShortChunkFailsTheRead) {
+    camera->faults().shortChunkBytes = 1024;
+    EXPECT_EQ(read(kFrameBytes), STATUS_UNSUCCESSFUL);
+    expectIdle();
+    EXPECT_EQ(read(kFrameBytes), STATUS_SUCCESS) << "the next frame is whole";
+}
+
+TEST_F(FrameTransferTest, ReadBeforeTheSensorStartPostsNothing) {
+    device()->rawFrameSize = 0;
+    bool ok = true;
+    EXPECT_FALSE(ReadFrame(device(), frame.data(), &ok));
+    EXPECT_TRUE(observed->frameAttempts().empty());
+    expectIdle();
+}
+
+TEST_F(FrameTransferTest, CancelFromAnotherThreadEndsTheRead) {
+    camera->faults().neverAnswer = true;
+    auto result = readInBackground();
+    CameraOps* ops = device();
+    ops->CancelTransfers();
+    EXPECT_EQ(result.get(), STATUS_UNSUCCESSFUL) << "ended by the cancel, not by the time-out";
+    expectIdle();
+}
+
+TEST_F(FrameTransferTest, AbortPipesEndsAPostedRead) {
+    camera->faults().neverAnswer = true;
+    auto result = readInBackground();
+    CameraOps* ops = device();
+    ops->AbortPipes();
+    EXPECT_EQ(result.get(), STATUS_UNSUCCESSFUL) << "the frame pipe was marked while posted";
+    expectIdle();
+    EXPECT_EQ(device()->usb.pipeInUse[FRAME_PIPE], 0);
+}
+
+TEST_F(FrameTransferTest, UnplugMidReadFailsTheRead) {
+    camera->faults().neverAnswer = true;
+    auto result = readInBackground();
+    camera->unplug();
+    EXPECT_EQ(result.get(), STATUS_UNSUCCESSFUL) << "ended by the unplug, not by the time-out";
+    expectIdle();
+}
+
+// Frames due every 5 ms against time-outs of 1 to 8 ms: chunks complete around the moment the
+// wait gives up, before, during and after the cancel scan. Each read either got the whole
+// frame or timed out with every chunk finished; none is torn or left behind.
+TEST_F(FrameTransferTest, CompletionsRacingTheTimeOut) {
+    camera->setPacing(sim::FramePacing::FixedRate, 200.0);
+    for (int round = 0; round < 40; ++round) {
+        InterlockedExchange(&transferTimeoutMs, 1 + round % 8);
+        forget();
+        ULONG transferred = 0;
+        UCHAR request[64] = {0x02};
+        TransferPacket(device(), 0, request, &transferred);
+        const NTSTATUS status = read(kFrameBytes);
+        EXPECT_TRUE(status == STATUS_SUCCESS || status == STATUS_TIMEOUT)
+            << "round " << round << ": status 0x" << std::hex << status;
+        expectIdle();
+    }
+}
+
+TEST_F(FrameTransferTest, AllocationFailureAtEveryStepLeavesNothingAllocated) {
+    InterlockedExchange(&transferTimeoutMs, 200);
+    const auto usbBefore = host::pool::usage(POOL_TAG_USB);
+    const auto irpsBefore = host::live::count(host::live::Kind::Irp);
+    const auto mdlsBefore = host::live::count(host::live::Kind::Mdl);
+    std::size_t runs = host::injection::walkAllocationFailures([&](std::size_t failing) {
+        read(kFrameBytes);
+        const auto patience = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (host::live::count(host::live::Kind::Irp) != irpsBefore &&
+               std::chrono::steady_clock::now() < patience) {
+            std::this_thread::yield();
+        }
+        EXPECT_EQ(host::pool::usage(POOL_TAG_USB), usbBefore) << "allocation " << failing;
+        EXPECT_EQ(host::live::count(host::live::Kind::Irp), irpsBefore) << "allocation " << failing;
+        EXPECT_EQ(host::live::count(host::live::Kind::Mdl), mdlsBefore) << "allocation " << failing;
+        EXPECT_EQ(device()->usb.transferSlots, nullptr) << "allocation " << failing;
+    });
+    EXPECT_GT(runs, 22u * 3) << "every chunk's request, MDL and URB was walked";
+    InterlockedExchange(&transferTimeoutMs, 3000);
+    EXPECT_EQ(read(kFrameBytes), STATUS_SUCCESS) << "the camera still streams";
+}
+
+}  // namespace
+}  // namespace bayercam::testing
