@@ -2,7 +2,10 @@
 // its region of interest, its video format and its frames. One Camera owns the whole stack
 // beneath it (the simulated camera on its USB bus, the driver, the class driver); its settings
 // are kept in the registry file, so they persist from one Camera (or process) to the next.
-// A Camera is used from one thread at a time.
+// A Camera is used from one thread at a time, with one exception: while one thread streams
+// (negotiateFormat, roi, setRoi, start, pause, stop, nextFrame, recycle), another may read and
+// set properties (property, get, set, range). Those go to the class driver's client, which takes
+// requests from any thread, and touch nothing the streaming calls change.
 #pragma once
 
 #include <chrono>

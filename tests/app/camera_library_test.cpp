@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 #include "app/lib/camera.h"
 #include "tests/app/camera_reference.h"
@@ -169,6 +171,32 @@ TEST_F(OpenCamera, RecycledFrameMemoryComesBackWithWholePictures) {
     }
     EXPECT_GE(camera_->cameraFrameCounts().sent, std::uint64_t{kFrames})
         << "the camera counts every frame it sent";
+}
+
+// The one exception to one thread at a time: settings read and set while another thread
+// streams, each value read back as set and every frame delivered.
+TEST_F(OpenCamera, PropertiesMayBeSetWhileAnotherThreadStreams) {
+    ASSERT_TRUE(camera_->start());
+    std::atomic<bool> done{false};
+    std::string streamFailure;
+    std::thread streaming([&] {
+        for (int i = 0; i < 10 && streamFailure.empty(); ++i) {
+            Result<Frame> frame = camera_->nextFrame(std::chrono::milliseconds(5000));
+            if (frame) camera_->recycle(std::move(frame).value());
+            if (!frame) streamFailure = frame.error().message;
+        }
+        done = true;
+    });
+    int changes = 0;
+    for (std::int32_t value = 0; !done; value = (value + 7) % 511, ++changes) {
+        const Result<std::int32_t> set = camera_->set("Brightness", value);
+        EXPECT_TRUE(set && set.value() == value) << "Brightness set to " << value;
+        EXPECT_EQ(camera_->get("Brightness").value(), value);
+        EXPECT_EQ(camera_->range("Contrast").value().maximum, 20);
+    }
+    streaming.join();
+    EXPECT_EQ(streamFailure, "");
+    EXPECT_GT(changes, 0);
 }
 
 TEST_F(OpenCamera, PausedCameraGivesNoFramesAndResumes) {
