@@ -3,8 +3,9 @@
 
 #include <pthread.h>
 
-#include <atomic>
 #include <cstdio>
+#include <mutex>
+#include <set>
 #include <stdexcept>
 #include <string>
 
@@ -13,7 +14,23 @@
 namespace bayercam::host {
 namespace {
 
-std::atomic<unsigned> nextPortNumber{1};
+// Ports of the buses alive in this process. A new bus takes the lowest free one, so a camera
+// plugged in again where it was gets its old instance path, and with it its stored settings.
+std::mutex portsLock;
+std::set<unsigned> portsInUse;  // guarded by portsLock
+
+unsigned takePort() {
+    std::lock_guard guard(portsLock);
+    unsigned port = 1;
+    while (portsInUse.count(port) != 0) ++port;
+    portsInUse.insert(port);
+    return port;
+}
+
+void releasePort(unsigned port) {
+    std::lock_guard guard(portsLock);
+    portsInUse.erase(port);
+}
 
 // The request structure each function needs; a shorter URB is a driver fault.
 std::size_t requiredLength(USHORT function) {
@@ -37,7 +54,7 @@ bool lengthFits(const _URB_HEADER& header) {
     return false;
 }
 
-std::wstring makeInstancePath(const std::vector<std::uint8_t>& deviceDescriptor) {
+std::wstring makeInstancePath(const std::vector<std::uint8_t>& deviceDescriptor, unsigned port) {
     unsigned vendor = 0;
     unsigned product = 0;
     if (deviceDescriptor.size() >= sizeof(USB_DEVICE_DESCRIPTOR)) {
@@ -45,8 +62,7 @@ std::wstring makeInstancePath(const std::vector<std::uint8_t>& deviceDescriptor)
         product = deviceDescriptor[10] | (deviceDescriptor[11] << 8);
     }
     wchar_t text[64];
-    std::swprintf(text, 64, L"USB\\VID_%04X&PID_%04X\\5&2C1A3F&0&%u", vendor, product,
-                  nextPortNumber.fetch_add(1));
+    std::swprintf(text, 64, L"USB\\VID_%04X&PID_%04X\\5&2C1A3F&0&%u", vendor, product, port);
     return text;
 }
 
@@ -65,7 +81,8 @@ UsbBus::UsbBus(UsbFunction& function) : function_(function) {
     }
     *static_cast<UsbBus**>(pdo_->DeviceExtension) = this;
     pdo_->Flags &= ~DO_DEVICE_INITIALIZING;
-    instancePath_ = makeInstancePath(function_.deviceDescriptor());
+    port_ = takePort();
+    instancePath_ = makeInstancePath(function_.deviceDescriptor(), port_);
     function_.bind(this);
     thread_ = std::thread([this] { run(); });
     pthread_setname_np(thread_.native_handle(), "usb-bus");
@@ -86,6 +103,7 @@ UsbBus::~UsbBus() {
     }
     completeRequests(done);
     IoDeleteDevice(pdo_);
+    releasePort(port_);
 }
 
 std::size_t UsbBus::pendingTransfers() const {

@@ -122,6 +122,7 @@ class UsbBus final : private UsbFunctionEvents {
     UsbFunction& function_;
     DRIVER_OBJECT driver_{};
     PDEVICE_OBJECT pdo_ = nullptr;
+    unsigned port_ = 0;  // in the instance path; free again once the bus is gone
     std::wstring instancePath_;
 
     mutable std::mutex lock_;

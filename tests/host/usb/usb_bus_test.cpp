@@ -25,6 +25,20 @@ TEST_F(UsbBusTest, DeviceDescriptorIsCopiedWhole) {
     EXPECT_NE(bus->instancePath().find(L"USB\\VID_1D50&PID_6A31\\"), std::wstring::npos);
 }
 
+// A camera plugged in again where it was gets its old instance path, and so its stored
+// settings; two cameras at once get two.
+TEST_F(UsbBusTest, ANewBusTakesTheLowestFreePort) {
+    sim::SimulatedCamera second;
+    std::wstring secondPath;
+    {
+        const UsbBus other(second);
+        secondPath = other.instancePath();
+        EXPECT_NE(secondPath, bus->instancePath());
+    }
+    const UsbBus again(second);
+    EXPECT_EQ(again.instancePath(), secondPath);
+}
+
 TEST_F(UsbBusTest, DescriptorRequestCopiesWhatFitsAndReportsTheBytesMoved) {
     std::uint8_t buffer[200];
     ULONG length = 9;
