@@ -103,8 +103,8 @@ void installProperties(GObjectClass* objectClass) {
     g_object_class_install_property(
         objectClass, kCamera,
         g_param_spec_string("camera", "Camera",
-                            "Which camera: sim[:scene=bars|moving|FILE.png][,exact][,fps=N|max]"
-                            "[,clock=N], as the bayercam tool's --camera",
+                            "Which camera, as the bayercam tool's --camera takes it: sim, "
+                            "sim:scene=moving, sim:scene=FILE.png,exact, ...",
                             "sim", GParamFlags(flags | GST_PARAM_MUTABLE_READY)));
     g_object_class_install_property(
         objectClass, kRegistry,

@@ -36,8 +36,18 @@ Status CameraSource::open(std::string_view camera, const std::filesystem::path& 
     if (!options) return options.error();
     Result<std::unique_ptr<Camera>> opened = Camera::open(options.value(), registry);
     if (!opened) return opened.error();
+    std::vector<std::string> warnings;
+    Status status = openLocked(std::move(opened).value(), warnings);
+    for (const std::string& warning : warnings) {
+        if (!warning.empty()) warn_(warning);
+    }
+    return status;
+}
+
+Status CameraSource::openLocked(std::unique_ptr<Camera> camera,
+                                std::vector<std::string>& warnings) {
     std::scoped_lock lock(streamMutex_, settingsMutex_);
-    camera_ = std::move(opened).value();
+    camera_ = std::move(camera);
     // FlipV is written whether or not it was set: the driver must hold the opposite.
     if (!pending_[kFlipV]) {
         if (Result<std::int32_t> stored = camera_->get("FlipV"))
@@ -45,7 +55,7 @@ Status CameraSource::open(std::string_view camera, const std::filesystem::path& 
         pending_[kFlipV] = true;
     }
     for (std::size_t i = 0; i < pending_.size(); ++i) {
-        if (pending_[i]) writeLocked(i, values_[i]);
+        if (pending_[i]) warnings.push_back(writeLocked(i, values_[i]));
         pending_[i] = false;
     }
     // A region that does not fit stays asked for, to be seen and mended.
@@ -86,18 +96,14 @@ void CameraSource::closeLocked() {
     lender_->dropReturned();
 }
 
-void CameraSource::writeLocked(std::size_t index, std::int32_t value) {
+std::string CameraSource::writeLocked(std::size_t index, std::int32_t value) {
     const SettingProperty& setting = settingProperties()[index];
     Result<std::int32_t> set = camera_->set(setting.name, toDriver(index, value));
-    if (!set) {
-        warn_(set.error().message);
-        return;
-    }
+    if (!set) return set.error().message;
     values_[index] = toDriver(index, set.value());
-    if (values_[index] != value) {
-        warn_(hyphenatedName(setting.name) + " " + std::to_string(value) +
-              " was not taken: the driver keeps " + std::to_string(values_[index]));
-    }
+    if (values_[index] == value) return {};
+    return hyphenatedName(setting.name) + " " + std::to_string(value) +
+           " was not taken: the driver keeps " + std::to_string(values_[index]);
 }
 
 std::int32_t CameraSource::setting(std::size_t index) {
@@ -111,13 +117,14 @@ std::int32_t CameraSource::setting(std::size_t index) {
 }
 
 void CameraSource::setSetting(std::size_t index, std::int32_t value) {
-    std::lock_guard lock(settingsMutex_);
-    values_[index] = value;
-    if (camera_) {
-        writeLocked(index, value);
-    } else {
-        pending_[index] = true;
+    std::string warning;
+    {
+        std::lock_guard lock(settingsMutex_);
+        values_[index] = value;
+        pending_[index] = !camera_;
+        if (camera_) warning = writeLocked(index, value);
     }
+    if (!warning.empty()) warn_(warning);
 }
 
 Region CameraSource::region() const {

@@ -67,9 +67,13 @@ class CameraSource {
 
   private:
     std::int32_t toDriver(std::size_t index, std::int32_t value) const;
-    // Caller holds both mutexes (closeLocked) or settingsMutex_ with the camera open.
+    // Warnings are posted only once settingsMutex_ is free: a handler of the message may read
+    // a property.
+    Status openLocked(std::unique_ptr<Camera> camera, std::vector<std::string>& warnings);
+    // Caller holds both mutexes.
     void closeLocked();
-    void writeLocked(std::size_t index, std::int32_t value);
+    // Caller holds settingsMutex_ with the camera open. Returns a warning, or nothing.
+    std::string writeLocked(std::size_t index, std::int32_t value);
 
     const Warn warn_;
     const std::shared_ptr<FrameLender> lender_ = std::make_shared<FrameLender>();
