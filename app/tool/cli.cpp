@@ -90,7 +90,7 @@ int runTool(int argc, char** argv) {
         if (set.selected()) set.run(std::cout);
         if (roi.selected()) roi.run(std::cout);
         if (info.selected()) info.run(std::cout);
-        if (convert.selected()) convert.run(std::cout);
+        if (convert.selected()) convert.run(std::cout, std::cerr);
         return static_cast<int>(ExitStatus::kOk);
     } catch (const ToolError& error) {
         return reportError(error.what(), error.status());

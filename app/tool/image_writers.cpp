@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/tool/atomic_file.h"
+#include "app/tool/output_file.h"
 #include "app/tool/tool_error.h"
 
 namespace bayercam::app {
@@ -55,7 +55,7 @@ bool encodePng(std::FILE* stream, png_bytepp rows, FrameSize size, PngErrorSink&
     return true;
 }
 
-void writePng(AtomicFile& file, std::span<const std::uint8_t> bgra, FrameSize size,
+void writePng(OutputFile& file, std::span<const std::uint8_t> bgra, FrameSize size,
               const std::filesystem::path& path) {
     std::vector<png_bytep> rows(static_cast<std::size_t>(size.height));
     const std::size_t rowBytes = static_cast<std::size_t>(size.width) * 4;
@@ -73,7 +73,7 @@ void writePng(AtomicFile& file, std::span<const std::uint8_t> bgra, FrameSize si
 
 void writeImageFile(const std::filesystem::path& path, OutputFormat format,
                     std::span<const std::uint8_t> bgra, FrameSize size) {
-    AtomicFile file(path);
+    OutputFile file(path);
     if (format == OutputFormat::kPng) {
         writePng(file, bgra, size, path);
     } else {
