@@ -2,10 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <system_error>
 
 #include "app/lib/camera_impl.h"
+#include "app/lib/camera_lock.h"
+#include "app/lib/settings_store.h"
 #include "driver/device/camera_device.h"
 #include "driver/entry/driver_entry.h"
 #include "host/kernel/pool.h"
@@ -25,19 +25,6 @@ std::shared_ptr<const sim::Scene> sceneOf(const CameraOptions& options) {
             break;
     }
     return sim::makeColorBars();
-}
-
-// The store must be a file we can write: the driver itself would fail silently and the
-// settings would be lost.
-Status checkRegistryWritable(const std::filesystem::path& path) {
-    std::error_code error;
-    std::filesystem::create_directories(path.parent_path(), error);
-    std::ofstream probe(path, std::ios::app | std::ios::binary);
-    if (!probe || std::filesystem::is_directory(path, error)) {
-        return Error{"cannot use the settings store " + path.string() +
-                     ": not a writable file in a writable folder"};
-    }
-    return Done{};
 }
 
 }  // namespace
@@ -84,8 +71,9 @@ Result<std::unique_ptr<Camera>> Camera::open(const CameraOptions& options,
                                              const std::filesystem::path& registry) {
     auto impl = std::make_unique<Impl>();
     impl->registry = registry.empty() ? defaultRegistryPath() : registry;
-    if (Status writable = checkRegistryWritable(impl->registry); !writable) return writable.error();
-    host::setRegistryPath(impl->registry);
+    const Result<StoreAccess> access = inspectSettingsStore(impl->registry);
+    if (!access) return access.error();
+    impl->storeWritable = access.value() == StoreAccess::kWritable;
     try {
         impl->camera = std::make_unique<sim::SimulatedCamera>(sim::SimulatedCameraOptions{
             .pacing = options.framesPerSecond ? sim::FramePacing::FixedRate
@@ -101,9 +89,19 @@ Result<std::unique_ptr<Camera>> Camera::open(const CameraOptions& options,
     }
     // The instance path comes from the device descriptor, so every process reaches the same
     // stored settings.
-    const std::wstring& path = impl->bus->instancePath();
-    host::bindDeviceRegistryKey(impl->bus->physicalDeviceObject(),
-                                std::string(path.begin(), path.end()));
+    const std::wstring& wide = impl->bus->instancePath();
+    const std::string instancePath(wide.begin(), wide.end());
+    Result<std::unique_ptr<CameraLock>> lock = CameraLock::take(instancePath, impl->registry);
+    if (!lock) return lock.error();
+    impl->lock = std::move(lock).value();
+    // The driver opens its store for writing; a store it may only read is read from a copy.
+    if (!impl->storeWritable) {
+        Result<std::unique_ptr<StoreSnapshot>> snapshot = StoreSnapshot::take(impl->registry);
+        if (!snapshot) return snapshot.error();
+        impl->snapshot = std::move(snapshot).value();
+    }
+    host::setRegistryPath(impl->snapshot ? impl->snapshot->path() : impl->registry);
+    host::bindDeviceRegistryKey(impl->bus->physicalDeviceObject(), instancePath);
     impl->client = std::make_unique<host::ks::KsClient>();
     NTSTATUS status = impl->client->loadDriver(DriverEntry);
     if (status != STATUS_SUCCESS)

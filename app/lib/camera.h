@@ -81,10 +81,14 @@ class Camera {
 
     const std::filesystem::path& registryPath() const;
 
-    // Properties by name (any case) or id. set() refuses a value outside a published range
-    // and returns the value read back (a write-only property gives back the value written).
+    // Properties by name (any case) or id. check() tells whether set() would take the value:
+    // a switch takes 0 or 1, a setting a value within its published range or its limits, and a
+    // property whose writes the driver ignores none; a stored setting needs a store that can be
+    // written. set() checks, writes, and returns the value read back (a write-only property
+    // gives back the value written); a read-back that differs is an error.
     Result<PropertyInfo> property(std::string_view nameOrId) const;
     Result<std::int32_t> get(std::string_view nameOrId);
+    Status check(std::string_view nameOrId, std::int64_t value);
     Result<std::int32_t> set(std::string_view nameOrId, std::int64_t value);
     Result<Range> range(std::string_view nameOrId);
 
@@ -125,6 +129,7 @@ class Camera {
 
   private:
     explicit Camera(std::unique_ptr<Impl> impl);
+    Status checkStoreWritable(std::string_view what) const;
     void queueReplacement();
     std::unique_ptr<Impl> impl_;
 };

@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "app/lib/camera.h"
+#include "app/lib/camera_lock.h"
+#include "app/lib/settings_store.h"
 #include "host/ks/ks_client.h"
 #include "host/usb/usb_bus.h"
 #include "sim/simulated_camera.h"
@@ -22,7 +24,11 @@ struct Camera::Impl {
     // The CameraDevice behind the filter, for what the property set does not publish.
     const CameraDevice* device() const;
 
+    // Declared first so that they go last: the driver saves the settings before either goes.
+    std::unique_ptr<CameraLock> lock;
+    std::unique_ptr<StoreSnapshot> snapshot;  // a read-only store's copy, which the driver uses
     std::filesystem::path registry;
+    bool storeWritable = true;
     std::unique_ptr<sim::SimulatedCamera> camera;
     std::unique_ptr<host::UsbBus> bus;
     std::unique_ptr<host::ks::KsClient> client;

@@ -91,7 +91,8 @@ std::vector<std::string> Camera::describeDevice() const {
         describeRange(*device, lines);
     }
     lines.push_back("Settings store: " + impl_->registry.string() +
-                    " (key Control\\Class\\<instance>\\Settings)");
+                    " (key Control\\Class\\<instance>\\Settings" +
+                    (impl_->storeWritable ? ")" : "; read only)"));
     return lines;
 }
 

@@ -47,9 +47,11 @@ Result<PropertyInfo> Camera::property(std::string_view nameOrId) const {
 Result<std::int32_t> Camera::get(std::string_view nameOrId) {
     Result<PropertyInfo> info = property(nameOrId);
     if (!info) return info.error();
-    if (!info.value().readable() || info.value().layout != ValueLayout::kPlain) {
+    if (!info.value().gettable()) {
         return Error{std::string(info.value().name) + " cannot be read" +
-                         (info.value().id == 44 ? "; 'bayercam roi' shows the region" : ""),
+                         std::string(info.value().layout() == ValueLayout::kPlain
+                                         ? ""
+                                         : "; it is " + std::string(info.value().description)),
                      Error::Kind::kBadValue};
     }
     LONG value = 0;
@@ -74,36 +76,58 @@ Result<Range> Camera::range(std::string_view nameOrId) {
     return range;
 }
 
-Result<std::int32_t> Camera::set(std::string_view nameOrId, std::int64_t value) {
+Status Camera::checkStoreWritable(std::string_view what) const {
+    if (impl_->storeWritable) return Done{};
+    return Error{"the settings store " + impl_->registry.string() + " is read only: " +
+                 std::string(what) + " could not be stored"};
+}
+
+Status Camera::check(std::string_view nameOrId, std::int64_t value) {
     Result<PropertyInfo> info = property(nameOrId);
     if (!info) return info.error();
     const PropertyInfo& p = info.value();
-    if (!p.writable() || p.layout != ValueLayout::kPlain) {
-        return Error{std::string(p.name) + " cannot be set" +
-                         (p.layout == ValueLayout::kRegion     ? "; use 'bayercam roi X Y W H'"
-                          : p.layout == ValueLayout::kRegister ? "; use R[N]=VALUE"
-                                                               : ""),
+    const std::string name(p.name);
+    if (!p.settable()) {
+        const bool ignored = p.writable() && p.layout() == ValueLayout::kPlain;
+        return Error{name + " cannot be set; " +
+                         (ignored ? std::string("the driver ignores writes to it")
+                                  : "it is " + std::string(p.description)),
                      Error::Kind::kBadValue};
     }
+    Limits limits{INT32_MIN, INT32_MAX};
     if (p.ranged()) {
-        Result<Range> limits = range(nameOrId);
-        if (!limits) return limits.error();
-        if (value < limits.value().minimum || value > limits.value().maximum) {
-            return Error{std::to_string(value) + " is out of range for " + std::string(p.name) +
-                             ": " + std::to_string(limits.value().minimum) + " to " +
-                             std::to_string(limits.value().maximum),
-                         Error::Kind::kBadValue};
-        }
-    } else if (value < INT32_MIN || value > UINT32_MAX) {
-        return Error{
-            std::to_string(value) + " does not fit the 32-bit value of " + std::string(p.name),
-            Error::Kind::kBadValue};
+        Result<Range> published = range(nameOrId);
+        if (!published) return published.error();
+        limits = {published.value().minimum, published.value().maximum};
+    } else if (p.limits) {
+        limits = *p.limits;
     }
-    LONG sent = LONG(std::uint32_t(value));
+    if (p.type == ValueType::kSwitch && (value < 0 || value > 1)) {
+        return Error{name + " is a switch: 0 or 1, not " + std::to_string(value),
+                     Error::Kind::kBadValue};
+    }
+    if (value < limits.minimum || value > limits.maximum) {
+        return Error{std::to_string(value) + " is out of range for " + name + ": " +
+                         std::to_string(limits.minimum) + " to " + std::to_string(limits.maximum),
+                     Error::Kind::kBadValue};
+    }
+    if (changesStoredSettings(p)) return checkStoreWritable(name);
+    return Done{};
+}
+
+Result<std::int32_t> Camera::set(std::string_view nameOrId, std::int64_t value) {
+    if (Status checked = check(nameOrId, value); !checked) return checked.error();
+    const PropertyInfo p = property(nameOrId).value();
+    LONG sent = LONG(value);
     const NTSTATUS status = impl_->sendValue(p.id, KSPROPERTY_TYPE_SET, &sent);
     if (status != STATUS_SUCCESS) return refused(p, "set", status);
-    if (!p.readable()) return std::int32_t(value);
-    return get(nameOrId);
+    if (!p.gettable()) return std::int32_t(value);
+    Result<std::int32_t> readBack = get(nameOrId);
+    if (readBack && readBack.value() != value) {
+        return Error{"the driver kept " + std::string(p.name) + " = " +
+                     std::to_string(readBack.value()) + ", not " + std::to_string(value)};
+    }
+    return readBack;
 }
 
 Status Camera::writeRegister(std::uint32_t n, std::uint32_t value) {
@@ -151,6 +175,7 @@ Result<Region> Camera::roi() const {
 
 Status Camera::setRoi(const Region& region) {
     if (impl_->pin != nullptr) return Error{"the region cannot change while streaming"};
+    if (Status writable = checkStoreWritable("the region"); !writable) return writable;
     if (region.width <= 0 || region.height <= 0 || region.x < 0 || region.y < 0 ||
         region.x + std::int64_t(region.width) > SENSOR_WIDTH ||
         region.y + std::int64_t(region.height) > SENSOR_HEIGHT) {
