@@ -42,11 +42,16 @@ std::string getWord(Camera& camera, const PropertyWord& word) {
     return propertyLine(camera, info, take(camera.get(word.name)));
 }
 
+void checkAssignment(Camera& camera, const PropertyWord& word) {
+    if (word.kind == PropertyWord::Kind::kProperty) {
+        take(camera.check(word.name, *word.value));
+    } else if (*word.value < 0 || *word.value > 0xFFFFFFFF) {
+        throw usageError("register values are 0 to 0xFFFFFFFF: " + word.label());
+    }
+}
+
 std::string setWord(Camera& camera, const PropertyWord& word) {
     if (word.kind == PropertyWord::Kind::kRegister) {
-        if (*word.value < 0 || *word.value > 0xFFFFFFFF) {
-            throw usageError("register values are 0 to 0xFFFFFFFF: " + word.label());
-        }
         take(camera.writeRegister(word.index, std::uint32_t(*word.value)));
         return hexLine(word.label(), take(camera.readRegister(word.index)), 1);
     }
@@ -55,11 +60,18 @@ std::string setWord(Camera& camera, const PropertyWord& word) {
 }
 
 nlohmann::json propertyJson(Camera& camera, const PropertyInfo& info) {
-    nlohmann::json entry = {
-        {"id", info.id}, {"name", info.name}, {"access", accessName(info.access)}};
+    nlohmann::json entry = {{"id", info.id},
+                            {"name", info.name},
+                            {"access", usableAccess(info)},
+                            {"type", typeName(info.type)},
+                            {"description", info.description}};
+    if (!info.unit.empty()) entry["unit"] = info.unit;
     const std::string id = std::to_string(info.id);
-    if (info.readable() && info.layout == ValueLayout::kPlain)
-        entry["value"] = take(camera.get(id));
+    if (info.gettable()) entry["value"] = take(camera.get(id));
+    if (info.limits) {
+        entry["minimum"] = info.limits->minimum;
+        entry["maximum"] = info.limits->maximum;
+    }
     if (info.ranged()) {
         const Range range = take(camera.range(id));
         entry["minimum"] = range.minimum;
@@ -136,6 +148,10 @@ void GetSetCommand::run(std::ostream& out) const {
             take(lookupProperty(words.back().name));
     }
     std::unique_ptr<Camera> camera = choice_.open();
+    // Every assignment is checked before the first is written: all of them or none.
+    for (const PropertyWord& word : words) {
+        if (verb_ == Verb::kSet) checkAssignment(*camera, word);
+    }
     for (const PropertyWord& word : words) {
         out << (verb_ == Verb::kGet ? getWord(*camera, word) : setWord(*camera, word)) << "\n";
     }
