@@ -74,6 +74,7 @@ Result<std::unique_ptr<Camera>> Camera::open(const CameraOptions& options,
     const Result<StoreAccess> access = inspectSettingsStore(impl->registry);
     if (!access) return access.error();
     impl->storeWritable = access.value() == StoreAccess::kWritable;
+    impl->framesPerSecond = options.framesPerSecond;
     try {
         impl->camera = std::make_unique<sim::SimulatedCamera>(sim::SimulatedCameraOptions{
             .pacing = options.framesPerSecond ? sim::FramePacing::FixedRate
@@ -124,5 +125,10 @@ Camera::Camera(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Camera::~Camera() = default;
 
 const std::filesystem::path& Camera::registryPath() const { return impl_->registry; }
+
+std::optional<std::chrono::microseconds> Camera::frameInterval() const {
+    if (!impl_->framesPerSecond) return std::nullopt;
+    return std::chrono::microseconds(std::int64_t(1e6 / *impl_->framesPerSecond + 0.5));
+}
 
 }  // namespace bayercam

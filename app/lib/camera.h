@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -98,9 +99,14 @@ class Camera {
     // One byte of camera memory.
     Result<std::uint8_t> readMemory(std::uint16_t address);
 
-    // The region of interest; it cannot change while streaming.
+    // The region of interest; it cannot change while streaming. checkRoi() tells whether
+    // setRoi() would take a region: one on the sensor whose picture is at least 8 pixels wide.
     Result<Region> roi() const;
+    Status checkRoi(const Region& region) const;
     Status setRoi(const Region& region);
+
+    // How often the camera sends a frame; nothing when it sends them as fast as asked.
+    std::optional<std::chrono::microseconds> frameInterval() const;
 
     // The format offered for the current region, agreed with the driver.
     Result<VideoFormat> negotiateFormat();

@@ -29,6 +29,7 @@ struct Camera::Impl {
     std::unique_ptr<StoreSnapshot> snapshot;  // a read-only store's copy, which the driver uses
     std::filesystem::path registry;
     bool storeWritable = true;
+    std::optional<double> framesPerSecond;  // the simulated camera's pace; nothing: at once
     std::unique_ptr<sim::SimulatedCamera> camera;
     std::unique_ptr<host::UsbBus> bus;
     std::unique_ptr<host::ks::KsClient> client;

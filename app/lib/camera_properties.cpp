@@ -2,6 +2,7 @@
 // person needs before a value is sent (the driver itself clamps silently).
 #include "driver/control/camera_properties.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/lib/camera.h"
@@ -13,6 +14,7 @@ namespace bayercam {
 namespace {
 
 constexpr std::uint32_t kRegisterCount = 1024;
+constexpr std::int32_t kPictureColumns = 8;
 
 template <class Value>
 NTSTATUS sendLayout(host::ks::KsClient& client, host::ks::KsFilterHandle filter, std::uint32_t id,
@@ -173,17 +175,30 @@ Result<Region> Camera::roi() const {
     return Region{device->roiX, device->roiY, device->roiW, device->roiH};
 }
 
-Status Camera::setRoi(const Region& region) {
+Status Camera::checkRoi(const Region& region) const {
     if (impl_->pin != nullptr) return Error{"the region cannot change while streaming"};
-    if (Status writable = checkStoreWritable("the region"); !writable) return writable;
+    const std::string text = std::to_string(region.x) + "," + std::to_string(region.y) + "," +
+                             std::to_string(region.width) + "," + std::to_string(region.height);
     if (region.width <= 0 || region.height <= 0 || region.x < 0 || region.y < 0 ||
         region.x + std::int64_t(region.width) > SENSOR_WIDTH ||
         region.y + std::int64_t(region.height) > SENSOR_HEIGHT) {
-        return Error{"region " + std::to_string(region.x) + "," + std::to_string(region.y) + "," +
-                         std::to_string(region.width) + "," + std::to_string(region.height) +
-                         " does not fit the sensor's 1360 x 1024 pixels",
+        return Error{"region " + text + " does not fit the sensor's 1360 x 1024 pixels",
                      Error::Kind::kBadValue};
     }
+    // The driver moves an odd left edge one pixel right and delivers whole groups of 8 columns.
+    const std::int32_t left = std::min(region.x + region.x % 2, SENSOR_WIDTH - kPictureColumns);
+    if (std::min(region.width, SENSOR_WIDTH - left) < kPictureColumns) {
+        return Error{"region " + text + " gives an empty picture: its width is delivered in whole "
+                         "groups of 8 pixels; the smallest region there is " +
+                         std::to_string(std::min(region.x, SENSOR_WIDTH - kPictureColumns)) + " " +
+                         std::to_string(region.y) + " 8 " + std::to_string(region.height),
+                     Error::Kind::kBadValue};
+    }
+    return checkStoreWritable("the region");
+}
+
+Status Camera::setRoi(const Region& region) {
+    if (Status checked = checkRoi(region); !checked) return checked;
     CameraRoiValue data{};
     data.subSampling = 3;
     data.x = region.x;

@@ -14,7 +14,9 @@ namespace {
 
 using FormatRecord = KS_DATAFORMAT_VIDEOINFOHEADER;
 
-constexpr int kQueuedBuffers = 3;
+// Client buffers kept queued: the driver drops a converted frame when it finds none, so these
+// carry a client through about a quarter of a second without a call at 30 frames a second.
+constexpr std::size_t kQueuedBuffers = 8;
 
 VideoFormat describeFormat(const FormatRecord& format) {
     const KS_BITMAPINFOHEADER& bitmap = format.VideoInfoHeader.bmiHeader;
@@ -54,8 +56,14 @@ Result<VideoFormat> Camera::negotiateFormat() {
         return Error{"the driver offered no format for the region (" + describeStatus(status) +
                      ")"};
     }
+    const VideoFormat video = describeFormat(formatOf(bytes));
+    if (video.width <= 0 || video.height <= 0) {
+        return Error{"the region gives an empty picture (" + std::to_string(video.width) + "x" +
+                     std::to_string(video.height) +
+                     "); set one at least 8 pixels wide with 'bayercam roi'"};
+    }
     impl_->formatBytes = std::move(bytes);
-    return describeFormat(formatOf(impl_->formatBytes));
+    return video;
 }
 
 Status Camera::start() {
@@ -70,15 +78,15 @@ Status Camera::start() {
             impl_->pin = nullptr;
             return Error{"the capture pin could not be made (" + describeStatus(status) + ")"};
         }
+        // A paused pin still holds its buffers; a new one has them before the first frame, so
+        // that neither the frame nor the memory it lands in waits for the other.
+        for (std::size_t i = 0; i < kQueuedBuffers; ++i) queueReplacement();
     }
     const NTSTATUS status = impl_->client->setPinState(impl_->pin, KSSTATE_RUN);
     if (status != STATUS_SUCCESS) {
         return Error{"streaming did not start (" + describeStatus(status) + ")"};
     }
     impl_->running = true;
-    // A paused pin still holds its buffers; only a new pin needs them.
-    const ULONG bytes = formatOf(impl_->formatBytes).VideoInfoHeader.bmiHeader.biSizeImage;
-    for (int i = 0; fresh && i < kQueuedBuffers; ++i) impl_->client->queueFrame(impl_->pin, bytes);
     return Done{};
 }
 

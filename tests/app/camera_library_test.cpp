@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <thread>
 
 #include "app/lib/camera.h"
 #include "tests/app/camera_reference.h"
@@ -169,6 +170,23 @@ TEST_F(OpenCamera, RecycledFrameMemoryComesBackWithWholePictures) {
     }
     EXPECT_GE(camera_->cameraFrameCounts().sent, std::uint64_t{kFrames})
         << "the camera counts every frame it sent";
+}
+
+// The driver drops a converted frame when no client buffer is queued: enough of them carry a
+// client that looks away for a while, from the very first frame.
+TEST_F(OpenCamera, FramesTakenLateAreAllStillThere) {
+    camera_.reset();
+    CameraOptions options;
+    options.scene = CameraOptions::Scene::kMoving;
+    options.exact = true;
+    camera_ = Camera::open(options, dir_ / "registry.db").value();
+    ASSERT_TRUE(camera_->start());
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));  // twelve frames at 30 a second
+    for (std::int64_t picture = 1; picture <= 8; ++picture) {
+        const Result<Frame> frame = camera_->nextFrame(std::chrono::milliseconds(5000));
+        ASSERT_TRUE(frame) << frame.error().message;
+        EXPECT_EQ(frame.value().pictureNumber, picture);
+    }
 }
 
 TEST_F(OpenCamera, PausedCameraGivesNoFramesAndResumes) {
