@@ -71,8 +71,8 @@ void refuseInputAsOutput(const std::filesystem::path& input, const std::filesyst
     }
 }
 
-OutputFile::OutputFile(const std::filesystem::path& target)
-    : target_(target), output_(resolveOutputPath(target)) {
+OutputFile::OutputFile(const std::filesystem::path& target, Durability durability)
+    : target_(target), output_(resolveOutputPath(target)), durability_(durability) {
     output_.stream ? openStream() : createTemporary();
 }
 
@@ -127,7 +127,7 @@ void OutputFile::write(std::span<const std::uint8_t> bytes) {
 void OutputFile::commit() {
     if (std::fflush(stream_) != 0) fail(errno);
     if (output_.stream) return;
-    if (::fsync(::fileno(stream_)) != 0) fail(errno);
+    if (durability_ == Durability::kOnDisk && ::fsync(::fileno(stream_)) != 0) fail(errno);
     const int closed = std::fclose(stream_);
     stream_ = nullptr;
     if (closed != 0) fail(errno);

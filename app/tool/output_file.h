@@ -26,11 +26,17 @@ bool writesToStandardOutput(const OutputPath& output);
 // Throws a usage ToolError when output names the same file as input (through links too).
 void refuseInputAsOutput(const std::filesystem::path& input, const std::filesystem::path& output);
 
+// Whether commit() waits for a file's data to reach the disk. A file that replaces another
+// should; the many new files of a capture leave that to the system, or writing them would be
+// slower than the camera.
+enum class Durability { kOnDisk, kWritten };
+
 class OutputFile {
   public:
     // Opens the stream, or creates the temporary file. Throws a failure ToolError naming the
     // target when it cannot.
-    explicit OutputFile(const std::filesystem::path& target);
+    explicit OutputFile(const std::filesystem::path& target,
+                        Durability durability = Durability::kOnDisk);
     // Removes the temporary file unless commit() succeeded.
     ~OutputFile();
 
@@ -52,6 +58,7 @@ class OutputFile {
 
     std::filesystem::path target_;
     OutputPath output_;
+    Durability durability_;
     std::filesystem::path temporary_;
     std::FILE* stream_ = nullptr;
     bool committed_ = false;

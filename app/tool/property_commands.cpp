@@ -42,6 +42,8 @@ std::string getWord(Camera& camera, const PropertyWord& word) {
     return propertyLine(camera, info, take(camera.get(word.name)));
 }
 
+}  // namespace
+
 void checkAssignment(Camera& camera, const PropertyWord& word) {
     if (word.kind == PropertyWord::Kind::kProperty) {
         take(camera.check(word.name, *word.value));
@@ -50,7 +52,7 @@ void checkAssignment(Camera& camera, const PropertyWord& word) {
     }
 }
 
-std::string setWord(Camera& camera, const PropertyWord& word) {
+std::string applyAssignment(Camera& camera, const PropertyWord& word) {
     if (word.kind == PropertyWord::Kind::kRegister) {
         take(camera.writeRegister(word.index, std::uint32_t(*word.value)));
         return hexLine(word.label(), take(camera.readRegister(word.index)), 1);
@@ -58,6 +60,8 @@ std::string setWord(Camera& camera, const PropertyWord& word) {
     const PropertyInfo info = take(camera.property(word.name));
     return propertyLine(camera, info, take(camera.set(word.name, *word.value)));
 }
+
+namespace {
 
 nlohmann::json propertyJson(Camera& camera, const PropertyInfo& info) {
     nlohmann::json entry = {{"id", info.id},
@@ -153,7 +157,7 @@ void GetSetCommand::run(std::ostream& out) const {
         if (verb_ == Verb::kSet) checkAssignment(*camera, word);
     }
     for (const PropertyWord& word : words) {
-        out << (verb_ == Verb::kGet ? getWord(*camera, word) : setWord(*camera, word)) << "\n";
+        out << (verb_ == Verb::kGet ? getWord(*camera, word) : applyAssignment(*camera, word)) << "\n";
     }
 }
 

@@ -7,8 +7,14 @@
 #include <vector>
 
 #include "app/tool/camera_session.h"
+#include "app/tool/property_arguments.h"
 
 namespace bayercam::app {
+
+// NAME=VALUE or R[N]=VALUE: checked (a usage ToolError when the camera would not take it as
+// given), and applied, which gives the line that shows the value read back.
+void checkAssignment(Camera& camera, const PropertyWord& word);
+std::string applyAssignment(Camera& camera, const PropertyWord& word);
 
 class PropsCommand {
   public:
