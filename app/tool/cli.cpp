@@ -15,14 +15,15 @@
 #include "app/tool/device_commands.h"
 #include "app/tool/name_matching.h"
 #include "app/tool/property_commands.h"
+#include "app/tool/settings_command.h"
 #include "app/tool/tool_error.h"
 
 namespace bayercam::app {
 
 namespace {
 
-constexpr std::array<std::string_view, 7> kCommands = {"capture", "props", "get",    "set",
-                                                       "roi",     "info",  "convert"};
+constexpr std::array<std::string_view, 8> kCommands = {
+    "capture", "props", "get", "set", "roi", "info", "settings", "convert"};
 
 std::string commandList() {
     const std::vector<std::string> names(kCommands.begin(), kCommands.end());
@@ -93,6 +94,7 @@ int runTool(int argc, char** argv) {
     const GetSetCommand set(tool, choice, GetSetCommand::Verb::kSet);
     const RoiCommand roi(tool, choice);
     const InfoCommand info(tool, choice);
+    const SettingsCommand settings(tool, choice);
     const ConvertCommand convert(tool);
 
     try {
@@ -108,6 +110,7 @@ int runTool(int argc, char** argv) {
         if (set.selected()) set.run(std::cout);
         if (roi.selected()) roi.run(std::cout);
         if (info.selected()) info.run(std::cout);
+        if (settings.selected()) settings.run(std::cout);
         if (convert.selected()) convert.run(std::cout, std::cerr);
         return static_cast<int>(ExitStatus::kOk);
     } catch (const ToolError& error) {

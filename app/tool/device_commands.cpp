@@ -30,6 +30,13 @@ std::string regionText(const Region& region) {
 
 }  // namespace
 
+std::string regionReport(Camera& camera) {
+    const Region region = take(camera.roi());
+    const VideoFormat format = take(camera.negotiateFormat());
+    return "region: " + regionText(region) + "\npicture: " + std::to_string(format.width) + "x" +
+           std::to_string(format.height) + "\n";
+}
+
 RoiCommand::RoiCommand(CLI::App& tool, const CameraChoice& choice)
     : command_(tool.add_subcommand("roi", "Show or set the region of interest")), choice_(choice) {
     command_->add_option("X Y WIDTH HEIGHT", numbers_,
@@ -45,10 +52,7 @@ void RoiCommand::run(std::ostream& out) const {
         numbers_.empty() ? std::nullopt : std::optional(parseRegionWords(numbers_));
     std::unique_ptr<Camera> camera = choice_.open();
     if (wanted) take(camera->setRoi(*wanted));
-    const Region region = take(camera->roi());
-    const VideoFormat format = take(camera->negotiateFormat());
-    out << "region: " << regionText(region) << "\n"
-        << "picture: " << format.width << "x" << format.height << "\n";
+    out << regionReport(*camera);
 }
 
 InfoCommand::InfoCommand(CLI::App& tool, const CameraChoice& choice)

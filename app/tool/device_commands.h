@@ -10,6 +10,9 @@
 
 namespace bayercam::app {
 
+// "region: x 16, y 8, width 640, height 480" and "picture: 640x480", each on a line.
+std::string regionReport(Camera& camera);
+
 class RoiCommand {
   public:
     RoiCommand(CLI::App& tool, const CameraChoice& choice);

@@ -8,16 +8,26 @@ namespace bayercam::app::testing {
 namespace {
 
 TEST(ToolCommandLine, EverySubcommandHasHelp) {
-    for (const char* command : {"capture", "props", "get", "set", "roi", "info", "convert"}) {
+    for (const char* command :
+         {"capture", "props", "get", "set", "roi", "info", "settings", "convert"}) {
         const ToolRun help = runBayercam({command, "--help"});
         EXPECT_EQ(help.exitCode, 0) << command;
         EXPECT_NE(help.out.find("bayercam " + std::string(command)), std::string::npos)
             << command << " help:\n"
             << help.out;
     }
-    const ToolRun typo = runBayercam({"captur"});
-    EXPECT_EQ(typo.exitCode, 2);
-    EXPECT_NE(typo.err.find("did you mean capture"), std::string::npos) << typo.err;
+}
+
+TEST(ToolCommandLine, AMistypedCommandIsNamedAfterGlobalOptionsToo) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"captur"}, {"--camera", "sim", "captur"},
+          {"--registry=/nonexistent/r.db", "captur", "-n", "1"}}) {
+        const ToolRun typo = runBayercam(args);
+        EXPECT_EQ(typo.exitCode, 2);
+        EXPECT_NE(typo.err.find("unknown command 'captur'; did you mean capture"),
+                  std::string::npos)
+            << typo.err;
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // bayercam roi and info as processes: the region that persists, and what the camera offers.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <fstream>
 
@@ -13,6 +14,25 @@ namespace fs = std::filesystem;
 TEST_F(CameraTool, RegionPersistsAndIsShown) {
     expectOutput(run({"roi", "16", "8", "640", "480"}), "region: x 16, y 8, width 640, height 480");
     expectOutput(run({"roi"}), "region: x 16, y 8, width 640, height 480\npicture: 640x480");
+}
+
+// A picture is whole groups of 8 columns: a region narrower gives none.
+TEST_F(CameraTool, RegionWithoutAPictureIsRefusedAndAStoredOneFailsACaptureAtOnce) {
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"roi", "0", "0", "7", "7"}, "the smallest region there is 0 0 8 7"},
+        {{"roi", "1353", "0", "7", "7"}, "the smallest region there is 1352 0 8 7"},
+        {{"roi", "1", "2"}, "roi takes four numbers"},
+    };
+    for (const auto& [args, fragment] : cases) expectError(run(args), 2, fragment);
+    expectOutput(run({"roi", "8", "0", "640", "480"}), "picture: 640x480");
+    // A store written before regions were checked may hold one.
+    sqlite3* store = nullptr;
+    ASSERT_EQ(sqlite3_open(registry_.c_str(), &store), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(store, "UPDATE key_values SET data = X'07000000' WHERE name = 'RoiW'",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(store);
+    expectError(run({"capture", "-n", "1", "-o", dir_.path().string()}), 1, "empty picture");
 }
 
 TEST_F(CameraTool, InfoShowsPipesFormatAndStore) {
