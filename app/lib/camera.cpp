@@ -20,7 +20,7 @@ std::shared_ptr<const sim::Scene> sceneOf(const CameraOptions& options) {
         case CameraOptions::Scene::kMoving:
             return sim::makeMovingPattern();
         case CameraOptions::Scene::kPng:
-            return sim::makePngScene(options.pngScene, sim::PngFit::Crop);
+            return sim::makePngScene(options.pngScene, sim::PngFit::Cover);
         case CameraOptions::Scene::kBars:
             break;
     }
