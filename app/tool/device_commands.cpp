@@ -1,5 +1,8 @@
 #include "app/tool/device_commands.h"
 
+#include <cstdio>
+
+#include "app/tool/json_output.h"
 #include "app/tool/number_parse.h"
 
 namespace bayercam::app {
@@ -28,6 +31,15 @@ std::string regionText(const Region& region) {
            std::to_string(region.width) + ", height " + std::to_string(region.height);
 }
 
+// The camera's own pace, which the format's advertised interval does not follow.
+std::string frameRateText(std::optional<std::chrono::microseconds> interval) {
+    if (!interval) return "as fast as frames are asked for";
+    char text[64];
+    std::snprintf(text, sizeof(text), "%.4g frames a second (one every %.1f ms)",
+                  1e6 / double(interval->count()), double(interval->count()) / 1e3);
+    return text;
+}
+
 }  // namespace
 
 std::string regionReport(Camera& camera) {
@@ -37,10 +49,18 @@ std::string regionReport(Camera& camera) {
            std::to_string(format.height) + "\n";
 }
 
+nlohmann::ordered_json regionReportJson(Camera& camera) {
+    const Region region = take(camera.roi());
+    const VideoFormat format = take(camera.negotiateFormat());
+    return {{"region", regionJson(region)},
+            {"picture", {{"width", format.width}, {"height", format.height}}}};
+}
+
 RoiCommand::RoiCommand(CLI::App& tool, const CameraChoice& choice)
     : command_(tool.add_subcommand("roi", "Show or set the region of interest")), choice_(choice) {
     command_->add_option("X Y WIDTH HEIGHT", numbers_,
                          "The new region; none shows the current one");
+    command_->add_flag("--json", json_, "The region and the picture size as JSON");
     command_->footer(
         "The driver may adjust a region to what the sensor can deliver; the region as the\n"
         "driver stored it is printed. It persists like the other settings.\n"
@@ -52,6 +72,7 @@ void RoiCommand::run(std::ostream& out) const {
         numbers_.empty() ? std::nullopt : std::optional(parseRegionWords(numbers_));
     std::unique_ptr<Camera> camera = choice_.open();
     if (wanted) take(camera->setRoi(*wanted));
+    if (json_) return printJson(out, regionReportJson(*camera));
     out << regionReport(*camera);
 }
 
@@ -64,6 +85,7 @@ void InfoCommand::run(std::ostream& out) const {
     std::unique_ptr<Camera> camera = choice_.open();
     out << "Camera: " << choice_.camera << "\n";
     for (const std::string& line : camera->describeDevice()) out << line << "\n";
+    out << "Frame rate: " << frameRateText(camera->frameInterval()) << "\n";
 }
 
 }  // namespace bayercam::app

@@ -23,6 +23,7 @@ class RoiCommand {
     CLI::App* command_;
     const CameraChoice& choice_;
     std::vector<std::string> numbers_;
+    bool json_ = false;
 };
 
 class InfoCommand {

@@ -88,7 +88,7 @@ void applySettings(Camera& camera, const SettingValues& values, std::ostream& ou
     }
     for (const PropertyWord& word : words) checkAssignment(camera, word);
     if (region) take(camera.checkRoi(*region));
-    for (const PropertyWord& word : words) out << applyAssignment(camera, word) << "\n";
+    for (const PropertyWord& word : words) out << applyAssignment(camera, word).line() << "\n";
     if (region) {
         take(camera.setRoi(*region));
         out << regionReport(camera);

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "tests/app/camera_tool.h"
 
@@ -14,6 +15,9 @@ namespace fs = std::filesystem;
 TEST_F(CameraTool, RegionPersistsAndIsShown) {
     expectOutput(run({"roi", "16", "8", "640", "480"}), "region: x 16, y 8, width 640, height 480");
     expectOutput(run({"roi"}), "region: x 16, y 8, width 640, height 480\npicture: 640x480");
+    const nlohmann::json json = nlohmann::json::parse(run({"roi", "--json"}).out);
+    EXPECT_EQ(json["region"]["x"], 16);
+    EXPECT_EQ(json["picture"]["height"], 480);
 }
 
 // A picture is whole groups of 8 columns: a region narrower gives none.
@@ -40,6 +44,8 @@ TEST_F(CameraTool, InfoShowsPipesFormatAndStore) {
     expectOutput(info, "pipe 2: endpoint 0x83 bulk in");
     expectOutput(info, "Offered format: RGB32 1360x1024");
     expectOutput(info, "Settings store: " + registry_.string());
+    expectOutput(info, "Frame rate: as fast as frames are asked for");
+    expectOutput(run({"info"}, "sim:fps=0.2"), "Frame rate: 0.2 frames a second");
 }
 
 TEST_F(CameraTool, UnusableCameraIsAClearFailure) {

@@ -57,6 +57,14 @@ TEST_F(CameraTool, SettingsSetInOneRunAreReadInTheNext) {
     expectOutput(run({"get", "exposure", "Brightness"}),
                  "Exposure = 100 (3 to 1070, default 3)\nBrightness = 300");
     expectOutput(run({"get", "Exposure"}, "sim"), "Exposure = 100");
+    const ToolRun json = run({"set", "--json", "Hue=7", "R[35]=0x2A"});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    const nlohmann::json values = nlohmann::json::parse(json.out);
+    EXPECT_EQ(values["Hue"]["value"], 7);
+    EXPECT_EQ(values["Hue"]["maximum"], 359);
+    EXPECT_EQ(values["R[35]"]["value"], 42);
+    EXPECT_EQ(nlohmann::json::parse(run({"get", "--json", "brightness"}).out)["Brightness"]["value"],
+              300);
 }
 
 TEST_F(CameraTool, RegisterWriteIsReadBackAndMemoryIsRead) {
