@@ -69,7 +69,6 @@ class OpenCamera : public ::testing::Test {
         CameraOptions options;
         options.scene = CameraOptions::Scene::kMoving;
         options.exact = true;
-        options.framesPerSecond.reset();
         Result<std::unique_ptr<Camera>> opened = Camera::open(options, dir_ / "registry.db");
         ASSERT_TRUE(opened) << opened.error().message;
         camera_ = std::move(opened).value();
@@ -175,11 +174,6 @@ TEST_F(OpenCamera, RecycledFrameMemoryComesBackWithWholePictures) {
 // The driver drops a converted frame when no client buffer is queued: enough of them carry a
 // client that looks away for a while, from the very first frame.
 TEST_F(OpenCamera, FramesTakenLateAreAllStillThere) {
-    camera_.reset();
-    CameraOptions options;
-    options.scene = CameraOptions::Scene::kMoving;
-    options.exact = true;
-    camera_ = Camera::open(options, dir_ / "registry.db").value();
     ASSERT_TRUE(camera_->start());
     std::this_thread::sleep_for(std::chrono::milliseconds(400));  // twelve frames at 30 a second
     for (std::int64_t picture = 1; picture <= 8; ++picture) {

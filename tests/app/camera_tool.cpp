@@ -2,7 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 namespace bayercam::app::testing {
+
+std::string contents(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 ToolRun CameraTool::run(std::vector<std::string> args, const std::string& camera) const {
     args.insert(args.begin(), {"--registry", registry_.string(), "--camera", camera});

@@ -13,6 +13,9 @@
 
 namespace bayercam::app::testing {
 
+// A file's bytes; empty when it cannot be read.
+std::string contents(const std::filesystem::path& file);
+
 class CameraTool : public host::testing::KernelTest {
   protected:
     // bayercam with this test's store and a camera that sends frames exactly.

@@ -42,11 +42,6 @@ std::vector<FrameLine> frameLines(const std::string& out) {
     return lines;
 }
 
-std::string contents(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // Finished frames in a folder: the temporaries being written are hidden files.
 std::size_t picturesIn(const fs::path& folder) {
     std::size_t count = 0;
@@ -57,12 +52,6 @@ std::size_t picturesIn(const fs::path& folder) {
     return count;
 }
 
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 TEST_F(CameraTool, CapturedPngsAreUprightReferenceConversionsOfTheFramesSent) {
     const ToolRun capture = run({"capture", "-n", "3", "-o", (dir_ / "pictures").string(), "-v"});
@@ -113,7 +102,10 @@ TEST_F(CameraTool, EachOutputCarriesOnlyWhatItShould) {
     const ToolRun logged = run({"capture", "-n", "20000", "--duration", "0.3", "-o",
                                 (dir_ / "b").string(), "--metadata", (dir_ / "b.jsonl").string()});
     ASSERT_EQ(logged.exitCode, 0) << logged.err;
-    const nlohmann::json first = nlohmann::json::parse(linesOf(contents(dir_ / "b.jsonl")).at(0));
+    std::istringstream log(contents(dir_ / "b.jsonl"));
+    std::string line;
+    std::getline(log, line);
+    const nlohmann::json first = nlohmann::json::parse(line);
     EXPECT_EQ(first["file"], "frame-00001.png") << "names as wide as -n needs";
     EXPECT_EQ(first["region"]["width"], 1360);
     const std::string tag = "PictureNumber" + std::string(1, '\0') +

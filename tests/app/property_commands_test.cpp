@@ -10,7 +10,6 @@
 
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "app/lib/camera.h"
 #include "tests/app/camera_tool.h"
@@ -20,35 +19,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string contents(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// A file nobody may change while it lives, root included (the immutable attribute); not every
-// file system offers that.
-class ReadOnlyFile {
-  public:
-    explicit ReadOnlyFile(const fs::path& file) : fd_(::open(file.c_str(), O_RDONLY)) {
-        if (::geteuid() != 0) {
-            done_ = ::chmod(file.c_str(), 0444) == 0;
-        } else if (::ioctl(fd_, FS_IOC_GETFLAGS, &flags_) == 0) {
-            int immutable = flags_ | FS_IMMUTABLE_FL;
-            done_ = ::ioctl(fd_, FS_IOC_SETFLAGS, &immutable) == 0;
-        }
+// Makes a file that nobody may change, root included (the immutable attribute); false where the
+// file system cannot. The attribute is taken off again when the guard goes.
+struct ReadOnlyFile {
+    explicit ReadOnlyFile(const fs::path& file) : fd(::open(file.c_str(), O_RDONLY)) {
+        int immutable = FS_IMMUTABLE_FL;
+        done = ::geteuid() != 0 ? ::fchmod(fd, 0444) == 0
+                                : ::ioctl(fd, FS_IOC_SETFLAGS, &immutable) == 0;
     }
     ~ReadOnlyFile() {
-        if (done_ && ::geteuid() == 0) ::ioctl(fd_, FS_IOC_SETFLAGS, &flags_);
-        ::close(fd_);
+        int none = 0;
+        if (done && ::geteuid() == 0) ::ioctl(fd, FS_IOC_SETFLAGS, &none);
+        ::close(fd);
     }
-    explicit operator bool() const { return done_; }
-
-  private:
-    int fd_;
-    int flags_ = 0;
-    bool done_ = false;
+    int fd;
+    bool done;
 };
 
 TEST_F(CameraTool, SettingsSetInOneRunAreReadInTheNext) {
@@ -137,7 +122,7 @@ TEST_F(CameraTool, SettingsStoreThatCannotTakeAChangeIsRefused) {
 TEST_F(CameraTool, ReadOnlyStoreIsReadButNotChanged) {
     expectOutput(run({"set", "Exposure=100"}), "Exposure = 100");
     const ReadOnlyFile readOnly(registry_);
-    if (!readOnly) GTEST_SKIP() << "this file system cannot make a file read only for root";
+    if (!readOnly.done) GTEST_SKIP() << "this file system cannot make a file read only for root";
     expectOutput(run({"get", "Exposure"}), "Exposure = 100");
     expectError(run({"set", "Exposure=200"}), 1, registry_.string() + " is read only");
     expectError(run({"roi", "0", "0", "640", "480"}), 1, "is read only");
