@@ -108,8 +108,8 @@ std::string propertyRow(const nlohmann::ordered_json& entry) {
                   entry["access"].get<std::string>().c_str(), value.c_str());
     std::string text = row;
     if (entry.contains("minimum")) {
-        text += "  (" + entry["minimum"].dump() + " to " + entry["maximum"].dump() + ", default " +
-                entry["default"].dump() + ")";
+        text += "  (" + entry["minimum"].dump() + " to " + entry["maximum"].dump() +
+                (entry.contains("default") ? ", default " + entry["default"].dump() : "") + ")";
     }
     return text;
 }

@@ -70,7 +70,9 @@ TEST_F(CameraTool, PropsListsAllSixtyNineWithWhatGetAndSetDo) {
     EXPECT_EQ(list[60]["access"], "-") << "camera memory is read with get M[ADDR]";
     EXPECT_EQ(list[49]["access"], "r") << "the driver ignores writes to Clock";
     EXPECT_FALSE(list[44].contains("value")) << "the region is shown by bayercam roi";
-    expectOutput(run({"props"}), " 20  Brightness         rw         255  (0 to 510, default 255)");
+    const ToolRun table = run({"props"});
+    expectOutput(table, " 20  Brightness         rw         255  (0 to 510, default 255)");
+    expectOutput(table, "  1  Timeout            rw        3000  (501 to 9999)\n");
 }
 
 // Nothing is written unless every assignment is one the driver takes as given.
