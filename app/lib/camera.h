@@ -58,6 +58,38 @@ struct Frame {
     std::vector<std::uint8_t> upright() const;
 };
 
+// What `info` shows: the camera's USB identity, the pipes the driver opened, the format range the
+// capture pin offers, and the settings store.
+struct DeviceDescription {
+    struct Pipe {
+        std::uint8_t endpoint = 0;  // bit 7 set: in
+        std::string type;           // control, isochronous, bulk, interrupt
+        std::uint16_t maxPacketSize = 0;
+    };
+    struct Size {
+        std::int32_t width = 0;
+        std::int32_t height = 0;
+    };
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::uint16_t release = 0;  // binary-coded decimal: 0x0100 is 1.00
+    int configurations = 0;
+    int configurationValue = 0;
+    int interfaces = 0;
+    std::size_t descriptorBytes = 0;
+    std::string instancePath;
+    std::optional<int> interfaceNumber;  // nothing while no pipes are open
+    std::vector<Pipe> pipes;
+    VideoFormat offered;  // rowStep 0: not negotiated, as offered
+    Size input;
+    Size smallestOutput;
+    Size largestOutput;
+    std::int64_t shortestFrameInterval = 0;  // 100-ns units
+    std::int64_t longestFrameInterval = 0;
+    std::filesystem::path store;
+    bool storeWritable = true;
+};
+
 // What the simulated camera counted of its frames since it was opened.
 struct CameraFrameCounts {
     std::uint64_t sent = 0;      // frames sent whole
@@ -128,8 +160,8 @@ class Camera {
     // The simulated camera's own count of its frames.
     CameraFrameCounts cameraFrameCounts() const;
 
-    // For `info`: the USB descriptors, the driver's pipes and the offered range, as text.
-    std::vector<std::string> describeDevice() const;
+    // For `info`: the USB descriptors, the driver's pipes, the offered range and the store.
+    DeviceDescription describeDevice() const;
 
     struct Impl;
 

@@ -125,11 +125,10 @@ std::uint64_t CaptureCommand::frameCount(const CaptureOutput& output) const {
 }
 
 CaptureStatistics CaptureCommand::takeFrames(Camera& camera, CaptureOutput& output,
-                                             const RunSetting& setting, const StopRequest& stop,
-                                             std::ostream& lines, std::ostream* progress) const {
+                                             MetadataLog* log, const RunSetting& setting,
+                                             const StopRequest& stop, std::ostream& lines,
+                                             std::ostream* progress) const {
     const std::uint64_t total = frameCount(output);
-    std::unique_ptr<MetadataLog> log =
-        metadata_.empty() ? nullptr : std::make_unique<MetadataLog>(metadata_);
     FrameWriter writer(
         [&](const FrameJob& job) {
             output.write(job, output.frameName(job.index));
@@ -195,7 +194,10 @@ int CaptureCommand::run(std::ostream& out, std::ostream& err) const {
     std::unique_ptr<Camera> camera = choice_.open();
     for (const PropertyWord& word : assignments) checkAssignment(*camera, word);
     if (region) take(camera->checkRoi(*region));
+    if (!region) take(camera->negotiateFormat());  // a stored region may give no picture
     output.open(total);
+    const std::unique_ptr<MetadataLog> log =
+        metadata_.empty() ? nullptr : std::make_unique<MetadataLog>(metadata_);
     for (const PropertyWord& word : assignments) applyAssignment(*camera, word);
     if (region) take(camera->setRoi(*region));
     const VideoFormat format = take(camera->negotiateFormat());
@@ -216,7 +218,7 @@ int CaptureCommand::run(std::ostream& out, std::ostream& err) const {
     const StopRequest stop;
     take(camera->start());
     const CaptureStatistics statistics =
-        takeFrames(*camera, output, setting, stop, lines, progress ? &err : nullptr);
+        takeFrames(*camera, output, log.get(), setting, stop, lines, progress ? &err : nullptr);
     take(camera->stop());
     const CaptureSummary summary{statistics,   output.name(), std::string(formatName(output.format())),
                                  format.width, format.height, stop.signal()};

@@ -33,9 +33,9 @@ class CaptureCommand {
         FrameMetadata metadata;  // exposure, gain and region
     };
     std::uint64_t frameCount(const CaptureOutput& output) const;
-    CaptureStatistics takeFrames(Camera& camera, CaptureOutput& output, const RunSetting& setting,
-                                 const StopRequest& stop, std::ostream& lines,
-                                 std::ostream* progress) const;
+    CaptureStatistics takeFrames(Camera& camera, CaptureOutput& output, MetadataLog* log,
+                                 const RunSetting& setting, const StopRequest& stop,
+                                 std::ostream& lines, std::ostream* progress) const;
 
     CLI::App* command_;
     CLI::Option* framesOption_;

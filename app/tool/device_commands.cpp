@@ -40,6 +40,82 @@ std::string frameRateText(std::optional<std::chrono::microseconds> interval) {
     return text;
 }
 
+std::string printed(const char* format, auto... values) {
+    char line[160];
+    std::snprintf(line, sizeof(line), format, values...);
+    return line;
+}
+
+std::string infoText(const DeviceDescription& d) {
+    std::string text = printed(
+        "USB device: vendor 0x%04X, product 0x%04X, release %X.%02X, %d configuration(s)\n"
+        "Configuration %d: %d interface(s), %zu bytes of descriptors\nInstance path: %s\n",
+        d.vendorId, d.productId, d.release >> 8, d.release & 0xFF, d.configurations,
+        d.configurationValue, d.interfaces, d.descriptorBytes, d.instancePath.c_str());
+    text += d.interfaceNumber ? printed("Interface %d: %zu pipe(s)\n", *d.interfaceNumber,
+                                        d.pipes.size())
+                              : "Pipes: none open\n";
+    for (std::size_t i = 0; i < d.pipes.size(); ++i) {
+        const DeviceDescription::Pipe& pipe = d.pipes[i];
+        text += printed("  pipe %zu: endpoint 0x%02X %s %s, packets of %u bytes\n", i,
+                        pipe.endpoint, pipe.type.c_str(), pipe.endpoint & 0x80 ? "in" : "out",
+                        unsigned(pipe.maxPacketSize));
+    }
+    text += printed("Offered format: RGB32 %dx%d, %zu bytes a frame, %lld x 100 ns a frame\n",
+                    d.offered.width, d.offered.height, d.offered.frameBytes,
+                    static_cast<long long>(d.offered.frameInterval));
+    text += printed(
+        "Data range: input %dx%d, output %dx%d to %dx%d, frame interval %lld to %lld x 100 ns\n",
+        d.input.width, d.input.height, d.smallestOutput.width, d.smallestOutput.height,
+        d.largestOutput.width, d.largestOutput.height,
+        static_cast<long long>(d.shortestFrameInterval),
+        static_cast<long long>(d.longestFrameInterval));
+    return text + "Settings store: " + d.store.string() +
+           " (key Control\\Class\\<instance>\\Settings" +
+           (d.storeWritable ? ")\n" : "; read only)\n");
+}
+
+nlohmann::ordered_json sizeJson(const DeviceDescription::Size& size) {
+    return {{"width", size.width}, {"height", size.height}};
+}
+
+nlohmann::ordered_json infoJson(const std::string& camera, const DeviceDescription& d,
+                                std::optional<std::chrono::microseconds> interval) {
+    nlohmann::ordered_json pipes = nlohmann::ordered_json::array();
+    for (const DeviceDescription::Pipe& pipe : d.pipes) {
+        pipes.push_back({{"endpoint", pipe.endpoint},
+                         {"type", pipe.type},
+                         {"direction", pipe.endpoint & 0x80 ? "in" : "out"},
+                         {"maxPacketSize", pipe.maxPacketSize}});
+    }
+    return {
+        {"camera", camera},
+        {"usb",
+         {{"vendorId", d.vendorId},
+          {"productId", d.productId},
+          {"release", printed("%X.%02X", d.release >> 8, d.release & 0xFF)},
+          {"configurations", d.configurations},
+          {"interfaces", d.interfaces},
+          {"descriptorBytes", d.descriptorBytes}}},
+        {"instancePath", d.instancePath},
+        {"pipes", pipes},
+        {"offeredFormat",
+         {{"width", d.offered.width},
+          {"height", d.offered.height},
+          {"frameBytes", d.offered.frameBytes},
+          {"frameInterval", d.offered.frameInterval}}},
+        {"dataRange",
+         {{"input", sizeJson(d.input)},
+          {"smallestOutput", sizeJson(d.smallestOutput)},
+          {"largestOutput", sizeJson(d.largestOutput)},
+          {"shortestFrameInterval", d.shortestFrameInterval},
+          {"longestFrameInterval", d.longestFrameInterval}}},
+        {"settingsStore", {{"path", d.store.string()}, {"readOnly", !d.storeWritable}}},
+        {"framesPerSecond",
+         interval ? nlohmann::ordered_json(1e6 / double(interval->count())) : nullptr},
+    };
+}
+
 }  // namespace
 
 std::string regionReport(Camera& camera) {
@@ -79,13 +155,17 @@ void RoiCommand::run(std::ostream& out) const {
 InfoCommand::InfoCommand(CLI::App& tool, const CameraChoice& choice)
     : command_(tool.add_subcommand(
           "info", "The camera's descriptors and pipes, the offered format, the settings store")),
-      choice_(choice) {}
+      choice_(choice) {
+    command_->add_flag("--json", json_, "The same as JSON");
+}
 
 void InfoCommand::run(std::ostream& out) const {
     std::unique_ptr<Camera> camera = choice_.open();
-    out << "Camera: " << choice_.camera << "\n";
-    for (const std::string& line : camera->describeDevice()) out << line << "\n";
-    out << "Frame rate: " << frameRateText(camera->frameInterval()) << "\n";
+    const DeviceDescription device = camera->describeDevice();
+    const std::optional<std::chrono::microseconds> interval = camera->frameInterval();
+    if (json_) return printJson(out, infoJson(choice_.camera, device, interval));
+    out << "Camera: " << choice_.camera << "\n" << infoText(device);
+    out << "Frame rate: " << frameRateText(interval) << "\n";
 }
 
 }  // namespace bayercam::app

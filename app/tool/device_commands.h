@@ -35,6 +35,7 @@ class InfoCommand {
   private:
     CLI::App* command_;
     const CameraChoice& choice_;
+    bool json_ = false;
 };
 
 }  // namespace bayercam::app

@@ -36,7 +36,8 @@ TEST_F(CameraTool, RegionWithoutAPictureIsRefusedAndAStoredOneFailsACaptureAtOnc
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(store);
-    expectError(run({"capture", "-n", "1", "-o", dir_.path().string()}), 1, "empty picture");
+    expectError(run({"capture", "-n", "1", "-o", (dir_ / "never").string()}), 1, "empty picture");
+    EXPECT_FALSE(fs::exists(dir_ / "never"));
 }
 
 TEST_F(CameraTool, InfoShowsPipesFormatAndStore) {
@@ -46,6 +47,10 @@ TEST_F(CameraTool, InfoShowsPipesFormatAndStore) {
     expectOutput(info, "Settings store: " + registry_.string());
     expectOutput(info, "Frame rate: as fast as frames are asked for");
     expectOutput(run({"info"}, "sim:fps=0.2"), "Frame rate: 0.2 frames a second");
+    const nlohmann::json json = nlohmann::json::parse(run({"info", "--json"}, "sim:fps=0.2").out);
+    EXPECT_EQ(json["pipes"][2]["endpoint"], 0x83);
+    EXPECT_EQ(json["offeredFormat"]["width"], 1360);
+    EXPECT_EQ(json["framesPerSecond"], 0.2);
 }
 
 TEST_F(CameraTool, UnusableCameraIsAClearFailure) {
