@@ -47,11 +47,12 @@ std::string printed(const char* format, auto... values) {
 }
 
 std::string infoText(const DeviceDescription& d) {
-    std::string text = printed(
-        "USB device: vendor 0x%04X, product 0x%04X, release %X.%02X, %d configuration(s)\n"
-        "Configuration %d: %d interface(s), %zu bytes of descriptors\nInstance path: %s\n",
-        d.vendorId, d.productId, d.release >> 8, d.release & 0xFF, d.configurations,
-        d.configurationValue, d.interfaces, d.descriptorBytes, d.instancePath.c_str());
+    std::string text =
+        printed("USB device: vendor 0x%04X, product 0x%04X, release %X.%02X, %d configuration(s)\n",
+                d.vendorId, d.productId, d.release >> 8, d.release & 0xFF, d.configurations);
+    text += printed("Configuration %d: %d interface(s), %zu bytes of descriptors\n",
+                    d.configurationValue, d.interfaces, d.descriptorBytes);
+    text += "Instance path: " + d.instancePath + "\n";
     text += d.interfaceNumber ? printed("Interface %d: %zu pipe(s)\n", *d.interfaceNumber,
                                         d.pipes.size())
                               : "Pipes: none open\n";

@@ -42,6 +42,7 @@ TEST_F(CameraTool, RegionWithoutAPictureIsRefusedAndAStoredOneFailsACaptureAtOnc
 
 TEST_F(CameraTool, InfoShowsPipesFormatAndStore) {
     const ToolRun info = run({"info"});
+    expectOutput(info, "Instance path: USB\\VID_1D50&PID_6A31\\5&2C1A3F&0&1\nInterface 0");
     expectOutput(info, "pipe 2: endpoint 0x83 bulk in");
     expectOutput(info, "Offered format: RGB32 1360x1024");
     expectOutput(info, "Settings store: " + registry_.string());
