@@ -118,7 +118,7 @@ class Camera {
     // a switch takes 0 or 1, a setting a value within its published range or its limits, and a
     // property whose writes the driver ignores none; a stored setting needs a store that can be
     // written. set() checks, writes, and returns the value read back (a write-only property
-    // gives back the value written); a read-back that differs is an error.
+    // gives back the value written).
     Result<PropertyInfo> property(std::string_view nameOrId) const;
     Result<std::int32_t> get(std::string_view nameOrId);
     Status check(std::string_view nameOrId, std::int64_t value);
