@@ -74,6 +74,22 @@ TEST_F(PropertyCaptureTest, GainsAreReadLiveAndKeptWhenTheBalanceIsSwitchedOff) 
         << "the picture is converted with the kept gains";
 }
 
+// Address 1024 lies one past the register shadow; a capture runs so that the picture count,
+// stored next to the shadow, is not zero.
+TEST_F(PropertyCaptureTest, RegisterAddress1024LiesBeyondTheShadow) {
+    open();
+    ASSERT_EQ(createPin(), STATUS_SUCCESS);
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    StreamFrame frame;
+    ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
+    ASSERT_EQ(set(58, 1024), STATUS_SUCCESS);
+    EXPECT_EQ(read(58), 0) << "RegisterRead of address 1024";
+    ASSERT_EQ(SetCameraProperty(*client, filter, 57, 1024, 1000000), STATUS_SUCCESS);
+    ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
+    EXPECT_LT(frame.frameInfo.PictureNumber, 1000000) << "a register write to address 1024";
+    ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
+}
+
 TEST_F(PropertyCaptureTest, TheRegionPropertyWaitsForThePinToClose) {
     open();
     ASSERT_EQ(createPin(), STATUS_SUCCESS);
