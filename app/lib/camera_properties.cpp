@@ -1,18 +1,14 @@
 // Camera properties by name: requests in the property set's value layouts, and the checks a
 // person needs before a value is sent (the driver itself clamps silently).
-#include "driver/control/camera_properties.h"
-
 #include <cstring>
 
 #include "app/lib/camera.h"
 #include "app/lib/camera_impl.h"
-#include "driver/device/camera_device.h"
+#include "driver/public/bayercam.h"
 
 namespace bayercam {
 
 namespace {
-
-constexpr std::uint32_t kRegisterCount = 1024;
 
 template <class Value>
 NTSTATUS sendLayout(host::ks::KsClient& client, host::ks::KsFilterHandle filter, std::uint32_t id,
@@ -102,12 +98,16 @@ Result<std::int32_t> Camera::set(std::string_view nameOrId, std::int64_t value) 
     LONG sent = LONG(std::uint32_t(value));
     const NTSTATUS status = impl_->sendValue(p.id, KSPROPERTY_TYPE_SET, &sent);
     if (status != STATUS_SUCCESS) return refused(p, "set", status);
+    // Re-initialising reloads the stored settings, the region too unless a pin holds it.
+    if (p.id == ULONG(CameraProperty::Reinitialize) && impl_->pin == nullptr) {
+        impl_->region = impl_->storedRegion();
+    }
     if (!p.readable()) return std::int32_t(value);
     return get(nameOrId);
 }
 
 Status Camera::writeRegister(std::uint32_t n, std::uint32_t value) {
-    if (n >= kRegisterCount)
+    if (n >= SENSOR_REGISTER_COUNT)
         return Error{"register " + std::to_string(n) + " is out of range: 0 to 1023",
                      Error::Kind::kBadValue};
     LONG reg = LONG(n);
@@ -119,7 +119,7 @@ Status Camera::writeRegister(std::uint32_t n, std::uint32_t value) {
 }
 
 Result<std::uint32_t> Camera::readRegister(std::uint32_t n) {
-    if (n >= kRegisterCount)
+    if (n >= SENSOR_REGISTER_COUNT)
         return Error{"register " + std::to_string(n) + " is out of range: 0 to 1023",
                      Error::Kind::kBadValue};
     LONG value = LONG(n);
@@ -143,10 +143,19 @@ Result<std::uint8_t> Camera::readMemory(std::uint16_t address) {
     return data.payload[0];
 }
 
+// The property set has no read of the region: its origin is what the library knows the driver
+// took, its size what the capture pin offers (a region up to 7 pixels wider than the picture
+// keeps its own width).
 Result<Region> Camera::roi() const {
-    const CameraDevice* device = impl_->device();
-    if (device == nullptr) return Error{"the camera is not open"};
-    return Region{device->roiX, device->roiY, device->roiW, device->roiH};
+    Result<KS_DATARANGE_VIDEO> range = impl_->offeredRange();
+    if (!range) return range.error();
+    const KS_BITMAPINFOHEADER& picture = range.value().VideoInfoHeader.bmiHeader;
+    Region region = impl_->region;
+    if (PictureWidthOf(region.width) != picture.biWidth || region.height != picture.biHeight) {
+        region.width = picture.biWidth;
+        region.height = picture.biHeight;
+    }
+    return region;
 }
 
 Status Camera::setRoi(const Region& region) {
@@ -168,6 +177,8 @@ Status Camera::setRoi(const Region& region) {
     const NTSTATUS status =
         sendLayout(*impl_->client, impl_->filter, 44, KSPROPERTY_TYPE_SET, &data);
     if (status != STATUS_SUCCESS) return Error{"the camera refused the region"};
+    const CameraRegion taken = LimitCameraRegion(region.x, region.y, region.width, region.height);
+    impl_->region = Region{taken.x, taken.y, taken.width, taken.height};
     return Done{};
 }
 
