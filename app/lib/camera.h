@@ -115,10 +115,11 @@ class Camera {
     // instead of fresh memory, which saves clearing a whole frame per frame.
     void recycle(Frame&& frame);
 
-    // The simulated camera's own count of its frames.
+    // The simulated camera's own count of its frames; zeros for a camera that keeps none.
     CameraFrameCounts cameraFrameCounts() const;
 
-    // For `info`: the USB descriptors, the driver's pipes and the offered range, as text.
+    // For `info`: the USB descriptors, the pipes of the selected configuration and the offered
+    // range, as text.
     std::vector<std::string> describeDevice() const;
 
     struct Impl;
