@@ -6,10 +6,11 @@
 #include "app/lib/camera_impl.h"
 #include "app/lib/camera_lock.h"
 #include "app/lib/settings_store.h"
-#include "driver/device/camera_device.h"
-#include "driver/entry/driver_entry.h"
+#include "driver/public/bayercam.h"
 #include "host/kernel/pool.h"
 #include "host/kernel/registry_config.h"
+#include "host/pnp/installed_driver.h"
+#include "sim/simulated_camera.h"
 
 namespace bayercam {
 
@@ -57,14 +58,25 @@ Camera::Impl::~Impl() {
     client.reset();
     if (bus) host::unbindDeviceRegistryKey(bus->physicalDeviceObject());
     bus.reset();
-    camera.reset();
+    device.reset();
     host::closeRegistry();
     // Freed pool blocks wait in a quarantine that catches late use; nothing can use them now.
     host::pool::flushQuarantine();
 }
 
-const CameraDevice* Camera::Impl::device() const {
-    return CameraDeviceOf(client->deviceObject(handle));
+// A missing value loads as 0, which for a width or height is the whole sensor, as the driver's
+// own default is.
+Region Camera::Impl::storedRegion() const {
+    const auto stored = [this](CameraSetting setting) {
+        return host::readDriverKeyDword(bus->physicalDeviceObject(), CAMERA_SETTINGS_KEY,
+                                        CAMERA_SETTING_NAMES[setting])
+            .value_or(0);
+    };
+    const CameraRegion request = LoadedRegionRequest(stored(SETTING_ROI_X), stored(SETTING_ROI_Y),
+                                                     stored(SETTING_ROI_W), stored(SETTING_ROI_H));
+    const CameraRegion taken =
+        LimitCameraRegion(request.x, request.y, request.width, request.height);
+    return Region{taken.x, taken.y, taken.width, taken.height};
 }
 
 Result<std::unique_ptr<Camera>> Camera::open(const CameraOptions& options,
@@ -76,7 +88,7 @@ Result<std::unique_ptr<Camera>> Camera::open(const CameraOptions& options,
     impl->storeWritable = access.value() == StoreAccess::kWritable;
     impl->framesPerSecond = options.framesPerSecond;
     try {
-        impl->camera = std::make_unique<sim::SimulatedCamera>(sim::SimulatedCameraOptions{
+        auto camera = std::make_unique<sim::SimulatedCamera>(sim::SimulatedCameraOptions{
             .pacing = options.framesPerSecond ? sim::FramePacing::FixedRate
                                               : sim::FramePacing::AsFastAsPossible,
             .framesPerSecond = options.framesPerSecond.value_or(30.0),
@@ -84,7 +96,9 @@ Result<std::unique_ptr<Camera>> Camera::open(const CameraOptions& options,
             .exact = options.exact,
             .scene = sceneOf(options),
             .logPackets = false});
-        impl->bus = std::make_unique<host::UsbBus>(*impl->camera);
+        impl->simulated = camera.get();
+        impl->device = std::move(camera);
+        impl->bus = std::make_unique<host::UsbBus>(*impl->device);
     } catch (const std::exception& error) {
         return Error{std::string("cannot set up the simulated camera: ") + error.what()};
     }
@@ -104,7 +118,7 @@ Result<std::unique_ptr<Camera>> Camera::open(const CameraOptions& options,
     host::setRegistryPath(impl->snapshot ? impl->snapshot->path() : impl->registry);
     host::bindDeviceRegistryKey(impl->bus->physicalDeviceObject(), instancePath);
     impl->client = std::make_unique<host::ks::KsClient>();
-    NTSTATUS status = impl->client->loadDriver(DriverEntry);
+    NTSTATUS status = impl->client->loadDriver(host::installedCameraDriver());
     if (status != STATUS_SUCCESS)
         return Error{"the driver did not load: " + describeStatus(status)};
     status = impl->client->attachDevice(impl->bus->physicalDeviceObject(), &impl->handle);
@@ -117,6 +131,8 @@ Result<std::unique_ptr<Camera>> Camera::open(const CameraOptions& options,
         impl->filter = nullptr;
         return Error{"the capture filter did not open: " + describeStatus(status)};
     }
+    // The device's start has just loaded the stored settings, the region among them.
+    impl->region = impl->storedRegion();
     return std::unique_ptr<Camera>(new Camera(std::move(impl)));
 }
 
@@ -129,6 +145,12 @@ const std::filesystem::path& Camera::registryPath() const { return impl_->regist
 std::optional<std::chrono::microseconds> Camera::frameInterval() const {
     if (!impl_->framesPerSecond) return std::nullopt;
     return std::chrono::microseconds(std::int64_t(1e6 / *impl_->framesPerSecond + 0.5));
+}
+
+CameraFrameCounts Camera::cameraFrameCounts() const {
+    if (impl_->simulated == nullptr) return {};
+    const sim::FrameCounters counters = impl_->simulated->counters();
+    return CameraFrameCounts{counters.delivered, counters.missed, counters.abandoned};
 }
 
 }  // namespace bayercam

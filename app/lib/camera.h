@@ -157,7 +157,7 @@ class Camera {
     // instead of fresh memory, which saves clearing a whole frame per frame.
     void recycle(Frame&& frame);
 
-    // The simulated camera's own count of its frames.
+    // The simulated camera's own count of its frames; zeros for a camera that keeps none.
     CameraFrameCounts cameraFrameCounts() const;
 
     // For `info`: the USB descriptors, the driver's pipes, the offered range and the store.

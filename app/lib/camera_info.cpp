@@ -1,36 +1,33 @@
-// What `info` shows: the camera's USB identity, the pipes the driver opened, the format range
-// the capture pin offers.
+// What `info` shows: the camera's USB descriptors and the pipes of the configuration its driver
+// selected, both as the bus has them, the format range the capture pin offers, and the store.
 #include "app/lib/camera.h"
 #include "app/lib/camera_impl.h"
-#include "driver/device/camera_device.h"
 
 namespace bayercam {
 
 namespace {
 
-const char* pipeTypeName(USBD_PIPE_TYPE type) {
-    switch (type) {
-        case UsbdPipeTypeControl:
+const char* pipeTypeName(std::uint8_t attributes) {
+    switch (attributes & USB_ENDPOINT_TYPE_MASK) {
+        case 0:
             return "control";
-        case UsbdPipeTypeIsochronous:
+        case 1:
             return "isochronous";
-        case UsbdPipeTypeBulk:
+        case 2:
             return "bulk";
-        case UsbdPipeTypeInterrupt:
+        default:
             return "interrupt";
     }
-    return "unknown";
 }
 
-void describeUsb(sim::SimulatedCamera& camera, DeviceDescription& description) {
-    const std::vector<std::uint8_t> device = camera.deviceDescriptor();
+void describeUsb(const std::vector<std::uint8_t>& device, const std::vector<std::uint8_t>& config,
+                 DeviceDescription& description) {
     if (device.size() >= 18) {
         description.vendorId = std::uint16_t(device[8] | device[9] << 8);
         description.productId = std::uint16_t(device[10] | device[11] << 8);
         description.release = std::uint16_t(device[12] | device[13] << 8);
         description.configurations = device[17];
     }
-    const std::vector<std::uint8_t> config = camera.configurationDescriptor();
     if (config.size() >= 9) {
         description.configurationValue = config[5];
         description.interfaces = config[4];
@@ -38,19 +35,26 @@ void describeUsb(sim::SimulatedCamera& camera, DeviceDescription& description) {
     }
 }
 
-void describePipes(const CameraDevice& device, DeviceDescription& description) {
-    const PUSBD_INTERFACE_INFORMATION interface = device.usb.interfaceInfo;
-    if (interface == nullptr) return;
-    description.interfaceNumber = interface->InterfaceNumber;
-    for (ULONG i = 0; i < interface->NumberOfPipes; ++i) {
-        const USBD_PIPE_INFORMATION& pipe = interface->Pipes[i];
-        description.pipes.push_back(
-            {pipe.EndpointAddress, pipeTypeName(pipe.PipeType), pipe.MaximumPacketSize});
+// The pipes a driver gets when it selects the configuration: the endpoints of its first
+// interface, in descriptor order.
+void describePipes(const std::vector<std::uint8_t>& config, std::uint8_t selected,
+                   DeviceDescription& description) {
+    if (selected == 0 || config.size() < 9 || config[5] != selected) return;
+    for (std::size_t at = config[0]; at + 2 <= config.size() && config[at] >= 2; at += config[at]) {
+        const std::uint8_t* d = config.data() + at;
+        if (at + d[0] > config.size()) break;
+        if (d[1] == USB_INTERFACE_DESCRIPTOR_TYPE && d[0] >= 9) {
+            if (description.interfaceNumber) break;
+            description.interfaceNumber = d[2];
+        } else if (d[1] == USB_ENDPOINT_DESCRIPTOR_TYPE && d[0] >= 7 &&
+                   description.interfaceNumber) {
+            description.pipes.push_back(
+                {d[2], pipeTypeName(d[3]), std::uint16_t(d[4] | (d[5] & 0x07) << 8)});
+        }
     }
 }
 
-void describeRange(const CameraDevice& device, DeviceDescription& description) {
-    const KS_DATARANGE_VIDEO& range = device.captureDescriptors.dataRange;
+void describeRange(const KS_DATARANGE_VIDEO& range, DeviceDescription& description) {
     const KS_BITMAPINFOHEADER& bitmap = range.VideoInfoHeader.bmiHeader;
     description.offered = {bitmap.biWidth, bitmap.biHeight, 0, bitmap.biSizeImage,
                            range.VideoInfoHeader.AvgTimePerFrame};
@@ -66,13 +70,12 @@ void describeRange(const CameraDevice& device, DeviceDescription& description) {
 
 DeviceDescription Camera::describeDevice() const {
     DeviceDescription description;
-    describeUsb(*impl_->camera, description);
+    const std::vector<std::uint8_t> config = impl_->bus->configurationDescriptor();
+    describeUsb(impl_->bus->deviceDescriptor(), config, description);
     const std::wstring& instance = impl_->bus->instancePath();
     description.instancePath.assign(instance.begin(), instance.end());
-    if (const CameraDevice* device = impl_->device()) {
-        describePipes(*device, description);
-        describeRange(*device, description);
-    }
+    describePipes(config, impl_->bus->configurationValue(), description);
+    if (Result<KS_DATARANGE_VIDEO> range = impl_->offeredRange()) describeRange(range.value(), description);
     description.store = impl_->registry;
     description.storeWritable = impl_->storeWritable;
     return description;

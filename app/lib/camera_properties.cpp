@@ -1,20 +1,15 @@
 // Camera properties by name: requests in the property set's value layouts, and the checks a
 // person needs before a value is sent (the driver itself clamps silently).
-#include "driver/control/camera_properties.h"
-
 #include <algorithm>
 #include <cstring>
 
 #include "app/lib/camera.h"
 #include "app/lib/camera_impl.h"
-#include "driver/device/camera_device.h"
+#include "driver/public/bayercam.h"
 
 namespace bayercam {
 
 namespace {
-
-constexpr std::uint32_t kRegisterCount = 1024;
-constexpr std::int32_t kPictureColumns = 8;
 
 template <class Value>
 NTSTATUS sendLayout(host::ks::KsClient& client, host::ks::KsFilterHandle filter, std::uint32_t id,
@@ -123,13 +118,17 @@ Result<std::int32_t> Camera::set(std::string_view nameOrId, std::int64_t value) 
     LONG sent = LONG(value);
     const NTSTATUS status = impl_->sendValue(p.id, KSPROPERTY_TYPE_SET, &sent);
     if (status != STATUS_SUCCESS) return refused(p, "set", status);
+    // Re-initialising reloads the stored settings, the region too unless a pin holds it.
+    if (p.id == ULONG(CameraProperty::Reinitialize) && impl_->pin == nullptr) {
+        impl_->region = impl_->storedRegion();
+    }
     if (!p.gettable()) return std::int32_t(value);
     // While white balance runs, a colour gain reads back as the gain it measured.
     return get(nameOrId);
 }
 
 Status Camera::writeRegister(std::uint32_t n, std::uint32_t value) {
-    if (n >= kRegisterCount)
+    if (n >= SENSOR_REGISTER_COUNT)
         return Error{"register " + std::to_string(n) + " is out of range: 0 to 1023",
                      Error::Kind::kBadValue};
     LONG reg = LONG(n);
@@ -141,7 +140,7 @@ Status Camera::writeRegister(std::uint32_t n, std::uint32_t value) {
 }
 
 Result<std::uint32_t> Camera::readRegister(std::uint32_t n) {
-    if (n >= kRegisterCount)
+    if (n >= SENSOR_REGISTER_COUNT)
         return Error{"register " + std::to_string(n) + " is out of range: 0 to 1023",
                      Error::Kind::kBadValue};
     LONG value = LONG(n);
@@ -165,10 +164,19 @@ Result<std::uint8_t> Camera::readMemory(std::uint16_t address) {
     return data.payload[0];
 }
 
+// The property set has no read of the region: its origin is what the library knows the driver
+// took, its size what the capture pin offers (a region up to 7 pixels wider than the picture
+// keeps its own width).
 Result<Region> Camera::roi() const {
-    const CameraDevice* device = impl_->device();
-    if (device == nullptr) return Error{"the camera is not open"};
-    return Region{device->roiX, device->roiY, device->roiW, device->roiH};
+    Result<KS_DATARANGE_VIDEO> range = impl_->offeredRange();
+    if (!range) return range.error();
+    const KS_BITMAPINFOHEADER& picture = range.value().VideoInfoHeader.bmiHeader;
+    Region region = impl_->region;
+    if (PictureWidthOf(region.width) != picture.biWidth || region.height != picture.biHeight) {
+        region.width = picture.biWidth;
+        region.height = picture.biHeight;
+    }
+    return region;
 }
 
 Status Camera::checkRoi(const Region& region) const {
@@ -182,11 +190,11 @@ Status Camera::checkRoi(const Region& region) const {
                      Error::Kind::kBadValue};
     }
     // The driver moves an odd left edge one pixel right and delivers whole groups of 8 columns.
-    const std::int32_t left = std::min(region.x + region.x % 2, SENSOR_WIDTH - kPictureColumns);
-    if (std::min(region.width, SENSOR_WIDTH - left) < kPictureColumns) {
+    const CameraRegion taken = LimitCameraRegion(region.x, region.y, region.width, region.height);
+    if (PictureWidthOf(taken.width) <= 0) {
         return Error{"region " + text + " gives an empty picture: its width is delivered in whole "
                          "groups of 8 pixels; the smallest region there is " +
-                         std::to_string(std::min(region.x, SENSOR_WIDTH - kPictureColumns)) + " " +
+                         std::to_string(std::min(region.x, CAMERA_REGION_MAX_X)) + " " +
                          std::to_string(region.y) + " 8 " + std::to_string(region.height),
                      Error::Kind::kBadValue};
     }
@@ -204,6 +212,8 @@ Status Camera::setRoi(const Region& region) {
     const NTSTATUS status =
         sendLayout(*impl_->client, impl_->filter, 44, KSPROPERTY_TYPE_SET, &data);
     if (status != STATUS_SUCCESS) return Error{"the camera refused the region"};
+    const CameraRegion taken = LimitCameraRegion(region.x, region.y, region.width, region.height);
+    impl_->region = Region{taken.x, taken.y, taken.width, taken.height};
     return Done{};
 }
 
