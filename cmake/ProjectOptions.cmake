@@ -27,6 +27,15 @@ if(BAYERCAM_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link -Wno-unknown-warning-option)
 endif()
 
+# The hot paths (the pixel kernels, the frame conversion, the delivery copy) are built at full
+# optimisation in every build but the sanitizer and fuzz ones, so the tool a user builds with
+# ./run converts as fast as the release build. Those keep the level their checks are tuned for.
+if(BAYERCAM_SANITIZE STREQUAL "" AND NOT BAYERCAM_FUZZ)
+  set(BAYERCAM_HOT_PATH_OPTIONS -O3)
+else()
+  set(BAYERCAM_HOT_PATH_OPTIONS "")
+endif()
+
 # Driver code: no exceptions, no RTTI, only platform/ and the freestanding headers.
 function(bayercam_driver_target target)
   target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)

@@ -767,6 +767,7 @@ static_assert(offsetof(KSPIN, Context) == 16 && offsetof(KSPIN, ConnectionFormat
 
 #define IOCTL_KS_PROPERTY CTL_CODE(FILE_DEVICE_KS, 0x000, METHOD_NEITHER, FILE_ANY_ACCESS)
 
+#define KSPROPERTY_PIN_DATARANGES 3
 #define KSPROPERTY_PIN_DATAINTERSECTION 4
 
 // ---------------------------------------------------------------- GUIDs

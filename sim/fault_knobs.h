@@ -1,4 +1,5 @@
-// One-shot faults a test switches on; each acts once, on the next occasion, and switches off.
+// Faults a test switches on. The one-shot ones act once, on the next occasion, and switch off;
+// swallowCommands holds until the test switches it off.
 #pragma once
 
 #include <atomic>
@@ -14,6 +15,7 @@ struct FaultKnobs {
     std::atomic<bool> failReply{false};           // next reply read fails
     std::atomic<std::size_t> shortReplyBytes{0};  // next reply carries only this many bytes
     std::atomic<bool> neverReply{false};          // the replies to the next query are never sent
+    std::atomic<bool> swallowCommands{false};     // OUT transfers are never taken while set
 };
 
 // Consumes a one-shot switch: true once after it was set.

@@ -16,8 +16,10 @@ void FramePacer::restart(host::UsbClock::time_point start) {
     nextSlot_ = 0;
 }
 
-// Slot k runs from start + k x interval to the next slot. A request inside a slot not yet used is
-// served at once; one inside a used slot waits for the next slot.
+// Slot k runs from start + k x interval to the next slot. A request inside a slot already used
+// waits for the next slot. A request that comes late, in a slot not yet used, is served at once,
+// and the grid starts again from it: the camera never sends two frames closer than one interval,
+// which a frame served in the middle of a slot followed by one at the next slot's start would be.
 host::UsbClock::time_point FramePacer::schedule(host::UsbClock::time_point now) {
     if (pacing_ == FramePacing::AsFastAsPossible) return now;
     if (!started_) restart(now);
@@ -29,7 +31,8 @@ host::UsbClock::time_point FramePacer::schedule(host::UsbClock::time_point now) 
         return due;
     }
     missed_ += current - nextSlot_;
-    nextSlot_ = current + 1;
+    start_ = now;
+    nextSlot_ = 1;
     return now;
 }
 

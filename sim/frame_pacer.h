@@ -1,6 +1,7 @@
 // When the camera may send its next frame. Frame slot n begins at start + n x interval, counted
-// from the stream's start so that the rate does not drift; slots that pass with no frame asked
-// for are counted as missed.
+// from the stream's start so that the rate does not drift while frames are asked for in time;
+// slots that pass with no frame asked for are counted as missed, and a late request starts the
+// grid again.
 #pragma once
 
 #include <cstdint>

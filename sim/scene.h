@@ -40,9 +40,11 @@ std::optional<std::uint32_t> decodeFrameNumber(std::span<const std::uint8_t> raw
 enum class PngFit {
     Crop,    // the image's top-left corner at the sensor's; the rest cut off or black
     Resize,  // stretched to the sensor (nearest sample)
+    Cover,   // cropped when it covers the sensor; else scaled up keeping its shape, then cropped
 };
 
-// Loads any PNG as an 8-bit RGB picture. Throws std::runtime_error when it cannot be read.
+// Loads any PNG as an 8-bit RGB picture: samples as stored, 16-bit ones scaled to 8 bits, alpha
+// dropped. Throws std::runtime_error when it cannot be read.
 RgbImage loadPng(const std::filesystem::path& path);
 std::shared_ptr<const Scene> makePngScene(const std::filesystem::path& path, PngFit fit);
 

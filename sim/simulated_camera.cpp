@@ -142,6 +142,8 @@ void SimulatedCamera::setConfiguration(std::uint8_t configurationValue) {
 host::UsbDataResult SimulatedCamera::dataOut(std::uint8_t endpoint,
                                              std::span<const std::uint8_t> data) {
     if (endpoint != kCommandEndpoint) return {host::UsbHandshake::Stall};
+    // Not even logged: the packet never reaches the camera.
+    if (faults_.swallowCommands) return {host::UsbHandshake::Nak};
     bool changed = false;
     {
         std::lock_guard guard(lock_);

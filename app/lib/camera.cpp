@@ -2,14 +2,15 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <system_error>
 
 #include "app/lib/camera_impl.h"
-#include "driver/device/camera_device.h"
-#include "driver/entry/driver_entry.h"
+#include "app/lib/camera_lock.h"
+#include "app/lib/settings_store.h"
+#include "driver/public/bayercam.h"
 #include "host/kernel/pool.h"
 #include "host/kernel/registry_config.h"
+#include "host/pnp/installed_driver.h"
+#include "sim/simulated_camera.h"
 
 namespace bayercam {
 
@@ -20,24 +21,11 @@ std::shared_ptr<const sim::Scene> sceneOf(const CameraOptions& options) {
         case CameraOptions::Scene::kMoving:
             return sim::makeMovingPattern();
         case CameraOptions::Scene::kPng:
-            return sim::makePngScene(options.pngScene, sim::PngFit::Crop);
+            return sim::makePngScene(options.pngScene, sim::PngFit::Cover);
         case CameraOptions::Scene::kBars:
             break;
     }
     return sim::makeColorBars();
-}
-
-// The store must be a file we can write: the driver itself would fail silently and the
-// settings would be lost.
-Status checkRegistryWritable(const std::filesystem::path& path) {
-    std::error_code error;
-    std::filesystem::create_directories(path.parent_path(), error);
-    std::ofstream probe(path, std::ios::app | std::ios::binary);
-    if (!probe || std::filesystem::is_directory(path, error)) {
-        return Error{"cannot use the settings store " + path.string() +
-                     ": not a writable file in a writable folder"};
-    }
-    return Done{};
 }
 
 }  // namespace
@@ -70,24 +58,37 @@ Camera::Impl::~Impl() {
     client.reset();
     if (bus) host::unbindDeviceRegistryKey(bus->physicalDeviceObject());
     bus.reset();
-    camera.reset();
+    device.reset();
     host::closeRegistry();
     // Freed pool blocks wait in a quarantine that catches late use; nothing can use them now.
     host::pool::flushQuarantine();
 }
 
-const CameraDevice* Camera::Impl::device() const {
-    return CameraDeviceOf(client->deviceObject(handle));
+// A missing value loads as 0, which for a width or height is the whole sensor, as the driver's
+// own default is.
+Region Camera::Impl::storedRegion() const {
+    const auto stored = [this](CameraSetting setting) {
+        return host::readDriverKeyDword(bus->physicalDeviceObject(), CAMERA_SETTINGS_KEY,
+                                        CAMERA_SETTING_NAMES[setting])
+            .value_or(0);
+    };
+    const CameraRegion request = LoadedRegionRequest(stored(SETTING_ROI_X), stored(SETTING_ROI_Y),
+                                                     stored(SETTING_ROI_W), stored(SETTING_ROI_H));
+    const CameraRegion taken =
+        LimitCameraRegion(request.x, request.y, request.width, request.height);
+    return Region{taken.x, taken.y, taken.width, taken.height};
 }
 
 Result<std::unique_ptr<Camera>> Camera::open(const CameraOptions& options,
                                              const std::filesystem::path& registry) {
     auto impl = std::make_unique<Impl>();
     impl->registry = registry.empty() ? defaultRegistryPath() : registry;
-    if (Status writable = checkRegistryWritable(impl->registry); !writable) return writable.error();
-    host::setRegistryPath(impl->registry);
+    const Result<StoreAccess> access = inspectSettingsStore(impl->registry);
+    if (!access) return access.error();
+    impl->storeWritable = access.value() == StoreAccess::kWritable;
+    impl->framesPerSecond = options.framesPerSecond;
     try {
-        impl->camera = std::make_unique<sim::SimulatedCamera>(sim::SimulatedCameraOptions{
+        auto camera = std::make_unique<sim::SimulatedCamera>(sim::SimulatedCameraOptions{
             .pacing = options.framesPerSecond ? sim::FramePacing::FixedRate
                                               : sim::FramePacing::AsFastAsPossible,
             .framesPerSecond = options.framesPerSecond.value_or(30.0),
@@ -95,17 +96,29 @@ Result<std::unique_ptr<Camera>> Camera::open(const CameraOptions& options,
             .exact = options.exact,
             .scene = sceneOf(options),
             .logPackets = false});
-        impl->bus = std::make_unique<host::UsbBus>(*impl->camera);
+        impl->simulated = camera.get();
+        impl->device = std::move(camera);
+        impl->bus = std::make_unique<host::UsbBus>(*impl->device);
     } catch (const std::exception& error) {
         return Error{std::string("cannot set up the simulated camera: ") + error.what()};
     }
     // The instance path comes from the device descriptor, so every process reaches the same
     // stored settings.
-    const std::wstring& path = impl->bus->instancePath();
-    host::bindDeviceRegistryKey(impl->bus->physicalDeviceObject(),
-                                std::string(path.begin(), path.end()));
+    const std::wstring& wide = impl->bus->instancePath();
+    const std::string instancePath(wide.begin(), wide.end());
+    Result<std::unique_ptr<CameraLock>> lock = CameraLock::take(instancePath, impl->registry);
+    if (!lock) return lock.error();
+    impl->lock = std::move(lock).value();
+    // The driver opens its store for writing; a store it may only read is read from a copy.
+    if (!impl->storeWritable) {
+        Result<std::unique_ptr<StoreSnapshot>> snapshot = StoreSnapshot::take(impl->registry);
+        if (!snapshot) return snapshot.error();
+        impl->snapshot = std::move(snapshot).value();
+    }
+    host::setRegistryPath(impl->snapshot ? impl->snapshot->path() : impl->registry);
+    host::bindDeviceRegistryKey(impl->bus->physicalDeviceObject(), instancePath);
     impl->client = std::make_unique<host::ks::KsClient>();
-    NTSTATUS status = impl->client->loadDriver(DriverEntry);
+    NTSTATUS status = impl->client->loadDriver(host::installedCameraDriver());
     if (status != STATUS_SUCCESS)
         return Error{"the driver did not load: " + describeStatus(status)};
     status = impl->client->attachDevice(impl->bus->physicalDeviceObject(), &impl->handle);
@@ -118,6 +131,8 @@ Result<std::unique_ptr<Camera>> Camera::open(const CameraOptions& options,
         impl->filter = nullptr;
         return Error{"the capture filter did not open: " + describeStatus(status)};
     }
+    // The device's start has just loaded the stored settings, the region among them.
+    impl->region = impl->storedRegion();
     return std::unique_ptr<Camera>(new Camera(std::move(impl)));
 }
 
@@ -126,5 +141,16 @@ Camera::Camera(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Camera::~Camera() = default;
 
 const std::filesystem::path& Camera::registryPath() const { return impl_->registry; }
+
+std::optional<std::chrono::microseconds> Camera::frameInterval() const {
+    if (!impl_->framesPerSecond) return std::nullopt;
+    return std::chrono::microseconds(std::int64_t(1e6 / *impl_->framesPerSecond + 0.5));
+}
+
+CameraFrameCounts Camera::cameraFrameCounts() const {
+    if (impl_->simulated == nullptr) return {};
+    const sim::FrameCounters counters = impl_->simulated->counters();
+    return CameraFrameCounts{counters.delivered, counters.missed, counters.abandoned};
+}
 
 }  // namespace bayercam

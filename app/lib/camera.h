@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,38 @@ struct Frame {
     std::vector<std::uint8_t> upright() const;
 };
 
+// What `info` shows: the camera's USB identity, the pipes the driver opened, the format range the
+// capture pin offers, and the settings store.
+struct DeviceDescription {
+    struct Pipe {
+        std::uint8_t endpoint = 0;  // bit 7 set: in
+        std::string type;           // control, isochronous, bulk, interrupt
+        std::uint16_t maxPacketSize = 0;
+    };
+    struct Size {
+        std::int32_t width = 0;
+        std::int32_t height = 0;
+    };
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::uint16_t release = 0;  // binary-coded decimal: 0x0100 is 1.00
+    int configurations = 0;
+    int configurationValue = 0;
+    int interfaces = 0;
+    std::size_t descriptorBytes = 0;
+    std::string instancePath;
+    std::optional<int> interfaceNumber;  // nothing while no pipes are open
+    std::vector<Pipe> pipes;
+    VideoFormat offered;  // rowStep 0: not negotiated, as offered
+    Size input;
+    Size smallestOutput;
+    Size largestOutput;
+    std::int64_t shortestFrameInterval = 0;  // 100-ns units
+    std::int64_t longestFrameInterval = 0;
+    std::filesystem::path store;
+    bool storeWritable = true;
+};
+
 // What the simulated camera counted of its frames since it was opened.
 struct CameraFrameCounts {
     std::uint64_t sent = 0;      // frames sent whole
@@ -84,10 +117,14 @@ class Camera {
 
     const std::filesystem::path& registryPath() const;
 
-    // Properties by name (any case) or id. set() refuses a value outside a published range
-    // and returns the value read back (a write-only property gives back the value written).
+    // Properties by name (any case) or id. check() tells whether set() would take the value:
+    // a switch takes 0 or 1, a setting a value within its published range or its limits, and a
+    // property whose writes the driver ignores none; a stored setting needs a store that can be
+    // written. set() checks, writes, and returns the value read back (a write-only property
+    // gives back the value written).
     Result<PropertyInfo> property(std::string_view nameOrId) const;
     Result<std::int32_t> get(std::string_view nameOrId);
+    Status check(std::string_view nameOrId, std::int64_t value);
     Result<std::int32_t> set(std::string_view nameOrId, std::int64_t value);
     Result<Range> range(std::string_view nameOrId);
 
@@ -97,9 +134,14 @@ class Camera {
     // One byte of camera memory.
     Result<std::uint8_t> readMemory(std::uint16_t address);
 
-    // The region of interest; it cannot change while streaming.
+    // The region of interest; it cannot change while streaming. checkRoi() tells whether
+    // setRoi() would take a region: one on the sensor whose picture is at least 8 pixels wide.
     Result<Region> roi() const;
+    Status checkRoi(const Region& region) const;
     Status setRoi(const Region& region);
+
+    // How often the camera sends a frame; nothing when it sends them as fast as asked.
+    std::optional<std::chrono::microseconds> frameInterval() const;
 
     // The format offered for the current region, agreed with the driver.
     Result<VideoFormat> negotiateFormat();
@@ -118,16 +160,17 @@ class Camera {
     // instead of fresh memory, which saves clearing a whole frame per frame.
     void recycle(Frame&& frame);
 
-    // The simulated camera's own count of its frames.
+    // The simulated camera's own count of its frames; zeros for a camera that keeps none.
     CameraFrameCounts cameraFrameCounts() const;
 
-    // For `info`: the USB descriptors, the driver's pipes and the offered range, as text.
-    std::vector<std::string> describeDevice() const;
+    // For `info`: the USB descriptors, the driver's pipes, the offered range and the store.
+    DeviceDescription describeDevice() const;
 
     struct Impl;
 
   private:
     explicit Camera(std::unique_ptr<Impl> impl);
+    Status checkStoreWritable(std::string_view what) const;
     void queueReplacement();
     std::unique_ptr<Impl> impl_;
 };

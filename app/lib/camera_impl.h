@@ -1,35 +1,52 @@
-// What a Camera holds: the simulated camera on its bus, the class driver's client with the
-// driver loaded, the device, its filter and, while streaming, its pin.
+// What a Camera holds: the camera on its USB bus, the class driver's client with the driver
+// loaded, the device, its filter and, while streaming, its pin. Everything the library learns of
+// the camera comes through these, as an application on the real platform learns it: property
+// requests and the pin's data ranges through the client, descriptors and the selected
+// configuration from the bus, stored settings from the device's driver key.
 #pragma once
 
 #include <filesystem>
 #include <memory>
 
 #include "app/lib/camera.h"
+#include "app/lib/camera_lock.h"
+#include "app/lib/settings_store.h"
 #include "host/ks/ks_client.h"
 #include "host/usb/usb_bus.h"
-#include "sim/simulated_camera.h"
-
-class CameraDevice;
+#include "host/usb/usb_function.h"
 
 namespace bayercam {
+
+namespace sim {
+class SimulatedCamera;
+}
 
 struct Camera::Impl {
     ~Impl();
 
     // A property request with the 32-byte value layout; value is read on set, written on get.
     NTSTATUS sendValue(std::uint32_t id, ULONG verb, LONG* value, LONG second = 0);
-    // The CameraDevice behind the filter, for what the property set does not publish.
-    const CameraDevice* device() const;
+    // The video range the capture pin offers now, through the pin's data-range query.
+    Result<KS_DATARANGE_VIDEO> offeredRange();
+    // The region the driver loaded from the stored settings.
+    Region storedRegion() const;
 
+    // Declared first so that they go last: the driver saves the settings before either goes.
+    std::unique_ptr<CameraLock> lock;
+    std::unique_ptr<StoreSnapshot> snapshot;  // a read-only store's copy, which the driver uses
     std::filesystem::path registry;
-    std::unique_ptr<sim::SimulatedCamera> camera;
+    bool storeWritable = true;
+    std::optional<double> framesPerSecond;  // the simulated camera's pace; nothing: at once
+    std::unique_ptr<host::UsbFunction> device;  // the camera behind the bus
+    sim::SimulatedCamera* simulated = nullptr;  // the same camera, when it is the simulated one
     std::unique_ptr<host::UsbBus> bus;
     std::unique_ptr<host::ks::KsClient> client;
     host::ks::KsDeviceHandle handle = nullptr;
     host::ks::KsFilterHandle filter = nullptr;
     host::ks::KsPinHandle pin = nullptr;
     bool running = false;
+    // The region as the driver took it: loaded from the store at the start, or set since.
+    Region region;
     std::vector<std::uint8_t> formatBytes;  // the agreed KS_DATAFORMAT_VIDEOINFOHEADER
     std::vector<std::vector<std::uint8_t>> spareBuffers;  // recycled frames' pixel memory
     std::uint64_t framesWithoutPicture = 0;

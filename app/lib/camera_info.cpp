@@ -1,98 +1,84 @@
-// What `info` shows: the camera's USB identity, the pipes the driver opened, the format range
-// the capture pin offers.
-#include <cstdio>
-
+// What `info` shows: the camera's USB descriptors and the pipes of the configuration its driver
+// selected, both as the bus has them, the format range the capture pin offers, and the store.
 #include "app/lib/camera.h"
 #include "app/lib/camera_impl.h"
-#include "driver/device/camera_device.h"
 
 namespace bayercam {
 
 namespace {
 
-std::string printed(const char* format, auto... values) {
-    char line[160];
-    std::snprintf(line, sizeof(line), format, values...);
-    return line;
-}
-
-const char* pipeTypeName(USBD_PIPE_TYPE type) {
-    switch (type) {
-        case UsbdPipeTypeControl:
+const char* pipeTypeName(std::uint8_t attributes) {
+    switch (attributes & USB_ENDPOINT_TYPE_MASK) {
+        case 0:
             return "control";
-        case UsbdPipeTypeIsochronous:
+        case 1:
             return "isochronous";
-        case UsbdPipeTypeBulk:
+        case 2:
             return "bulk";
-        case UsbdPipeTypeInterrupt:
+        default:
             return "interrupt";
     }
-    return "unknown";
 }
 
-void describeUsb(sim::SimulatedCamera& camera, std::vector<std::string>& lines) {
-    const std::vector<std::uint8_t> device = camera.deviceDescriptor();
+void describeUsb(const std::vector<std::uint8_t>& device, const std::vector<std::uint8_t>& config,
+                 DeviceDescription& description) {
     if (device.size() >= 18) {
-        lines.push_back(
-            printed("USB device: vendor 0x%04X, product 0x%04X, release %X.%02X, "
-                    "%u configuration(s)",
-                    device[8] | device[9] << 8, device[10] | device[11] << 8, device[13],
-                    device[12], device[17]));
+        description.vendorId = std::uint16_t(device[8] | device[9] << 8);
+        description.productId = std::uint16_t(device[10] | device[11] << 8);
+        description.release = std::uint16_t(device[12] | device[13] << 8);
+        description.configurations = device[17];
     }
-    const std::vector<std::uint8_t> config = camera.configurationDescriptor();
     if (config.size() >= 9) {
-        lines.push_back(printed("Configuration %u: %u interface(s), %u bytes of descriptors",
-                                config[5], config[4], unsigned(config.size())));
+        description.configurationValue = config[5];
+        description.interfaces = config[4];
+        description.descriptorBytes = config.size();
     }
 }
 
-void describePipes(const CameraDevice& device, std::vector<std::string>& lines) {
-    const PUSBD_INTERFACE_INFORMATION interface = device.usb.interfaceInfo;
-    if (interface == nullptr) {
-        lines.push_back("Pipes: none open");
-        return;
-    }
-    lines.push_back(printed("Interface %u: %u pipe(s)", interface->InterfaceNumber,
-                            unsigned(interface->NumberOfPipes)));
-    for (ULONG i = 0; i < interface->NumberOfPipes; ++i) {
-        const USBD_PIPE_INFORMATION& pipe = interface->Pipes[i];
-        lines.push_back(printed("  pipe %u: endpoint 0x%02X %s %s, packets of %u bytes",
-                                unsigned(i), pipe.EndpointAddress, pipeTypeName(pipe.PipeType),
-                                (pipe.EndpointAddress & 0x80) != 0 ? "in" : "out",
-                                pipe.MaximumPacketSize));
+// The pipes a driver gets when it selects the configuration: the endpoints of its first
+// interface, in descriptor order.
+void describePipes(const std::vector<std::uint8_t>& config, std::uint8_t selected,
+                   DeviceDescription& description) {
+    if (selected == 0 || config.size() < 9 || config[5] != selected) return;
+    for (std::size_t at = config[0]; at + 2 <= config.size() && config[at] >= 2; at += config[at]) {
+        const std::uint8_t* d = config.data() + at;
+        if (at + d[0] > config.size()) break;
+        if (d[1] == USB_INTERFACE_DESCRIPTOR_TYPE && d[0] >= 9) {
+            if (description.interfaceNumber) break;
+            description.interfaceNumber = d[2];
+        } else if (d[1] == USB_ENDPOINT_DESCRIPTOR_TYPE && d[0] >= 7 &&
+                   description.interfaceNumber) {
+            description.pipes.push_back(
+                {d[2], pipeTypeName(d[3]), std::uint16_t(d[4] | (d[5] & 0x07) << 8)});
+        }
     }
 }
 
-void describeRange(const CameraDevice& device, std::vector<std::string>& lines) {
-    const KS_DATARANGE_VIDEO& range = device.captureDescriptors.dataRange;
+void describeRange(const KS_DATARANGE_VIDEO& range, DeviceDescription& description) {
     const KS_BITMAPINFOHEADER& bitmap = range.VideoInfoHeader.bmiHeader;
-    lines.push_back(printed("Offered format: RGB32 %dx%d, %u bytes a frame, %lld x 100 ns a frame",
-                            int(bitmap.biWidth), int(bitmap.biHeight), unsigned(bitmap.biSizeImage),
-                            static_cast<long long>(range.VideoInfoHeader.AvgTimePerFrame)));
+    description.offered = {bitmap.biWidth, bitmap.biHeight, 0, bitmap.biSizeImage,
+                           range.VideoInfoHeader.AvgTimePerFrame};
     const KS_VIDEO_STREAM_CONFIG_CAPS& caps = range.ConfigCaps;
-    lines.push_back(
-        printed("Data range: input %dx%d, output %dx%d to %dx%d, "
-                "frame interval %lld to %lld x 100 ns",
-                int(caps.InputSize.cx), int(caps.InputSize.cy), int(caps.MinOutputSize.cx),
-                int(caps.MinOutputSize.cy), int(caps.MaxOutputSize.cx), int(caps.MaxOutputSize.cy),
-                static_cast<long long>(caps.MinFrameInterval),
-                static_cast<long long>(caps.MaxFrameInterval)));
+    description.input = {caps.InputSize.cx, caps.InputSize.cy};
+    description.smallestOutput = {caps.MinOutputSize.cx, caps.MinOutputSize.cy};
+    description.largestOutput = {caps.MaxOutputSize.cx, caps.MaxOutputSize.cy};
+    description.shortestFrameInterval = caps.MinFrameInterval;
+    description.longestFrameInterval = caps.MaxFrameInterval;
 }
 
 }  // namespace
 
-std::vector<std::string> Camera::describeDevice() const {
-    std::vector<std::string> lines;
-    describeUsb(*impl_->camera, lines);
+DeviceDescription Camera::describeDevice() const {
+    DeviceDescription description;
+    const std::vector<std::uint8_t> config = impl_->bus->configurationDescriptor();
+    describeUsb(impl_->bus->deviceDescriptor(), config, description);
     const std::wstring& instance = impl_->bus->instancePath();
-    lines.push_back("Instance path: " + std::string(instance.begin(), instance.end()));
-    if (const CameraDevice* device = impl_->device()) {
-        describePipes(*device, lines);
-        describeRange(*device, lines);
-    }
-    lines.push_back("Settings store: " + impl_->registry.string() +
-                    " (key Control\\Class\\<instance>\\Settings)");
-    return lines;
+    description.instancePath.assign(instance.begin(), instance.end());
+    describePipes(config, impl_->bus->configurationValue(), description);
+    if (Result<KS_DATARANGE_VIDEO> range = impl_->offeredRange()) describeRange(range.value(), description);
+    description.store = impl_->registry;
+    description.storeWritable = impl_->storeWritable;
+    return description;
 }
 
 }  // namespace bayercam

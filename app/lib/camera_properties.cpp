@@ -1,18 +1,15 @@
 // Camera properties by name: requests in the property set's value layouts, and the checks a
 // person needs before a value is sent (the driver itself clamps silently).
-#include "driver/control/camera_properties.h"
-
+#include <algorithm>
 #include <cstring>
 
 #include "app/lib/camera.h"
 #include "app/lib/camera_impl.h"
-#include "driver/device/camera_device.h"
+#include "driver/public/bayercam.h"
 
 namespace bayercam {
 
 namespace {
-
-constexpr std::uint32_t kRegisterCount = 1024;
 
 template <class Value>
 NTSTATUS sendLayout(host::ks::KsClient& client, host::ks::KsFilterHandle filter, std::uint32_t id,
@@ -47,9 +44,11 @@ Result<PropertyInfo> Camera::property(std::string_view nameOrId) const {
 Result<std::int32_t> Camera::get(std::string_view nameOrId) {
     Result<PropertyInfo> info = property(nameOrId);
     if (!info) return info.error();
-    if (!info.value().readable() || info.value().layout != ValueLayout::kPlain) {
+    if (!info.value().gettable()) {
         return Error{std::string(info.value().name) + " cannot be read" +
-                         (info.value().id == 44 ? "; 'bayercam roi' shows the region" : ""),
+                         std::string(info.value().layout() == ValueLayout::kPlain
+                                         ? ""
+                                         : "; it is " + std::string(info.value().description)),
                      Error::Kind::kBadValue};
     }
     LONG value = 0;
@@ -74,40 +73,62 @@ Result<Range> Camera::range(std::string_view nameOrId) {
     return range;
 }
 
-Result<std::int32_t> Camera::set(std::string_view nameOrId, std::int64_t value) {
+Status Camera::checkStoreWritable(std::string_view what) const {
+    if (impl_->storeWritable) return Done{};
+    return Error{"the settings store " + impl_->registry.string() + " is read only: " +
+                 std::string(what) + " could not be stored"};
+}
+
+Status Camera::check(std::string_view nameOrId, std::int64_t value) {
     Result<PropertyInfo> info = property(nameOrId);
     if (!info) return info.error();
     const PropertyInfo& p = info.value();
-    if (!p.writable() || p.layout != ValueLayout::kPlain) {
-        return Error{std::string(p.name) + " cannot be set" +
-                         (p.layout == ValueLayout::kRegion     ? "; use 'bayercam roi X Y W H'"
-                          : p.layout == ValueLayout::kRegister ? "; use R[N]=VALUE"
-                                                               : ""),
+    const std::string name(p.name);
+    if (!p.settable()) {
+        const bool ignored = p.writable() && p.layout() == ValueLayout::kPlain;
+        return Error{name + " cannot be set; " +
+                         (ignored ? std::string("the driver ignores writes to it")
+                                  : "it is " + std::string(p.description)),
                      Error::Kind::kBadValue};
     }
+    Limits limits{INT32_MIN, INT32_MAX};
     if (p.ranged()) {
-        Result<Range> limits = range(nameOrId);
-        if (!limits) return limits.error();
-        if (value < limits.value().minimum || value > limits.value().maximum) {
-            return Error{std::to_string(value) + " is out of range for " + std::string(p.name) +
-                             ": " + std::to_string(limits.value().minimum) + " to " +
-                             std::to_string(limits.value().maximum),
-                         Error::Kind::kBadValue};
-        }
-    } else if (value < INT32_MIN || value > UINT32_MAX) {
-        return Error{
-            std::to_string(value) + " does not fit the 32-bit value of " + std::string(p.name),
-            Error::Kind::kBadValue};
+        Result<Range> published = range(nameOrId);
+        if (!published) return published.error();
+        limits = {published.value().minimum, published.value().maximum};
+    } else if (p.limits) {
+        limits = *p.limits;
     }
-    LONG sent = LONG(std::uint32_t(value));
+    if (p.type == ValueType::kSwitch && (value < 0 || value > 1)) {
+        return Error{name + " is a switch: 0 or 1, not " + std::to_string(value),
+                     Error::Kind::kBadValue};
+    }
+    if (value < limits.minimum || value > limits.maximum) {
+        return Error{std::to_string(value) + " is out of range for " + name + ": " +
+                         std::to_string(limits.minimum) + " to " + std::to_string(limits.maximum),
+                     Error::Kind::kBadValue};
+    }
+    if (changesStoredSettings(p)) return checkStoreWritable(name);
+    return Done{};
+}
+
+Result<std::int32_t> Camera::set(std::string_view nameOrId, std::int64_t value) {
+    if (Status checked = check(nameOrId, value); !checked) return checked.error();
+    const PropertyInfo p = property(nameOrId).value();
+    LONG sent = LONG(value);
     const NTSTATUS status = impl_->sendValue(p.id, KSPROPERTY_TYPE_SET, &sent);
     if (status != STATUS_SUCCESS) return refused(p, "set", status);
-    if (!p.readable()) return std::int32_t(value);
+    // Re-initialising reloads the stored settings, the region too unless a pin holds it.
+    if (p.id == ULONG(CameraProperty::Reinitialize) && impl_->pin == nullptr) {
+        impl_->region = impl_->storedRegion();
+    }
+    if (!p.gettable()) return std::int32_t(value);
+    // While white balance runs, a colour gain reads back as the gain it measured.
     return get(nameOrId);
 }
 
 Status Camera::writeRegister(std::uint32_t n, std::uint32_t value) {
-    if (n >= kRegisterCount)
+    if (n >= SENSOR_REGISTER_COUNT)
         return Error{"register " + std::to_string(n) + " is out of range: 0 to 1023",
                      Error::Kind::kBadValue};
     LONG reg = LONG(n);
@@ -119,7 +140,7 @@ Status Camera::writeRegister(std::uint32_t n, std::uint32_t value) {
 }
 
 Result<std::uint32_t> Camera::readRegister(std::uint32_t n) {
-    if (n >= kRegisterCount)
+    if (n >= SENSOR_REGISTER_COUNT)
         return Error{"register " + std::to_string(n) + " is out of range: 0 to 1023",
                      Error::Kind::kBadValue};
     LONG value = LONG(n);
@@ -143,22 +164,45 @@ Result<std::uint8_t> Camera::readMemory(std::uint16_t address) {
     return data.payload[0];
 }
 
+// The property set has no read of the region: its origin is what the library knows the driver
+// took, its size what the capture pin offers (a region up to 7 pixels wider than the picture
+// keeps its own width).
 Result<Region> Camera::roi() const {
-    const CameraDevice* device = impl_->device();
-    if (device == nullptr) return Error{"the camera is not open"};
-    return Region{device->roiX, device->roiY, device->roiW, device->roiH};
+    Result<KS_DATARANGE_VIDEO> range = impl_->offeredRange();
+    if (!range) return range.error();
+    const KS_BITMAPINFOHEADER& picture = range.value().VideoInfoHeader.bmiHeader;
+    Region region = impl_->region;
+    if (PictureWidthOf(region.width) != picture.biWidth || region.height != picture.biHeight) {
+        region.width = picture.biWidth;
+        region.height = picture.biHeight;
+    }
+    return region;
 }
 
-Status Camera::setRoi(const Region& region) {
+Status Camera::checkRoi(const Region& region) const {
     if (impl_->pin != nullptr) return Error{"the region cannot change while streaming"};
+    const std::string text = std::to_string(region.x) + "," + std::to_string(region.y) + "," +
+                             std::to_string(region.width) + "," + std::to_string(region.height);
     if (region.width <= 0 || region.height <= 0 || region.x < 0 || region.y < 0 ||
         region.x + std::int64_t(region.width) > SENSOR_WIDTH ||
         region.y + std::int64_t(region.height) > SENSOR_HEIGHT) {
-        return Error{"region " + std::to_string(region.x) + "," + std::to_string(region.y) + "," +
-                         std::to_string(region.width) + "," + std::to_string(region.height) +
-                         " does not fit the sensor's 1360 x 1024 pixels",
+        return Error{"region " + text + " does not fit the sensor's 1360 x 1024 pixels",
                      Error::Kind::kBadValue};
     }
+    // The driver moves an odd left edge one pixel right and delivers whole groups of 8 columns.
+    const CameraRegion taken = LimitCameraRegion(region.x, region.y, region.width, region.height);
+    if (PictureWidthOf(taken.width) <= 0) {
+        return Error{"region " + text + " gives an empty picture: its width is delivered in whole "
+                         "groups of 8 pixels; the smallest region there is " +
+                         std::to_string(std::min(region.x, CAMERA_REGION_MAX_X)) + " " +
+                         std::to_string(region.y) + " 8 " + std::to_string(region.height),
+                     Error::Kind::kBadValue};
+    }
+    return checkStoreWritable("the region");
+}
+
+Status Camera::setRoi(const Region& region) {
+    if (Status checked = checkRoi(region); !checked) return checked;
     CameraRoiValue data{};
     data.subSampling = 3;
     data.x = region.x;
@@ -168,6 +212,8 @@ Status Camera::setRoi(const Region& region) {
     const NTSTATUS status =
         sendLayout(*impl_->client, impl_->filter, 44, KSPROPERTY_TYPE_SET, &data);
     if (status != STATUS_SUCCESS) return Error{"the camera refused the region"};
+    const CameraRegion taken = LimitCameraRegion(region.x, region.y, region.width, region.height);
+    impl_->region = Region{taken.x, taken.y, taken.width, taken.height};
     return Done{};
 }
 

@@ -6,7 +6,6 @@
 
 #include "app/lib/camera.h"
 #include "app/lib/camera_impl.h"
-#include "driver/device/camera_device.h"
 
 namespace bayercam {
 
@@ -14,7 +13,10 @@ namespace {
 
 using FormatRecord = KS_DATAFORMAT_VIDEOINFOHEADER;
 
-constexpr int kQueuedBuffers = 3;
+// Client buffers kept queued: the driver drops a converted frame when it finds none, so these
+// carry a client through about a quarter of a second without a call at 30 frames a second.
+constexpr std::size_t kQueuedBuffers = 8;
+constexpr ULONG kCapturePin = 0;  // the filter's one pin factory
 
 VideoFormat describeFormat(const FormatRecord& format) {
     const KS_BITMAPINFOHEADER& bitmap = format.VideoInfoHeader.bmiHeader;
@@ -41,21 +43,63 @@ std::vector<std::uint8_t> Frame::upright() const {
     return packed;
 }
 
+// The ranges come as a KSMULTIPLE_ITEM followed by each range, every one at an 8-byte boundary;
+// the first RGB32 video range is the one the library streams.
+Result<KS_DATARANGE_VIDEO> Camera::Impl::offeredRange() {
+    KSP_PIN request{};
+    request.Property.Set = KSPROPSETID_Pin;
+    request.Property.Id = KSPROPERTY_PIN_DATARANGES;
+    request.Property.Flags = KSPROPERTY_TYPE_GET;
+    request.PinId = kCapturePin;
+    ULONG size = 0;
+    NTSTATUS status = client->property(filter, &request, sizeof(request), nullptr, 0, &size);
+    std::vector<std::uint8_t> answer(size);
+    if (status == STATUS_BUFFER_OVERFLOW && size >= sizeof(KSMULTIPLE_ITEM)) {
+        status = client->property(filter, &request, sizeof(request), answer.data(), size, &size);
+    }
+    if (status != STATUS_SUCCESS) {
+        return Error{"the capture pin did not tell its formats (" + describeStatus(status) + ")"};
+    }
+    KSMULTIPLE_ITEM ranges;
+    std::memcpy(&ranges, answer.data(), sizeof(ranges));
+    for (std::size_t at = sizeof(ranges), n = 0; n < ranges.Count; ++n) {
+        KSDATARANGE range;
+        if (at + sizeof(range) > size) break;
+        std::memcpy(&range, answer.data() + at, sizeof(range));
+        if (range.FormatSize < sizeof(range) || at + range.FormatSize > size) break;
+        if (range.FormatSize >= sizeof(KS_DATARANGE_VIDEO) &&
+            IsEqualGUID(range.SubFormat, MEDIASUBTYPE_RGB32) &&
+            IsEqualGUID(range.Specifier, KSDATAFORMAT_SPECIFIER_VIDEOINFO)) {
+            KS_DATARANGE_VIDEO video;
+            std::memcpy(&video, answer.data() + at, sizeof(video));
+            return video;
+        }
+        at += (range.FormatSize + 7) & ~std::size_t{7};
+    }
+    return Error{"the capture pin offers no RGB32 video format"};
+}
+
 Result<VideoFormat> Camera::negotiateFormat() {
     if (impl_->pin != nullptr) return describeFormat(formatOf(impl_->formatBytes));
-    const CameraDevice* device = impl_->device();
-    if (device == nullptr) return Error{"the camera is not open"};
-    KS_DATARANGE_VIDEO range = device->captureDescriptors.dataRange;
+    Result<KS_DATARANGE_VIDEO> offered = impl_->offeredRange();
+    if (!offered) return offered.error();
+    KS_DATARANGE_VIDEO range = offered.value();
     std::vector<std::uint8_t> bytes(sizeof(FormatRecord));
     ULONG returned = 0;
-    const NTSTATUS status = impl_->client->intersect(impl_->filter, 0, &range.DataRange,
+    const NTSTATUS status = impl_->client->intersect(impl_->filter, kCapturePin, &range.DataRange,
                                                      bytes.data(), ULONG(bytes.size()), &returned);
     if (status != STATUS_SUCCESS) {
         return Error{"the driver offered no format for the region (" + describeStatus(status) +
                      ")"};
     }
+    const VideoFormat video = describeFormat(formatOf(bytes));
+    if (video.width <= 0 || video.height <= 0) {
+        return Error{"the region gives an empty picture (" + std::to_string(video.width) + "x" +
+                     std::to_string(video.height) +
+                     "); set one at least 8 pixels wide with 'bayercam roi'"};
+    }
     impl_->formatBytes = std::move(bytes);
-    return describeFormat(formatOf(impl_->formatBytes));
+    return video;
 }
 
 Status Camera::start() {
@@ -65,20 +109,20 @@ Status Camera::start() {
         Result<VideoFormat> format = negotiateFormat();
         if (!format) return format.error();
         const NTSTATUS status = impl_->client->createPin(
-            impl_->filter, 0, &formatOf(impl_->formatBytes).DataFormat, &impl_->pin);
+            impl_->filter, kCapturePin, &formatOf(impl_->formatBytes).DataFormat, &impl_->pin);
         if (status != STATUS_SUCCESS) {
             impl_->pin = nullptr;
             return Error{"the capture pin could not be made (" + describeStatus(status) + ")"};
         }
+        // A paused pin still holds its buffers; a new one has them before the first frame, so
+        // that neither the frame nor the memory it lands in waits for the other.
+        for (std::size_t i = 0; i < kQueuedBuffers; ++i) queueReplacement();
     }
     const NTSTATUS status = impl_->client->setPinState(impl_->pin, KSSTATE_RUN);
     if (status != STATUS_SUCCESS) {
         return Error{"streaming did not start (" + describeStatus(status) + ")"};
     }
     impl_->running = true;
-    // A paused pin still holds its buffers; only a new pin needs them.
-    const ULONG bytes = formatOf(impl_->formatBytes).VideoInfoHeader.bmiHeader.biSizeImage;
-    for (int i = 0; fresh && i < kQueuedBuffers; ++i) impl_->client->queueFrame(impl_->pin, bytes);
     return Done{};
 }
 
@@ -103,11 +147,6 @@ Status Camera::stop() {
 }
 
 bool Camera::streaming() const { return impl_->running; }
-
-CameraFrameCounts Camera::cameraFrameCounts() const {
-    const sim::FrameCounters counters = impl_->camera->counters();
-    return CameraFrameCounts{counters.delivered, counters.missed, counters.abandoned};
-}
 
 void Camera::recycle(Frame&& frame) {
     if (impl_->spareBuffers.size() < kQueuedBuffers && !frame.pixels.empty()) {

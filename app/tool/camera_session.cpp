@@ -6,11 +6,18 @@ void CameraChoice::addOptions(CLI::App& tool) {
     tool.add_option("--camera", camera,
                     "sim[:scene=bars|moving|FILE.png][,exact][,fps=N|max][,clock=N]")
         ->capture_default_str();
-    tool.add_option("--registry", registry,
+    registryOption = tool.add_option("--registry", registry,
                     "Settings store file (default: " + defaultRegistryPath().string() + ")");
 }
 
+void CameraChoice::checkRegistry() const {
+    if (registryOption->count() > 0 && registry.empty()) {
+        throw usageError("--registry needs the name of a file; leave it out for the default store");
+    }
+}
+
 std::unique_ptr<Camera> CameraChoice::open() const {
+    checkRegistry();
     const CameraOptions options = take(parseCameraOptions(camera));
     return take(Camera::open(options, registry));
 }

@@ -15,9 +15,12 @@ namespace bayercam::app {
 struct CameraChoice {
     std::string camera = "sim";
     std::string registry;  // empty: the default store
+    CLI::Option* registryOption = nullptr;
 
     // Registers --camera and --registry on the tool.
     void addOptions(CLI::App& tool);
+    // Throws a usage ToolError for a --registry given as an empty name.
+    void checkRegistry() const;
     // Throws a ToolError (usage for a malformed --camera, failure when it cannot open).
     std::unique_ptr<Camera> open() const;
 };

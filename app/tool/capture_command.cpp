@@ -2,25 +2,27 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
-#include <filesystem>
+#include <memory>
 
-#include "app/tool/capture_statistics.h"
 #include "app/tool/frame_writer.h"
-#include "app/tool/image_writers.h"
 #include "app/tool/number_parse.h"
 #include "app/tool/property_arguments.h"
+#include "app/tool/property_commands.h"
 
 namespace bayercam::app {
 
 namespace {
 
-// A frame should come within the timeout the driver itself waits for one.
-constexpr std::chrono::milliseconds kFrameWait{3500};
-// Give up after this many reads in a row that brought nothing.
-constexpr int kMaxFailuresInARow = 5;
-// Frames that may wait for the writer: about a third of a second at 30 frames a second.
-constexpr std::size_t kWriterQueue = 10;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+constexpr std::int64_t kMostFrames = 1000000;
+// The longest the loop goes without looking for a stop request.
+constexpr milliseconds kWaitSlice{100};
+// Frames that may wait for the writer: about a quarter of a second at 30 frames a second.
+constexpr std::size_t kWriterQueue = 8;
 
 Region parseRegionOption(const std::string& text) {
     std::int64_t parts[4] = {};
@@ -42,32 +44,6 @@ Region parseRegionOption(const std::string& text) {
                   std::int32_t(parts[3])};
 }
 
-// The folder must take files before the camera starts, not after the first frame.
-void prepareFolder(const std::filesystem::path& folder) {
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error || access(folder.c_str(), W_OK) != 0) {
-        throw failure("cannot write into the output folder " + folder.string());
-    }
-}
-
-void applySettings(Camera& camera, const std::vector<std::string>& assignments) {
-    for (const std::string& text : assignments) {
-        const PropertyWord word = parseAssignment(text);
-        if (word.kind == PropertyWord::Kind::kRegister) {
-            take(camera.writeRegister(word.index, std::uint32_t(*word.value)));
-        } else if (word.kind == PropertyWord::Kind::kProperty) {
-            take(camera.set(word.name, *word.value));
-        }
-    }
-}
-
-std::string frameName(int index, const std::string& format) {
-    char name[32];
-    std::snprintf(name, sizeof(name), "frame-%04d.%s", index, format.c_str());
-    return name;
-}
-
 std::string frameLine(const std::string& name, const Frame& frame,
                       const CaptureStatistics& statistics) {
     char interval[32] = "-";
@@ -75,93 +51,180 @@ std::string frameLine(const std::string& name, const Frame& frame,
         std::snprintf(interval, sizeof(interval), "%.2f ms", *statistics.lastInterval());
     }
     char line[192];
-    std::snprintf(line, sizeof(line), "%s picture %lld time %.4f s interval %s fps %.1f",
+    std::snprintf(line, sizeof(line), "%s picture %lld time %.4f s interval %s fps %.1f\n",
                   name.c_str(), static_cast<long long>(frame.pictureNumber),
                   double(frame.presentationTime) / 1e7, interval, statistics.framesPerSecond());
     return line;
 }
 
-std::string progressLine(const CaptureStatistics& statistics, int total) {
+std::string progressLine(const CaptureStatistics& statistics, std::uint64_t total) {
     char line[96];
-    std::snprintf(line, sizeof(line), "\rframes %llu/%d  %.1f fps  lost %llu   ",
-                  static_cast<unsigned long long>(statistics.frames()), total,
+    const std::string of = total == 0 ? "" : "/" + std::to_string(total);
+    std::snprintf(line, sizeof(line), "\rframes %llu%s  %.1f fps  lost %llu   ",
+                  static_cast<unsigned long long>(statistics.frames()), of.c_str(),
                   statistics.framesPerSecond(), static_cast<unsigned long long>(statistics.lost()));
     return line;
 }
+
+const CLI::Validator kFrameCount(
+    [](std::string& text) -> std::string {
+        const std::optional<std::int64_t> n = parseInteger(text);
+        if (n && *n >= 0 && *n <= kMostFrames) return {};
+        return "-n expects a number of frames, 0 (until stopped) to " +
+               std::to_string(kMostFrames) + "; got " + inQuotes(text);
+    },
+    "FRAMES");
 
 }  // namespace
 
 CaptureCommand::CaptureCommand(CLI::App& tool, const CameraChoice& choice)
     : command_(tool.add_subcommand("capture", "Stream from the camera and write the frames")),
       choice_(choice) {
-    command_->add_option("-n,--frames", frames_, "Frames to write")
-        ->check(CLI::Range(1, 100000))
+    framesOption_ = command_->add_option("-n,--frames", frames_, "Frames to write; 0: until stopped")
+                        ->check(kFrameCount)
+                        ->capture_default_str();
+    command_->add_option("--duration", duration_, "Stop after this many seconds")
+        ->check(CLI::PositiveNumber);
+    command_
+        ->add_option("-o,--output", output_,
+                     "A folder for frame-0001.png, ...; FILE.png or FILE.bgra for one frame; - "
+                     "(standard output), a FIFO or a device for a stream of frames")
         ->capture_default_str();
-    command_->add_option("-o,--output", folder_, "Folder for the frames (created when missing)")
-        ->capture_default_str();
-    command_->add_option("--format", format_, "png (RGB, upright) or bgra (raw rows, bottom first)")
-        ->check(CLI::IsMember({"png", "bgra"}))
-        ->capture_default_str();
+    command_
+        ->add_option("--format", format_,
+                     "png (RGB) or bgra (packed rows, top first); default: from a file's name, "
+                     "bgra for a stream, else png")
+        ->check(CLI::IsMember({"png", "bgra"}));
     command_->add_option("--roi", roi_, "Region of interest X,Y,WIDTH,HEIGHT before streaming");
     command_
         ->add_option("--set", assignments_,
                      "NAME=VALUE or R[N]=VALUE before streaming (repeatable)")
         ->allow_extra_args(false);
+    command_->add_option("--metadata", metadata_,
+                         "One JSON line per frame into FILE.jsonl, or - for standard error");
     command_->add_flag("-v,--verbose", verbose_,
                        "One line per frame: picture number, time, interval, frames per second");
     command_->add_flag("--json", json_, "The summary as JSON");
-    command_->footer("Example:\n  bayercam --camera sim:scene=moving capture -n 5 -o pictures");
+    command_->footer(
+        "Ctrl-C ends a run cleanly: the frames taken are written and the summary printed.\n"
+        "Examples:\n  bayercam --camera sim:scene=moving capture -n 5 -o pictures\n"
+        "  bayercam capture -n 0 -o - | ffmpeg -f rawvideo -pix_fmt bgra -s 1360x1024 -r 30 "
+        "-i - out.mkv");
 }
 
-CaptureStatistics CaptureCommand::takeFrames(Camera& camera, const std::filesystem::path& folder,
-                                             std::ostream& out, std::ostream* progress) const {
-    const OutputFormat output = format_ == "bgra" ? OutputFormat::kBgra : OutputFormat::kPng;
+std::uint64_t CaptureCommand::frameCount(const CaptureOutput& output) const {
+    const bool counted = framesOption_->count() > 0;
+    if (output.kind() == CaptureOutput::Kind::kFile) {
+        if ((counted && frames_ != 1) || duration_) {
+            throw usageError("-o " + output.name() +
+                             " names one file, which takes one frame; give a folder for more");
+        }
+        return 1;
+    }
+    return duration_ && !counted ? 0 : frames_;
+}
+
+CaptureStatistics CaptureCommand::takeFrames(Camera& camera, CaptureOutput& output,
+                                             MetadataLog* log, const RunSetting& setting,
+                                             const StopRequest& stop, std::ostream& lines,
+                                             std::ostream* progress) const {
+    const std::uint64_t total = frameCount(output);
+    FrameWriter writer(
+        [&](const FrameJob& job) {
+            output.write(job, output.frameName(job.index));
+            if (log) log->write(job.metadataLine);
+        },
+        kWriterQueue);
     CaptureStatistics statistics;
-    FrameWriter writer(folder, output, kWriterQueue);
-    int failuresInARow = 0;
-    while (statistics.frames() < std::uint64_t(frames_)) {
-        Result<Frame> frame = camera.nextFrame(kFrameWait);
-        if (!frame) {
-            frame.error().kind == Error::Kind::kTimedOut ? statistics.readTimedOut()
-                                                         : statistics.readFailed();
-            if (++failuresInARow == kMaxFailuresInARow) {
-                throw failure("the camera stopped sending frames: " + frame.error().message);
-            }
+    const auto started = steady_clock::now();
+    auto lastFrame = started;
+    while (stop.signal() == 0 && (total == 0 || statistics.frames() < total) &&
+           (!duration_ || steady_clock::now() - started < std::chrono::duration<double>(*duration_))) {
+        for (std::vector<std::uint8_t>& pixels : writer.takeSpentPixels()) {
+            Frame spent;
+            spent.pixels = std::move(pixels);
+            camera.recycle(std::move(spent));
+        }
+        Result<Frame> next = camera.nextFrame(kWaitSlice);
+        if (!next) {
+            if (next.error().kind != Error::Kind::kTimedOut) throw failure(next.error().message);
+            if (steady_clock::now() - lastFrame > setting.patience.limit())
+                throw failure(setting.patience.noFrameMessage());
             continue;
         }
-        failuresInARow = 0;
-        Frame f = std::move(frame).value();
-        statistics.frameTaken(f.pictureNumber, f.presentationTime);
-        const std::string name = frameName(int(statistics.frames()), format_);
-        writer.write(name, output == OutputFormat::kPng ? f.upright() : std::move(f.pixels),
-                     FrameSize{f.width, f.height});
-        if (verbose_) out << frameLine(name, f, statistics) << "\n";
-        if (progress != nullptr) *progress << progressLine(statistics, frames_) << std::flush;
+        lastFrame = steady_clock::now();
+        Frame frame = std::move(next).value();
+        statistics.frameTaken(frame.pictureNumber, frame.presentationTime);
+        FrameJob job;
+        job.index = statistics.frames();
+        FrameMetadata metadata = setting.metadata;
+        metadata.file = output.frameName(job.index);
+        metadata.pictureNumber = frame.pictureNumber;
+        metadata.presentationTime = frame.presentationTime;
+        metadata.wallClock = std::chrono::system_clock::now();
+        if (output.format() == OutputFormat::kPng) job.text = metadata.pngText();
+        if (log) job.metadataLine = metadata.jsonLine();
+        job.image = ImageView::bottomUp(frame.pixels, frame.rowStep, {frame.width, frame.height});
+        job.pixels = std::move(frame.pixels);
+        writer.write(std::move(job));
+        if (verbose_) lines << frameLine(metadata.file, frame, statistics) << std::flush;
+        if (progress != nullptr) *progress << progressLine(statistics, total) << std::flush;
     }
     writer.finish();
+    output.finish();
+    if (log) log->finish();
     if (progress != nullptr) *progress << "\n";
     return statistics;
 }
 
-void CaptureCommand::run(std::ostream& out, std::ostream& err) const {
+int CaptureCommand::run(std::ostream& out, std::ostream& err) const {
+    // Everything the command line alone decides is checked before the camera is opened.
     const std::optional<Region> region =
         roi_.empty() ? std::nullopt : std::optional(parseRegionOption(roi_));
-    for (const std::string& text : assignments_) parseAssignment(text);
-    const std::filesystem::path folder = folder_;
-    prepareFolder(folder);
+    std::vector<PropertyWord> assignments;
+    for (const std::string& text : assignments_) {
+        assignments.push_back(parseAssignment(text));
+        if (assignments.back().kind == PropertyWord::Kind::kProperty)
+            take(lookupProperty(assignments.back().name));
+    }
+    CaptureOutput output(output_, format_);
+    const std::uint64_t total = frameCount(output);
 
+    // Then what the camera decides, before anything is written or created.
     std::unique_ptr<Camera> camera = choice_.open();
-    applySettings(*camera, assignments_);
+    for (const PropertyWord& word : assignments) checkAssignment(*camera, word);
+    if (region) take(camera->checkRoi(*region));
+    if (!region) take(camera->negotiateFormat());  // a stored region may give no picture
+    output.open(total);
+    const std::unique_ptr<MetadataLog> log =
+        metadata_.empty() ? nullptr : std::make_unique<MetadataLog>(metadata_);
+    for (const PropertyWord& word : assignments) applyAssignment(*camera, word);
     if (region) take(camera->setRoi(*region));
     const VideoFormat format = take(camera->negotiateFormat());
-    take(camera->start());
 
-    const bool progress = !json_ && isatty(STDERR_FILENO) == 1;
+    RunSetting setting{
+        FramePatience{milliseconds(take(camera->get("Timeout"))), camera->frameInterval(),
+                      take(camera->get("ExTrigger")) != 0},
+        FrameMetadata{}};
+    setting.metadata.exposure = take(camera->get("Exposure"));
+    setting.metadata.globalGain = take(camera->get("GlobalGain"));
+    setting.metadata.region = take(camera->roi());
+
+    // Standard output that carries frames carries nothing else; JSON goes alone.
+    std::ostream& report = output.carriesStandardOutput() ? err : out;
+    std::ostream& lines = json_ ? err : report;
+    const bool progress = !json_ && !(verbose_ && &lines == &err) && isatty(STDERR_FILENO) == 1;
+
+    const StopRequest stop;
+    take(camera->start());
     const CaptureStatistics statistics =
-        takeFrames(*camera, folder, out, progress ? &err : nullptr);
+        takeFrames(*camera, output, log.get(), setting, stop, lines, progress ? &err : nullptr);
     take(camera->stop());
-    const CaptureSummary summary{statistics, folder.string(), format_, format.width, format.height};
-    out << (json_ ? captureJson(summary) : describeCapture(summary)) << "\n";
+    const CaptureSummary summary{statistics,   output.name(), std::string(formatName(output.format())),
+                                 format.width, format.height, stop.signal()};
+    report << (json_ ? captureJson(summary) : describeCapture(summary)) << "\n";
+    if (stop.signal() == 0 || total == 0) return 0;
+    return 128 + stop.signal();
 }
 
 }  // namespace bayercam::app

@@ -3,18 +3,20 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "app/tool/stop_request.h"
+
 namespace bayercam::app {
 
 void CaptureStatistics::frameTaken(std::int64_t pictureNumber, std::int64_t presentationTime) {
-    if (lastPicture_ && pictureNumber > *lastPicture_ + 1) {
-        overwritten_ += std::uint64_t(pictureNumber - *lastPicture_ - 1);
+    if (pictureNumber > lastPicture_) {
+        lost_ += std::uint64_t(pictureNumber - lastPicture_ - 1);
+        lastPicture_ = pictureNumber;
     }
     if (frames_ == 0) {
         firstTime_ = presentationTime;
     } else {
         lastInterval_ = double(presentationTime - lastTime_) / 1e4;
     }
-    lastPicture_ = pictureNumber;
     lastTime_ = presentationTime;
     ++frames_;
 }
@@ -29,32 +31,23 @@ std::string describeCapture(const CaptureSummary& summary) {
     char text[512];
     std::snprintf(text, sizeof(text),
                   "captured %llu frame(s) of %dx%d at %.1f fps into %s (%s)\n"
-                  "lost %llu: %llu read(s) failed, %llu timed out, %llu overwritten before a "
-                  "buffer took them",
+                  "lost %llu: frames the driver read that never reached the tool",
                   static_cast<unsigned long long>(s.frames()), summary.width, summary.height,
-                  s.framesPerSecond(), summary.folder.c_str(), summary.format.c_str(),
-                  static_cast<unsigned long long>(s.lost()),
-                  static_cast<unsigned long long>(s.failed()),
-                  static_cast<unsigned long long>(s.timedOut()),
-                  static_cast<unsigned long long>(s.overwritten()));
-    return text;
+                  s.framesPerSecond(), summary.output.c_str(), summary.format.c_str(),
+                  static_cast<unsigned long long>(s.lost()));
+    std::string result = text;
+    if (summary.stopSignal != 0) result += "\nstopped by " + signalName(summary.stopSignal);
+    return result;
 }
 
 std::string captureJson(const CaptureSummary& summary) {
     const CaptureStatistics& s = summary.statistics;
-    const nlohmann::json json = {
-        {"frames", s.frames()},
-        {"width", summary.width},
-        {"height", summary.height},
-        {"fps", s.framesPerSecond()},
-        {"folder", summary.folder},
-        {"format", summary.format},
-        {"lost",
-         {{"total", s.lost()},
-          {"failed", s.failed()},
-          {"timed_out", s.timedOut()},
-          {"overwritten", s.overwritten()}}},
+    nlohmann::ordered_json json = {
+        {"frames", s.frames()},       {"width", summary.width},   {"height", summary.height},
+        {"fps", s.framesPerSecond()}, {"output", summary.output}, {"format", summary.format},
+        {"lost", s.lost()},
     };
+    if (summary.stopSignal != 0) json["stoppedBy"] = signalName(summary.stopSignal);
     return json.dump(2);
 }
 

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <array>
+#include <csignal>
 #include <iostream>
 #include <new>
 #include <string>
@@ -14,14 +15,15 @@
 #include "app/tool/device_commands.h"
 #include "app/tool/name_matching.h"
 #include "app/tool/property_commands.h"
+#include "app/tool/settings_command.h"
 #include "app/tool/tool_error.h"
 
 namespace bayercam::app {
 
 namespace {
 
-constexpr std::array<std::string_view, 7> kCommands = {"capture", "props", "get",    "set",
-                                                       "roi",     "info",  "convert"};
+constexpr std::array<std::string_view, 8> kCommands = {
+    "capture", "props", "get", "set", "roi", "info", "settings", "convert"};
 
 std::string commandList() {
     const std::vector<std::string> names(kCommands.begin(), kCommands.end());
@@ -33,14 +35,29 @@ int reportError(std::string_view message, ExitStatus status) {
     return static_cast<int>(status);
 }
 
+// The first word that is neither a global option nor its value: the command.
+std::string_view commandWord(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        if (word == "--camera" || word == "--registry") {
+            ++i;
+        } else if (!word.starts_with("-")) {
+            return word;
+        } else if (!word.starts_with("--camera=") && !word.starts_with("--registry=")) {
+            return {};  // --help, --version or a mistake: CLI11 says what it is
+        }
+    }
+    return {};
+}
+
 // CLI11 takes a stray word for an unexpected argument; name it as the unknown command it is.
 void checkCommandName(int argc, char** argv) {
     if (argc < 2) {
         throw usageError("no command given; commands: " + commandList() +
                          " (see 'bayercam --help')");
     }
-    if (argv[1][0] == '-') return;
-    const std::string_view word = argv[1];
+    const std::string_view word = commandWord(argc, argv);
+    if (word.empty()) return;
     for (std::string_view command : kCommands) {
         if (word == command) return;
     }
@@ -64,6 +81,8 @@ int reportParseError(const CLI::App& tool, const CLI::ParseError& error) {
 }  // namespace
 
 int runTool(int argc, char** argv) {
+    // A reader that goes away is a failed write, reported as one, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
     CLI::App tool("Pictures and settings of the bayercam USB colour camera.", "bayercam");
     tool.set_version_flag("--version", "bayercam " BAYERCAM_VERSION);
     tool.require_subcommand(1);
@@ -75,6 +94,7 @@ int runTool(int argc, char** argv) {
     const GetSetCommand set(tool, choice, GetSetCommand::Verb::kSet);
     const RoiCommand roi(tool, choice);
     const InfoCommand info(tool, choice);
+    const SettingsCommand settings(tool, choice);
     const ConvertCommand convert(tool);
 
     try {
@@ -84,13 +104,14 @@ int runTool(int argc, char** argv) {
         } catch (const CLI::ParseError& error) {
             return reportParseError(tool, error);
         }
-        if (capture.selected()) capture.run(std::cout, std::cerr);
+        if (capture.selected()) return capture.run(std::cout, std::cerr);
         if (props.selected()) props.run(std::cout);
         if (get.selected()) get.run(std::cout);
         if (set.selected()) set.run(std::cout);
         if (roi.selected()) roi.run(std::cout);
         if (info.selected()) info.run(std::cout);
-        if (convert.selected()) convert.run(std::cout);
+        if (settings.selected()) settings.run(std::cout);
+        if (convert.selected()) convert.run(std::cout, std::cerr);
         return static_cast<int>(ExitStatus::kOk);
     } catch (const ToolError& error) {
         return reportError(error.what(), error.status());

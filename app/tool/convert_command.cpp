@@ -4,6 +4,7 @@
 #include "app/tool/conversion_settings.h"
 #include "app/tool/convert_arguments.h"
 #include "app/tool/image_writers.h"
+#include "app/tool/output_file.h"
 #include "app/tool/raw_conversion.h"
 #include "app/tool/raw_file.h"
 
@@ -14,7 +15,7 @@ ConvertCommand::ConvertCommand(CLI::App& tool)
           "convert", "Convert a raw 8-bit Bayer file with the driver's own conversion")) {
     command_->add_option("IN", input_, "Raw file: WIDTH x HEIGHT samples, row-major, no header")
         ->required();
-    command_->add_option("-o,--output", output_, "Output file: .png (RGB) or .bgra (raw BGRA)")
+    command_->add_option("-o,--output", output_, "Output file: .png (RGB) or .bgra (raw BGRA); - for standard output")
         ->required();
     command_->add_option("--size", size_, "Frame size WIDTHxHEIGHT, e.g. 1360x1024")->required();
     command_
@@ -34,7 +35,7 @@ ConvertCommand::ConvertCommand(CLI::App& tool)
                      "--set Brightness=280 --set WhiteBalance=1");
 }
 
-void ConvertCommand::run(std::ostream& out) const {
+void ConvertCommand::run(std::ostream& out, std::ostream& err) const {
     // Every argument is checked before any file is touched.
     const FrameSize size = parseFrameSize(size_);
     const std::int32_t phase = parseBayerPhase(phase_);
@@ -44,13 +45,17 @@ void ConvertCommand::run(std::ostream& out) const {
         applySettingAssignment(settings, assignment);
     }
 
+    refuseInputAsOutput(input_, output_);
+
     const std::vector<std::uint8_t> raw = readRawFrame(input_, size);
     const ConvertedFrame frame = convertRawFrame(raw, size, phase, settings);
     writeImageFile(output_, format, frame.bgra, size);
 
     const ConversionRecord record{input_,   output_,       format,          size,          phase,
                                   settings, frame.redGain, frame.greenGain, frame.blueGain};
-    out << (json_ ? conversionJson(record) : describeConversion(record)) << "\n";
+    // Standard output that carries the picture carries nothing else.
+    std::ostream& report = writesToStandardOutput(resolveOutputPath(output_)) ? err : out;
+    report << (json_ ? conversionJson(record) : describeConversion(record)) << "\n";
 }
 
 }  // namespace bayercam::app

@@ -18,8 +18,9 @@ class ConvertCommand {
 
     bool selected() const { return command_->parsed(); }
 
-    // Carries out a parsed command line, reporting to out; throws ToolError.
-    void run(std::ostream& out) const;
+    // Carries out a parsed command line, reporting to out (to err when the picture goes to
+    // standard output); throws ToolError.
+    void run(std::ostream& out, std::ostream& err) const;
 
   private:
     CLI::App* command_;

@@ -10,6 +10,9 @@
 
 namespace bayercam::app {
 
+// "region: x 16, y 8, width 640, height 480" and "picture: 640x480", each on a line.
+std::string regionReport(Camera& camera);
+
 class RoiCommand {
   public:
     RoiCommand(CLI::App& tool, const CameraChoice& choice);
@@ -20,6 +23,7 @@ class RoiCommand {
     CLI::App* command_;
     const CameraChoice& choice_;
     std::vector<std::string> numbers_;
+    bool json_ = false;
 };
 
 class InfoCommand {
@@ -31,6 +35,7 @@ class InfoCommand {
   private:
     CLI::App* command_;
     const CameraChoice& choice_;
+    bool json_ = false;
 };
 
 }  // namespace bayercam::app

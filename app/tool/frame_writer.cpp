@@ -1,12 +1,11 @@
 #include "app/tool/frame_writer.h"
 
-#include "app/tool/image_writers.h"
+#include <utility>
 
 namespace bayercam::app {
 
-FrameWriter::FrameWriter(std::filesystem::path folder, OutputFormat format, std::size_t capacity)
-    : folder_(std::move(folder)),
-      format_(format),
+FrameWriter::FrameWriter(std::function<void(const FrameJob&)> sink, std::size_t capacity)
+    : sink_(std::move(sink)),
       capacity_(capacity),
       thread_([this] { run(); }) {}
 
@@ -19,11 +18,11 @@ FrameWriter::~FrameWriter() {
     thread_.join();
 }
 
-void FrameWriter::write(std::string name, std::vector<std::uint8_t> pixels, FrameSize size) {
+void FrameWriter::write(FrameJob job) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return jobs_.size() < capacity_ || failure_; });
     rethrowLocked();
-    jobs_.push_back(Job{std::move(name), std::move(pixels), size});
+    jobs_.push_back(std::move(job));
     lock.unlock();
     changed_.notify_all();
 }
@@ -32,6 +31,11 @@ void FrameWriter::finish() {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return (jobs_.empty() && !busy_) || failure_; });
     rethrowLocked();
+}
+
+std::vector<std::vector<std::uint8_t>> FrameWriter::takeSpentPixels() {
+    std::lock_guard guard(mutex_);
+    return std::exchange(spent_, {});
 }
 
 void FrameWriter::rethrowLocked() {
@@ -43,17 +47,18 @@ void FrameWriter::run() {
     while (true) {
         changed_.wait(lock, [this] { return !jobs_.empty() || closing_; });
         if (jobs_.empty() || failure_) return;
-        Job job = std::move(jobs_.front());
+        FrameJob job = std::move(jobs_.front());
         jobs_.pop_front();
         busy_ = true;
         lock.unlock();
         std::exception_ptr failure;
         try {
-            writeImageFile(folder_ / job.name, format_, job.pixels, job.size);
+            sink_(job);
         } catch (...) {
             failure = std::current_exception();
         }
         lock.lock();
+        spent_.push_back(std::move(job.pixels));
         busy_ = false;
         if (failure && !failure_) failure_ = failure;
         changed_.notify_all();

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "app/tool/json_output.h"
 #include "app/tool/property_arguments.h"
 
 namespace bayercam::app {
@@ -11,55 +12,85 @@ namespace {
 
 constexpr std::string_view kNumbers = "Numbers are decimal or 0x-hexadecimal.";
 
-std::string rangeText(const Range& range) {
-    return std::to_string(range.minimum) + " to " + std::to_string(range.maximum) + ", default " +
-           std::to_string(range.defaultValue);
+// A property's value with its published range, or a register's or memory byte's in hex.
+WordValue propertyValue(Camera& camera, const std::string& name, std::int32_t value) {
+    const PropertyInfo info = take(camera.property(name));
+    WordValue result{std::string(info.name), value, std::nullopt, 0};
+    if (info.ranged()) result.range = take(camera.range(std::to_string(info.id)));
+    return result;
 }
 
-// "Name = value" with the published range when there is one.
-std::string propertyLine(Camera& camera, const PropertyInfo& info, std::int32_t value) {
-    std::string line = std::string(info.name) + " = " + std::to_string(value);
-    if (info.ranged()) line += " (" + rangeText(take(camera.range(std::to_string(info.id)))) + ")";
-    return line;
-}
-
-std::string hexLine(const std::string& label, std::uint32_t value, int digits) {
-    char text[64];
-    std::snprintf(text, sizeof(text), "%s = 0x%0*X (%u)", label.c_str(), digits, value, value);
-    return text;
-}
-
-std::string getWord(Camera& camera, const PropertyWord& word) {
+WordValue readWord(Camera& camera, const PropertyWord& word) {
     switch (word.kind) {
         case PropertyWord::Kind::kRegister:
-            return hexLine(word.label(), take(camera.readRegister(word.index)), 1);
+            return {word.label(), take(camera.readRegister(word.index)), std::nullopt, 1};
         case PropertyWord::Kind::kMemory:
-            return hexLine(word.label(), take(camera.readMemory(std::uint16_t(word.index))), 2);
+            return {word.label(), take(camera.readMemory(std::uint16_t(word.index))),
+                    std::nullopt, 2};
         case PropertyWord::Kind::kProperty:
             break;
     }
-    const PropertyInfo info = take(camera.property(word.name));
-    return propertyLine(camera, info, take(camera.get(word.name)));
+    return propertyValue(camera, word.name, take(camera.get(word.name)));
 }
 
-std::string setWord(Camera& camera, const PropertyWord& word) {
-    if (word.kind == PropertyWord::Kind::kRegister) {
-        if (*word.value < 0 || *word.value > 0xFFFFFFFF) {
-            throw usageError("register values are 0 to 0xFFFFFFFF: " + word.label());
-        }
-        take(camera.writeRegister(word.index, std::uint32_t(*word.value)));
-        return hexLine(word.label(), take(camera.readRegister(word.index)), 1);
+}  // namespace
+
+std::string WordValue::line() const {
+    char text[96];
+    if (hexDigits > 0) {
+        std::snprintf(text, sizeof(text), " = 0x%0*llX (%lld)", hexDigits,
+                      static_cast<unsigned long long>(value), static_cast<long long>(value));
+        return label + text;
     }
-    const PropertyInfo info = take(camera.property(word.name));
-    return propertyLine(camera, info, take(camera.set(word.name, *word.value)));
+    std::string result = label + " = " + std::to_string(value);
+    if (range) {
+        result += " (" + std::to_string(range->minimum) + " to " + std::to_string(range->maximum) +
+                  ", default " + std::to_string(range->defaultValue) + ")";
+    }
+    return result;
 }
 
-nlohmann::json propertyJson(Camera& camera, const PropertyInfo& info) {
-    nlohmann::json entry = {
-        {"id", info.id}, {"name", info.name}, {"access", accessName(info.access)}};
+nlohmann::ordered_json WordValue::json() const {
+    nlohmann::ordered_json entry = {{"value", value}};
+    if (range) {
+        entry["minimum"] = range->minimum;
+        entry["maximum"] = range->maximum;
+        entry["default"] = range->defaultValue;
+    }
+    return entry;
+}
+
+void checkAssignment(Camera& camera, const PropertyWord& word) {
+    if (word.kind == PropertyWord::Kind::kProperty) {
+        take(camera.check(word.name, *word.value));
+    } else if (*word.value < 0 || *word.value > 0xFFFFFFFF) {
+        throw usageError("register values are 0 to 0xFFFFFFFF: " + word.label());
+    }
+}
+
+WordValue applyAssignment(Camera& camera, const PropertyWord& word) {
+    if (word.kind == PropertyWord::Kind::kRegister) {
+        take(camera.writeRegister(word.index, std::uint32_t(*word.value)));
+        return readWord(camera, word);
+    }
+    return propertyValue(camera, word.name, take(camera.set(word.name, *word.value)));
+}
+
+namespace {
+
+nlohmann::ordered_json propertyJson(Camera& camera, const PropertyInfo& info) {
+    nlohmann::ordered_json entry = {{"id", info.id},
+                            {"name", info.name},
+                            {"access", usableAccess(info)},
+                            {"type", typeName(info.type)},
+                            {"description", info.description}};
+    if (!info.unit.empty()) entry["unit"] = info.unit;
     const std::string id = std::to_string(info.id);
-    if (info.readable() && info.layout == ValueLayout::kPlain)
-        entry["value"] = take(camera.get(id));
+    if (info.gettable()) entry["value"] = take(camera.get(id));
+    if (info.limits) {
+        entry["minimum"] = info.limits->minimum;
+        entry["maximum"] = info.limits->maximum;
+    }
     if (info.ranged()) {
         const Range range = take(camera.range(id));
         entry["minimum"] = range.minimum;
@@ -69,7 +100,7 @@ nlohmann::json propertyJson(Camera& camera, const PropertyInfo& info) {
     return entry;
 }
 
-std::string propertyRow(const nlohmann::json& entry) {
+std::string propertyRow(const nlohmann::ordered_json& entry) {
     char row[160];
     const std::string value = entry.contains("value") ? entry["value"].dump() : "-";
     std::snprintf(row, sizeof(row), "%3d  %-18s %-3s %10s", entry["id"].get<int>(),
@@ -77,8 +108,8 @@ std::string propertyRow(const nlohmann::json& entry) {
                   entry["access"].get<std::string>().c_str(), value.c_str());
     std::string text = row;
     if (entry.contains("minimum")) {
-        text += "  (" + entry["minimum"].dump() + " to " + entry["maximum"].dump() + ", default " +
-                entry["default"].dump() + ")";
+        text += "  (" + entry["minimum"].dump() + " to " + entry["maximum"].dump() +
+                (entry.contains("default") ? ", default " + entry["default"].dump() : "") + ")";
     }
     return text;
 }
@@ -94,14 +125,11 @@ PropsCommand::PropsCommand(CLI::App& tool, const CameraChoice& choice)
 
 void PropsCommand::run(std::ostream& out) const {
     std::unique_ptr<Camera> camera = choice_.open();
-    nlohmann::json list = nlohmann::json::array();
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const PropertyInfo& info : propertyCatalog()) list.push_back(propertyJson(*camera, info));
-    if (json_) {
-        out << list.dump(2) << "\n";
-        return;
-    }
+    if (json_) return printJson(out, list);
     out << " id  name               rw       value  range\n";
-    for (const nlohmann::json& entry : list) out << propertyRow(entry) << "\n";
+    for (const nlohmann::ordered_json& entry : list) out << propertyRow(entry) << "\n";
 }
 
 GetSetCommand::GetSetCommand(CLI::App& tool, const CameraChoice& choice, Verb verb)
@@ -110,6 +138,7 @@ GetSetCommand::GetSetCommand(CLI::App& tool, const CameraChoice& choice, Verb ve
                    : tool.add_subcommand("set", "Change properties or write sensor registers")),
       choice_(choice),
       verb_(verb) {
+    command_->add_flag("--json", json_, "The values as JSON, by name");
     if (verb == Verb::kGet) {
         command_->add_option("NAME", words_, "Property name or id, R[N] or M[ADDR]")->required();
         command_->footer(std::string(kNumbers) +
@@ -136,9 +165,21 @@ void GetSetCommand::run(std::ostream& out) const {
             take(lookupProperty(words.back().name));
     }
     std::unique_ptr<Camera> camera = choice_.open();
+    // Every assignment is checked before the first is written: all of them or none.
     for (const PropertyWord& word : words) {
-        out << (verb_ == Verb::kGet ? getWord(*camera, word) : setWord(*camera, word)) << "\n";
+        if (verb_ == Verb::kSet) checkAssignment(*camera, word);
     }
+    nlohmann::ordered_json document = nlohmann::ordered_json::object();
+    for (const PropertyWord& word : words) {
+        const WordValue value =
+            verb_ == Verb::kGet ? readWord(*camera, word) : applyAssignment(*camera, word);
+        if (json_) {
+            document[value.label] = value.json();
+        } else {
+            out << value.line() << "\n";
+        }
+    }
+    if (json_) printJson(out, document);
 }
 
 }  // namespace bayercam::app

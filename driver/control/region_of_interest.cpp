@@ -4,45 +4,20 @@
 #include "driver/streaming/capture_data_range.h"
 #include "driver/streaming/color_pipeline.h"
 
-namespace {
-
-constexpr LONG MAX_ROI_X = SENSOR_WIDTH - 8;
-constexpr LONG MAX_ROI_Y = SENSOR_HEIGHT - 8;
-
-// An odd origin moves up by one; computed in 64 bits so that 2^31 - 1 cannot wrap.
-LONG LimitOrigin(LONG origin, LONG largest) {
-    LONGLONG even = static_cast<LONGLONG>(origin) + (origin % 2 != 0 ? 1 : 0);
-    if (even > largest) even = largest;
-    if (even < 0) even = 0;
-    return static_cast<LONG>(even);
-}
-
-// origin is within the frame, so origin + extent cannot wrap.
-LONG LimitExtent(LONG extent, LONG origin, LONG full) {
-    if (extent <= 0 || extent > full) extent = full;
-    if (origin + extent > full) extent = full - origin;
-    return extent;
-}
-
-}  // namespace
-
 void SetRoi(CameraDevice* device, LONG x, LONG y, LONG width, LONG height, LONG) {
     if (InterlockedCompareExchange(&device->roiLocked, 0, 0) != 0) return;
-    x = LimitOrigin(x, MAX_ROI_X);
-    y = LimitOrigin(y, MAX_ROI_Y);
-    width = LimitExtent(width, x, SENSOR_WIDTH);
-    height = LimitExtent(height, y, SENSOR_HEIGHT);
+    const CameraRegion region = LimitCameraRegion(x, y, width, height);
     device->subSample = 0;
     device->fullFrameX = 0;
     device->fullFrameY = 0;
     device->fullFrameWidth = SENSOR_WIDTH;
     device->fullFrameHeight = SENSOR_HEIGHT;
-    device->roiX = x;
-    device->roiY = y;
-    device->roiW = width;
-    device->roiH = height;
-    device->outputHeight = height;
-    device->outputWidth = width - width % 8;
+    device->roiX = region.x;
+    device->roiY = region.y;
+    device->roiW = region.width;
+    device->roiH = region.height;
+    device->outputHeight = region.height;
+    device->outputWidth = PictureWidthOf(region.width);
     UpdateCaptureDataRange(device);
 }
 

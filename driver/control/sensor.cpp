@@ -35,6 +35,9 @@ VOID DelayThread(LONGLONG interval) {
 }
 
 bool WriteSensorRegister(CameraDevice* device, ULONG reg, LONG value) {
+    // The word carries ten bits of address: a larger one would write the register its low
+    // bits name.
+    if (reg >= SENSOR_REGISTER_COUNT) return false;
     ULONG mask;
     UCHAR bitCount;
     RegisterWidth(reg, &mask, &bitCount);
@@ -47,7 +50,7 @@ bool WriteSensorRegister(CameraDevice* device, ULONG reg, LONG value) {
     packet[4] = static_cast<UCHAR>(word >> 16);
     packet[5] = static_cast<UCHAR>(word >> 24);
     if (!SendCommand(device, COMMAND_PACKET_SIZE, packet)) return false;
-    if (reg < SENSOR_REGISTER_COUNT) device->registerShadow[reg] = static_cast<ULONG>(value);
+    device->registerShadow[reg] = static_cast<ULONG>(value);
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include "driver/device/camera_device.h"
 
+// False when the packet did not go out whole, or reg is beyond the 1024 registers (nothing sent).
 bool WriteSensorRegister(CameraDevice* device, ULONG reg, LONG value);
 bool SendControl(CameraDevice* device, int selector, int value);
 int QueryClock(CameraDevice* device);

@@ -8,46 +8,32 @@
 
 namespace {
 
-enum Setting {
-    TIMEOUT,
-    EXPOSURE,
-    GLOBAL_GAIN,
-    FLIP_H,
-    FLIP_V,
-    COLOR_ENABLE,
-    WHITE_BALANCE,
-    COLOR_CORRECTION,
-    BRIGHTNESS,
-    CONTRAST,
-    SATURATION,
-    HUE,
-    RED_GAIN,
-    GREEN_GAIN,
-    BLUE_GAIN,
-    AGC,
-    AEC,
-    CLOCK,
-    EX_TRIGGER,
-    SUB_SAMPLE,
-    ROI_X,
-    ROI_Y,
-    ROI_W,
-    ROI_H,
-    SETTING_COUNT
-};
-
-struct SettingValue {
-    PCWSTR name;
-    ULONG loadDefault;
-};
-
-constexpr SettingValue SETTINGS[SETTING_COUNT] = {
-    {L"Timeout", 3000},   {L"Exposure", 3},    {L"GlobalGain", 0},   {L"FlipH", 0},
-    {L"FlipV", 0},        {L"ColorEnable", 1}, {L"WhiteBalance", 0}, {L"ColorCorrection", 1},
-    {L"Brightness", 255}, {L"Contrast", 10},   {L"Saturation", 10},  {L"Hue", 0},
-    {L"RedGain", 128},    {L"GreenGain", 128}, {L"BlueGain", 128},   {L"AGC", 0},
-    {L"AEC", 0},          {L"Clock", 0},       {L"ExTrigger", 0},    {L"SubSample", 0},
-    {L"RoiX", 0},         {L"RoiY", 0},        {L"RoiW", 1360},      {L"RoiH", 1024},
+// The value each setting takes when it is not stored, in the order of CameraSetting.
+constexpr ULONG LOAD_DEFAULTS[CAMERA_SETTING_COUNT] = {
+    3000,  // Timeout
+    3,     // Exposure
+    0,     // GlobalGain
+    0,     // FlipH
+    0,     // FlipV
+    1,     // ColorEnable
+    0,     // WhiteBalance
+    1,     // ColorCorrection
+    255,   // Brightness
+    10,    // Contrast
+    10,    // Saturation
+    0,     // Hue
+    128,   // RedGain
+    128,   // GreenGain
+    128,   // BlueGain
+    0,     // AGC
+    0,     // AEC
+    0,     // Clock: the camera's answer to a clock query replaces it
+    0,     // ExTrigger
+    0,     // SubSample
+    0,     // RoiX
+    0,     // RoiY
+    1360,  // RoiW
+    1024,  // RoiH
 };
 
 // Opens the driver key and its Settings subkey; false when either cannot be opened.
@@ -57,7 +43,7 @@ bool OpenSettingsKey(CameraDevice* device, PHANDLE driverKey, PHANDLE settingsKe
     NTSTATUS status = IoOpenDeviceRegistryKey(device->usb.physicalDevice, PLUGPLAY_REGKEY_DRIVER,
                                               READ_CONTROL, driverKey);
     if (status != STATUS_SUCCESS || *driverKey == nullptr) return false;
-    status = CreateKeyPath(*driverKey, L"Settings", settingsKey);
+    status = CreateKeyPath(*driverKey, CAMERA_SETTINGS_KEY, settingsKey);
     if (!NT_SUCCESS(status) || *settingsKey == nullptr) {
         ZwClose(*driverKey);
         return false;
@@ -68,39 +54,38 @@ bool OpenSettingsKey(CameraDevice* device, PHANDLE driverKey, PHANDLE settingsKe
 // The order of application is fixed: exposure and gain, colour, flips, region, trigger.
 // Caller holds the settings lock.
 void ApplySettings(CameraDevice* device, const ULONG* v) {
-    SetFrameTimeout(device, v[TIMEOUT]);
-    SetExposure(device, v[EXPOSURE]);
-    SetGlobalGain(device, v[GLOBAL_GAIN]);
+    SetFrameTimeout(device, v[SETTING_TIMEOUT]);
+    SetExposure(device, v[SETTING_EXPOSURE]);
+    SetGlobalGain(device, v[SETTING_GLOBAL_GAIN]);
     static constexpr struct {
-        Setting stored;
+        CameraSetting stored;
         ImageSetting applied;
     } COLOR_SETTINGS[] = {
-        {COLOR_ENABLE, COLOR_ENABLE_SETTING},
-        {WHITE_BALANCE, WHITE_BALANCE_SETTING},
-        {COLOR_CORRECTION, COLOR_CORRECTION_SETTING},
-        {BRIGHTNESS, BRIGHTNESS_SETTING},
-        {CONTRAST, CONTRAST_SETTING},
-        {SATURATION, SATURATION_SETTING},
-        {HUE, HUE_SETTING},
-        {RED_GAIN, RED_GAIN_SETTING},
-        {GREEN_GAIN, GREEN_GAIN_SETTING},
-        {BLUE_GAIN, BLUE_GAIN_SETTING},
+        {SETTING_COLOR_ENABLE, COLOR_ENABLE_SETTING},
+        {SETTING_WHITE_BALANCE, WHITE_BALANCE_SETTING},
+        {SETTING_COLOR_CORRECTION, COLOR_CORRECTION_SETTING},
+        {SETTING_BRIGHTNESS, BRIGHTNESS_SETTING},
+        {SETTING_CONTRAST, CONTRAST_SETTING},
+        {SETTING_SATURATION, SATURATION_SETTING},
+        {SETTING_HUE, HUE_SETTING},
+        {SETTING_RED_GAIN, RED_GAIN_SETTING},
+        {SETTING_GREEN_GAIN, GREEN_GAIN_SETTING},
+        {SETTING_BLUE_GAIN, BLUE_GAIN_SETTING},
     };
     for (const auto& color : COLOR_SETTINGS) {
         SetImageSetting(device, color.applied, static_cast<LONG>(v[color.stored]));
     }
-    SetFlipH(device, static_cast<LONG>(v[FLIP_H]));
-    SetFlipV(device, static_cast<LONG>(v[FLIP_V]));
-    SetRoi(device, v[ROI_X] < static_cast<ULONG>(SENSOR_WIDTH) ? v[ROI_X] : 0,
-           v[ROI_Y] < static_cast<ULONG>(SENSOR_HEIGHT) ? v[ROI_Y] : 0,
-           v[ROI_W] > static_cast<ULONG>(SENSOR_WIDTH) ? SENSOR_WIDTH : v[ROI_W],
-           v[ROI_H] > static_cast<ULONG>(SENSOR_HEIGHT) ? SENSOR_HEIGHT : v[ROI_H], 0);
-    SetExternalTrigger(device, v[EX_TRIGGER] != 0);
+    SetFlipH(device, static_cast<LONG>(v[SETTING_FLIP_H]));
+    SetFlipV(device, static_cast<LONG>(v[SETTING_FLIP_V]));
+    const CameraRegion region =
+        LoadedRegionRequest(v[SETTING_ROI_X], v[SETTING_ROI_Y], v[SETTING_ROI_W], v[SETTING_ROI_H]);
+    SetRoi(device, region.x, region.y, region.width, region.height, 0);
+    SetExternalTrigger(device, v[SETTING_EX_TRIGGER] != 0);
 }
 
 // The device record's values in table order. Caller holds the settings lock.
 void CurrentValues(CameraDevice* device, ULONG* values) {
-    const ULONG current[SETTING_COUNT] = {
+    const ULONG current[CAMERA_SETTING_COUNT] = {
         device->timeout,
         device->exposure,
         device->globalGain,
@@ -136,12 +121,12 @@ bool LoadSettings(CameraDevice* device) {
     HANDLE settingsKey;
     if (!OpenSettingsKey(device, &driverKey, &settingsKey)) return false;
     {
-        ULONG values[SETTING_COUNT];
+        ULONG values[CAMERA_SETTING_COUNT];
         SettingsLockGuard guard(device);
-        for (ULONG i = 0; i < SETTING_COUNT; ++i) values[i] = SETTINGS[i].loadDefault;
-        values[CLOCK] = static_cast<ULONG>(QueryClock(device));
-        for (ULONG i = 0; i < SETTING_COUNT; ++i) {
-            ReadDwordValue(settingsKey, SETTINGS[i].name, &values[i]);
+        for (ULONG i = 0; i < CAMERA_SETTING_COUNT; ++i) values[i] = LOAD_DEFAULTS[i];
+        values[SETTING_CLOCK] = static_cast<ULONG>(QueryClock(device));
+        for (ULONG i = 0; i < CAMERA_SETTING_COUNT; ++i) {
+            ReadDwordValue(settingsKey, CAMERA_SETTING_NAMES[i], &values[i]);
         }
         ApplySettings(device, values);
     }
@@ -155,13 +140,13 @@ bool SaveSettings(CameraDevice* device) {
     HANDLE driverKey;
     HANDLE settingsKey;
     if (!OpenSettingsKey(device, &driverKey, &settingsKey)) return false;
-    ULONG values[SETTING_COUNT];
+    ULONG values[CAMERA_SETTING_COUNT];
     {
         SettingsLockGuard guard(device);
         CurrentValues(device, values);
     }
-    for (ULONG i = 0; i < SETTING_COUNT; ++i) {
-        WriteDwordValue(settingsKey, SETTINGS[i].name, values[i]);
+    for (ULONG i = 0; i < CAMERA_SETTING_COUNT; ++i) {
+        WriteDwordValue(settingsKey, CAMERA_SETTING_NAMES[i], values[i]);
     }
     ZwClose(settingsKey);
     ZwClose(driverKey);

@@ -3,17 +3,15 @@
 // the streaming side, which drives the camera only through CameraOps.
 #pragma once
 
+#include "driver/public/bayercam.h"
+#include "driver/streaming/capture_data_range.h"
 #include "platform/ks.h"
 #include "platform/usb.h"
-#include "driver/streaming/capture_data_range.h"
 
 struct FrameGrabber;
 struct ColorPipeline;
 
-constexpr LONG SENSOR_WIDTH = 1360;
-constexpr LONG SENSOR_HEIGHT = 1024;
 constexpr ULONG COMMAND_PACKET_SIZE = 64;
-constexpr ULONG SENSOR_REGISTER_COUNT = 1024;
 
 // The pin-side receiver of frame-ready notices; the capture pin implements it.
 class FrameNotifier {

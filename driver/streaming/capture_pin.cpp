@@ -77,6 +77,10 @@ NTSTATUS CreatePin(PKSPIN pin, PIRP) {
     pin->Context = context;
     RtlCopyMemory(&context->videoInfo, connection,
                   offsetof(KS_VIDEOINFOHEADER, bmiHeader) + connection->bmiHeader.biSize);
+    // The client's buffers have the connection format's rows from the first frame on; left at 0
+    // until a format change, a format wider than the picture would be filled sheared. The
+    // initial format's checks keep biWidth x 4 within 31 bits.
+    context->rowBytes = context->videoInfo.bmiHeader.biWidth * 4;
     status = SizePinFraming(pin, context->videoInfo.bmiHeader.biSizeImage);
     if (!NT_SUCCESS(status)) {
         // The class driver calls no Close for a failed creation; the bag frees the context.

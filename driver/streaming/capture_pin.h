@@ -22,7 +22,7 @@ class PinContext final : public FrameNotifier {
     PIKSREFERENCECLOCK referenceClock;  // from ACQUIRE to STOP; read by ProcessPin
     KS_VIDEOINFOHEADER videoInfo;       // changes only at creation and in the stop state
     UCHAR captureAcquired;              // 1 while the capture holds the camera device
-    LONG rowBytes;  // bytes per client frame row; 0 until a format change, and after close
+    LONG rowBytes;  // bytes per client frame row, of the connection format; 0 after close
 };
 
 // Largest bitmap header a connection format may carry: the one videoInfo holds.

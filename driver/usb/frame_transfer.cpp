@@ -183,7 +183,8 @@ NTSTATUS CheckFramePipe(UsbTarget* usb) {
         return STATUS_INVALID_PARAMETER;
     }
     if (pipe.PipeHandle == nullptr) return STATUS_UNSUCCESSFUL;
-    // The transfer control packets go out on pipe 0 without a bound: it must be the OUT pipe.
+    // The transfer control packets go out on pipe 0: it must be the OUT pipe, or each would be
+    // a read that waits out its bound.
     PUSBD_PIPE_INFORMATION command = PipeOf(usb, COMMAND_PIPE);
     if (!PipeDirectionIs(&pipe, true) || command == nullptr || !PipeDirectionIs(command, false)) {
         return STATUS_INVALID_PARAMETER;
@@ -268,7 +269,10 @@ VOID SendTransferControl(CameraDevice* device, bool posted) {
     transfer.TransferBuffer = device->transferControlPacket;
     transfer.TransferBufferMDL = nullptr;
     transfer.UrbLink = nullptr;
-    SubmitUrbSync(usb, urb);
+    // Bounded like every command exchange: a camera that never takes the packet must not hold
+    // the grabber thread, nor the stop that waits for it.
+    SubmitUrbBounded(usb, urb,
+                     static_cast<ULONG>(InterlockedCompareExchange(&commandTimeoutMs, 0, 0)));
     FreeUsbBuffer(urb);
 }
 

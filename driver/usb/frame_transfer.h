@@ -14,6 +14,7 @@ extern volatile LONG transferTimeoutMs;
 // CameraOps slot 2; the grabber thread only, one read at a time per device. Passive level.
 bool ReadFrame(CameraDevice* device, PUCHAR buffer, bool* ok);
 NTSTATUS ReadFrameChunked(CameraDevice* device, ULONG length, PUCHAR buffer);
+// RequestFrame, or ReadsPosted once the reads are posted; waits at most commandTimeoutMs.
 VOID SendTransferControl(CameraDevice* device, bool posted);
 // Completion routine of every chunk transfer; dispatch level or below, any processor.
 NTSTATUS ChunkCompleted(PDEVICE_OBJECT deviceObject, PIRP irp, PVOID context);

@@ -1,6 +1,7 @@
 #include "host/kernel/registry_config.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <stdexcept>
 #include <unordered_map>
@@ -108,6 +109,36 @@ std::optional<std::string> deviceRegistryKeyPath(PDEVICE_OBJECT physicalDevice, 
     if (it == c.instances.end()) return std::nullopt;
     if (keyType == PLUGPLAY_REGKEY_DRIVER) return kClassRoot + it->second;
     return kEnumRoot + it->second + "\\Device Parameters";
+}
+
+std::optional<ULONG> readDriverKeyDword(PDEVICE_OBJECT physicalDevice, PCWSTR subkey,
+                                        PCWSTR name) noexcept {
+    try {
+        UNICODE_STRING wideSubkey;
+        UNICODE_STRING wideName;
+        RtlInitUnicodeString(&wideSubkey, subkey);
+        RtlInitUnicodeString(&wideName, name);
+        const std::optional<std::string> key =
+            deviceRegistryKeyPath(physicalDevice, PLUGPLAY_REGKEY_DRIVER);
+        const std::optional<std::string> below = utf8FromUnicodeString(wideSubkey);
+        const std::optional<std::string> value = utf8FromUnicodeString(wideName);
+        std::shared_ptr<RegistryStore> store;
+        if (!key || !below || !value || !NT_SUCCESS(currentRegistryStore(store))) {
+            return std::nullopt;
+        }
+        RegistryStore::KeyId id = 0;
+        StoredValue stored;
+        if (!NT_SUCCESS(store->openKey(*key + "\\" + *below, id)) ||
+            !NT_SUCCESS(store->queryValue(id, *value, stored)) || stored.type != REG_DWORD ||
+            stored.data.size() != sizeof(ULONG)) {
+            return std::nullopt;
+        }
+        ULONG dword = 0;
+        std::memcpy(&dword, stored.data.data(), sizeof(dword));
+        return dword;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
 }
 
 }  // namespace bayercam::host

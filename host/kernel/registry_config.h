@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "platform/kernel.h"
@@ -28,5 +29,11 @@ void closeRegistry() noexcept;
 // The same instance path in a later process reaches the same stored values.
 void bindDeviceRegistryKey(PDEVICE_OBJECT physicalDevice, std::string instancePath);
 void unbindDeviceRegistryKey(PDEVICE_OBJECT physicalDevice) noexcept;
+
+// A REG_DWORD below a device's driver key, read the way an application reads a setting its
+// driver stores there: the value `name` of the subkey `subkey`. Nothing when the device is not
+// bound, or the key or the value is missing or not a four-byte REG_DWORD.
+std::optional<ULONG> readDriverKeyDword(PDEVICE_OBJECT physicalDevice, PCWSTR subkey,
+                                        PCWSTR name) noexcept;
 
 }  // namespace bayercam::host

@@ -52,7 +52,9 @@ class KsClient {
     NTSTATUS closeFilter(KsFilterHandle filter) noexcept;
     PKSFILTER filterObject(KsFilterHandle filter) noexcept;
 
-    // A property request with raw buffers; the verb is in the request's Flags.
+    // A property request with raw buffers; the verb is in the request's Flags. The class driver
+    // answers a request of the pin property set (a KSP_PIN) itself: KSPROPERTY_PIN_DATARANGES
+    // gives a pin factory's data ranges, as a KSMULTIPLE_ITEM followed by each range.
     NTSTATUS property(KsFilterHandle filter, const void* request, ULONG requestLength, void* data,
                       ULONG dataLength, ULONG* returned = nullptr) noexcept;
     // Data intersection for pin factory pinId; a zero dataLength asks for the size.

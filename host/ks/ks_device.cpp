@@ -15,6 +15,19 @@ KsDevice::KsDevice(const KSDEVICE_DESCRIPTOR* descriptor) noexcept
     ks_.DevicePowerState = PowerDeviceD0;
 }
 
+void KsDevice::acquireMutex() noexcept {
+    deviceMutex_.lock();
+    mutexOwner_ = std::this_thread::get_id();
+    ++mutexDepth_;
+}
+
+bool KsDevice::releaseMutex() noexcept {
+    if (mutexOwner_ != std::this_thread::get_id()) return false;
+    if (--mutexDepth_ == 0) mutexOwner_ = std::thread::id();
+    deviceMutex_.unlock();
+    return true;
+}
+
 NTSTATUS KsDevice::add(PDRIVER_OBJECT driver, const KSDEVICE_DESCRIPTOR* descriptor,
                        PDEVICE_OBJECT lowerDevice, std::unique_ptr<KsDevice>* device) noexcept {
     PDEVICE_OBJECT fdo = nullptr;

@@ -3,8 +3,10 @@
 // Add, Start, Stop and removal.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <string_view>
 #include <vector>
 
@@ -33,7 +35,10 @@ class KsDevice final : public KsNode {
     void* publicObject() noexcept override { return &ks_; }
     ObjectBag& bag() noexcept { return bag_; }
     // The device mutex of KsAcquireDevice / KsReleaseDevice; recursive, as the platform's.
-    std::recursive_mutex& deviceMutex() noexcept { return deviceMutex_; }
+    void acquireMutex() noexcept;
+    // False, releasing nothing, when the calling thread does not hold the mutex (the platform
+    // stops the machine there).
+    bool releaseMutex() noexcept;
     // Serialises PnP steps with filter opens and closes from clients.
     std::mutex& controlMutex() noexcept { return controlMutex_; }
 
@@ -53,6 +58,8 @@ class KsDevice final : public KsNode {
     bool added_ = false;  // Add succeeded: removal calls Remove
     ObjectBag bag_;
     std::recursive_mutex deviceMutex_;
+    std::atomic<std::thread::id> mutexOwner_{};
+    int mutexDepth_ = 0;  // guarded by deviceMutex_
     std::mutex controlMutex_;
     std::mutex factoriesMutex_;
     std::vector<std::unique_ptr<FilterFactory>> factories_;  // guarded by factoriesMutex_

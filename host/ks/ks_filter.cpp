@@ -60,6 +60,13 @@ const KSPIN_DESCRIPTOR_EX* KsFilter::pinDescriptor(ULONG id) const noexcept {
 NTSTATUS KsFilter::property(const void* request, ULONG requestLength, void* data, ULONG dataLength,
                             ULONG* returned) noexcept {
     std::lock_guard lock(control_);
+    KSPROPERTY property{};
+    if (request != nullptr && requestLength >= sizeof(property)) {
+        RtlCopyMemory(&property, request, sizeof(property));
+    }
+    if (IsEqualGUID(property.Set, KSPROPSETID_Pin)) {
+        return pinProperty(request, requestLength, data, dataLength, returned);
+    }
     return dispatchProperty(ks_.Descriptor->AutomationTable, &ks_, request, requestLength, data,
                             dataLength, returned);
 }

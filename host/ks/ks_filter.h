@@ -29,8 +29,9 @@ class KsFilter final : public KsNode {
     // The descriptor of pin factory id, or null when there is none.
     const KSPIN_DESCRIPTOR_EX* pinDescriptor(ULONG id) const noexcept;
 
-    // A property request routed through the filter's automation table; returned gets the
-    // byte count of the answer (or the size needed).
+    // A property request routed through the filter's automation table, or answered by the
+    // class driver itself for the pin property set; returned gets the byte count of the answer
+    // (or the size needed).
     NTSTATUS property(const void* request, ULONG requestLength, void* data, ULONG dataLength,
                       ULONG* returned) noexcept;
     // Data intersection of a client's range with the ranges of pin factory id.
@@ -42,6 +43,9 @@ class KsFilter final : public KsNode {
 
   private:
     ULONG instanceCount(ULONG pinId) const noexcept;  // caller holds control_
+    // The class driver's own answer to a pin property (a KSP_PIN request); caller holds control_.
+    NTSTATUS pinProperty(const void* request, ULONG requestLength, void* data, ULONG dataLength,
+                         ULONG* returned) noexcept;
 
     KSFILTER ks_{};
     ObjectBag bag_;

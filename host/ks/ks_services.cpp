@@ -47,13 +47,15 @@ NTSTATUS KsInitializeDriver(PDRIVER_OBJECT DriverObject, PUNICODE_STRING,
 
 VOID KsAcquireDevice(PKSDEVICE Device) {
     if (KsDevice* device = deviceOf(Device, "KsAcquireDevice: not a KS device")) {
-        device->deviceMutex().lock();
+        device->acquireMutex();
     }
 }
 
 VOID KsReleaseDevice(PKSDEVICE Device) {
     if (KsDevice* device = deviceOf(Device, "KsReleaseDevice: not a KS device")) {
-        device->deviceMutex().unlock();
+        if (!device->releaseMutex()) {
+            verifier::report("KsReleaseDevice: the device mutex is not held by this thread");
+        }
     }
 }
 

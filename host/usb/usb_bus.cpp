@@ -113,6 +113,17 @@ std::size_t UsbBus::pendingTransfers() const {
     return count;
 }
 
+std::vector<std::uint8_t> UsbBus::deviceDescriptor() const { return function_.deviceDescriptor(); }
+
+std::vector<std::uint8_t> UsbBus::configurationDescriptor() const {
+    return function_.configurationDescriptor();
+}
+
+std::uint8_t UsbBus::configurationValue() const {
+    std::lock_guard guard(lock_);
+    return configurationValue_;
+}
+
 UsbBus* UsbBus::fromDevice(PDEVICE_OBJECT device) noexcept {
     return *static_cast<UsbBus**>(device->DeviceExtension);
 }

@@ -36,6 +36,12 @@ class UsbBus final : private UsbFunctionEvents {
     // Transfers queued on all pipes and not yet completed.
     std::size_t pendingTransfers() const;
 
+    // What an application may read of the device on this bus: its descriptors, and the value
+    // of the configuration its driver selected (0 while none is).
+    std::vector<std::uint8_t> deviceDescriptor() const;
+    std::vector<std::uint8_t> configurationDescriptor() const;
+    std::uint8_t configurationValue() const;
+
   private:
     struct Transfer {
         PIRP irp;

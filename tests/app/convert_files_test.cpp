@@ -1,8 +1,10 @@
 // bayercam convert run as a process: reading the raw file and writing the output, and what a
 // person is told when either goes wrong. Failures exit with 1 and never leave a partial or
 // temporary file behind.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -151,6 +153,40 @@ TEST_F(ConvertFiles, BgraOutputIsFourBytesPerPixelWithoutHeader) {
     // --format overrides the name.
     ASSERT_EQ(convert(in, dir_ / "frame.dat", "40x24", {"--format", "bgra"}).exitCode, 0);
     EXPECT_EQ(fs::file_size(dir_ / "frame.dat"), 40u * 24u * 4u);
+}
+
+// A link is followed to the file it names; a FIFO or "-" is written through as a stream.
+TEST_F(ConvertFiles, OutputLinksAreFollowedAndStreamsWrittenThrough) {
+    const fs::path in = writeRaw("in.raw", 128);
+    fs::create_symlink("kept.bgra", dir_ / "link.bgra");
+    fs::create_symlink("made.bgra", dir_ / "dangling.bgra");
+    std::ofstream(dir_ / "kept.bgra") << "old";
+    ASSERT_EQ(::mkfifo((dir_ / "fifo.bgra").c_str(), 0600), 0);
+    const int reader = ::open((dir_ / "fifo.bgra").c_str(), O_RDONLY | O_NONBLOCK);
+    for (const char* out : {"link.bgra", "dangling.bgra", "fifo.bgra"}) {
+        EXPECT_EQ(convert(in, dir_ / out, "16x8").exitCode, 0) << out;
+    }
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.bgra") && fs::is_symlink(dir_ / "dangling.bgra"));
+    EXPECT_EQ(fs::file_size(dir_ / "kept.bgra"), 512u);
+    EXPECT_EQ(fs::file_size(dir_ / "made.bgra"), 512u);
+    EXPECT_TRUE(fs::is_fifo(dir_ / "fifo.bgra"));
+    char streamed[1024];
+    EXPECT_EQ(::read(reader, streamed, sizeof(streamed)), 512);
+    ::close(reader);
+    const ToolRun piped = convert(in, "-", "16x8", {"--format", "bgra"});
+    EXPECT_EQ(piped.out.size(), 512u) << piped.err;
+    EXPECT_NE(piped.err.find("16x8"), std::string::npos) << "the report goes to stderr";
+}
+
+TEST_F(ConvertFiles, TheInputIsNeverTheOutput) {
+    const fs::path in = writeRaw("in.raw", 128);
+    fs::create_symlink("in.raw", dir_ / "alias.bgra");
+    for (const fs::path& out : {in, dir_ / "alias.bgra"}) {
+        const ToolRun run = convert(in, out, "16x8", {"--format", "bgra"});
+        EXPECT_EQ(run.exitCode, 2) << out;
+        EXPECT_NE(run.err.find("is the input"), std::string::npos) << run.err;
+        EXPECT_EQ(fs::file_size(in), 128u);
+    }
 }
 
 TEST_F(ConvertFiles, NewOutputGetsTheUsualPermissions) {

@@ -14,12 +14,24 @@ namespace {
 
 constexpr FrameSize kSize{8, 8};
 
-std::vector<std::uint8_t> picture() { return std::vector<std::uint8_t>(kSize.pixels() * 4, 7); }
+FrameJob picture(std::uint64_t index) {
+    FrameJob job{index, std::vector<std::uint8_t>(kSize.pixels() * 4, 7), {}, {}, {}};
+    job.image = ImageView::packed(job.pixels, kSize);
+    return job;
+}
+
+// Writes frame n as fn.bgra into folder.
+auto into(const std::filesystem::path& folder) {
+    return [folder](const FrameJob& job) {
+        writeImageFile(folder / ("f" + std::to_string(job.index) + ".bgra"), OutputFormat::kBgra,
+                       job.image);
+    };
+}
 
 TEST(FrameWriterThread, EveryFrameHandedOverIsWrittenByFinish) {
     const ScratchDir dir;
-    FrameWriter writer(dir.path(), OutputFormat::kBgra, 2);
-    for (int i = 0; i < 6; ++i) writer.write("f" + std::to_string(i) + ".bgra", picture(), kSize);
+    FrameWriter writer(into(dir.path()), 2);
+    for (int i = 0; i < 6; ++i) writer.write(picture(i));
     writer.finish();
     for (int i = 0; i < 6; ++i) {
         const std::filesystem::path file = dir / ("f" + std::to_string(i) + ".bgra");
@@ -30,10 +42,10 @@ TEST(FrameWriterThread, EveryFrameHandedOverIsWrittenByFinish) {
 
 TEST(FrameWriterThread, AFailedWriteReachesTheTaker) {
     const ScratchDir dir;
-    FrameWriter writer(dir / "missing", OutputFormat::kPng, 1);
+    FrameWriter writer(into(dir / "missing"), 1);
     bool reported = false;
     try {
-        for (int i = 0; i < 4; ++i) writer.write("f.png", picture(), kSize);
+        for (int i = 0; i < 4; ++i) writer.write(picture(i));
         writer.finish();
     } catch (const ToolError& error) {
         reported = true;

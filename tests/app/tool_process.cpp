@@ -4,6 +4,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -25,10 +26,10 @@ std::string slurp(const std::filesystem::path& path) {
 
 }  // namespace
 
-ToolRun runBayercam(const std::vector<std::string>& args) {
-    const ScratchDir capture;
-    const std::string outPath = capture / "stdout";
-    const std::string errPath = capture / "stderr";
+ToolProcess::ToolProcess(const std::vector<std::string>& args)
+    : capture_(std::make_unique<ScratchDir>()) {
+    const std::string outPath = *capture_ / "stdout";
+    const std::string errPath = *capture_ / "stderr";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT, 0600);
@@ -40,18 +41,30 @@ ToolRun runBayercam(const std::vector<std::string>& args) {
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
 
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, BAYERCAM_TOOL, &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawn(&pid_, BAYERCAM_TOOL, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) throw std::runtime_error("cannot start " BAYERCAM_TOOL);
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) throw std::runtime_error("waitpid failed");
+}
 
+ToolProcess::~ToolProcess() {
+    if (pid_ == 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+}
+
+void ToolProcess::signal(int number) const { ::kill(pid_, number); }
+
+ToolRun ToolProcess::wait() {
+    int status = 0;
+    if (waitpid(pid_, &status, 0) != pid_) throw std::runtime_error("waitpid failed");
+    pid_ = 0;
     ToolRun run;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = slurp(outPath);
-    run.err = slurp(errPath);
+    run.out = slurp(*capture_ / "stdout");
+    run.err = slurp(*capture_ / "stderr");
     return run;
 }
+
+ToolRun runBayercam(const std::vector<std::string>& args) { return ToolProcess(args).wait(); }
 
 }  // namespace bayercam::app::testing

@@ -1,10 +1,15 @@
 // Runs the bayercam executable as a separate process, as a user would.
 #pragma once
 
+#include <sys/types.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace bayercam::app::testing {
+
+class ScratchDir;
 
 struct ToolRun {
     int exitCode = -1;  // -1 when the process did not exit normally
@@ -12,7 +17,24 @@ struct ToolRun {
     std::string err;
 };
 
-// Runs bayercam with args (no shell involved) and collects its exit status and output.
+// bayercam started with args (no shell involved), its output collected in files.
+class ToolProcess {
+  public:
+    explicit ToolProcess(const std::vector<std::string>& args);
+    ~ToolProcess();
+    ToolProcess(const ToolProcess&) = delete;
+    ToolProcess& operator=(const ToolProcess&) = delete;
+
+    void signal(int number) const;
+    // Waits for the process to end.
+    ToolRun wait();
+
+  private:
+    std::unique_ptr<ScratchDir> capture_;
+    pid_t pid_ = 0;
+};
+
+// Runs bayercam with args and collects its exit status and output.
 ToolRun runBayercam(const std::vector<std::string>& args);
 
 }  // namespace bayercam::app::testing

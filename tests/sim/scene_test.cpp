@@ -24,25 +24,30 @@ std::vector<std::uint8_t> rawOf(const Scene& scene, std::uint64_t n, MosaicSetti
     return raw;
 }
 
-// Writes a tiny RGB PNG with libpng; pixel (x, y) = (10x + y, 100 + x, 200 - y).
-std::filesystem::path writeTinyPng(int width, int height) {
-    std::vector<std::uint8_t> rgb;
+// Writes a tiny RGB PNG with libpng; pixel (x, y) = (10x + y, 100 + x, 200 - y), in 8 bits or
+// the same values in 16.
+std::filesystem::path writeTinyPng(int width, int height, bool sixteenBits = false) {
+    std::vector<std::uint16_t> rgb;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            rgb.insert(rgb.end(),
-                       {std::uint8_t(10 * x + y), std::uint8_t(100 + x), std::uint8_t(200 - y)});
+            rgb.insert(rgb.end(), {std::uint16_t(10 * x + y), std::uint16_t(100 + x),
+                                   std::uint16_t(200 - y)});
         }
     }
     auto path =
         std::filesystem::temp_directory_path() /
         ("bayercam_tiny_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         "_" + std::to_string(width) + "x" + std::to_string(height) + ".png");
+         "_" + std::to_string(width) + "x" + std::to_string(height) +
+         (sixteenBits ? "_16" : "") + ".png");
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     image.width = width;
     image.height = height;
-    image.format = PNG_FORMAT_RGB;
-    EXPECT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr));
+    image.format = sixteenBits ? PNG_FORMAT_LINEAR_RGB : PNG_FORMAT_RGB;
+    std::vector<std::uint8_t> eight(rgb.begin(), rgb.end());
+    for (std::uint16_t& sample : rgb) sample = std::uint16_t(sample * 257);
+    const void* samples = sixteenBits ? static_cast<const void*>(rgb.data()) : eight.data();
+    EXPECT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, samples, 0, nullptr));
     return path;
 }
 
@@ -125,6 +130,26 @@ TEST(PngScene, TinyImageResizedFillsTheSensor) {
     EXPECT_EQ(raw[512 * kSensorWidth + 680], 199) << "blue of (1, 1)";
     EXPECT_EQ(raw[0], 200) << "blue of (0, 0)";
     EXPECT_EQ(raw[1 * kSensorWidth + 1], 0) << "red of (0, 0)";
+    std::filesystem::remove(path);
+}
+
+// A 16-bit file's samples are scaled to 8 bits, whatever gamma it declares.
+TEST(PngScene, SixteenBitImageGivesTheSameSamplesAsEightBit) {
+    auto eight = writeTinyPng(5, 3);
+    auto sixteen = writeTinyPng(5, 3, true);
+    EXPECT_EQ(loadPng(sixteen).rgb, loadPng(eight).rgb);
+    std::filesystem::remove(eight);
+    std::filesystem::remove(sixteen);
+}
+
+TEST(PngScene, SmallImageCoversTheSensorKeepingItsShape) {
+    auto path = writeTinyPng(2, 2);
+    auto raw = rawOf(*makePngScene(path, PngFit::Cover), 0, {1.0, true, 0});
+    // Each source pixel is 680 sensor pixels square; the bottom 336 rows of the lower ones are
+    // cropped.
+    EXPECT_EQ(raw[600 * kSensorWidth + 600], 200) << "blue of (0, 0)";
+    EXPECT_EQ(raw[680 * kSensorWidth + 680], 199) << "blue of (1, 1)";
+    EXPECT_EQ(raw[1023 * kSensorWidth + 1359], 10 * 1 + 1) << "red of (1, 1)";
     std::filesystem::remove(path);
 }
 

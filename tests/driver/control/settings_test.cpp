@@ -215,6 +215,7 @@ TEST_F(StoredSettingsTest, SavedAtFilterCloseAndStopAndLoadedInANewProcess) {
         {"Exposure", 100},
         {"Brightness", 300},
         {"FlipH", 1},
+        {"FlipV", 0},
         {"RedGain", 200},
         {"ColorCorrection", 0},
         {"Contrast", 17},

@@ -1,6 +1,6 @@
 // The capture under faults: a camera that does not answer and then answers again, a camera
-// unplugged while streaming, and an allocation failing at each allocation site of a pin's
-// life, from creation through a run to close.
+// that takes no commands, a camera unplugged while streaming, and an allocation failing at each
+// allocation site of a pin's life, from creation through a run to close.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "driver/device/pool_tags.h"
+#include "driver/usb/frame_transfer.h"
 #include "host/kernel/failure_injection.h"
 #include "tests/driver/streaming/capture_fixture.h"
-#include "driver/usb/frame_transfer.h"
 
 namespace bayercam::testing {
 namespace {
@@ -61,6 +61,27 @@ TEST_F(CaptureFaultTest, AStalledFramePipeIsResetAndTheStreamRecovers) {
         EXPECT_GE(matchingCameraFrame(frame, Region{}, PictureSettings{}, 1360 * 4, false, false),
                   0);
     }
+}
+
+// The frame-control packets before a read are bounded like every command: a camera that takes
+// no more commands cannot hold the grabber, nor the stop that waits for it.
+TEST_F(CaptureFaultTest, ACameraThatTakesNoCommandsStillLetsTheStreamStop) {
+    startStreaming();
+    StreamFrame frame;
+    ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
+    std::atomic<bool> controlSwallowed{false};
+    observed->refuseCommands([&](std::span<const std::uint8_t> packet) {
+        if (packet.data() == device()->transferControlPacket) controlSwallowed = true;
+        return false;
+    });
+    camera->faults().swallowCommands = true;
+    ASSERT_TRUE(waitUntil([&] { return controlSwallowed.load(); })) << "a read is under way";
+    ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
+    EXPECT_EQ(grabber()->thread, nullptr);
+    camera->faults().swallowCommands = false;
+    observed->refuseCommands(nullptr);
+    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    EXPECT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS) << "the next run streams again";
 }
 
 TEST_F(CaptureFaultTest, UnplugWhileStreamingStopsCleanly) {

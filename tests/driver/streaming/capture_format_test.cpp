@@ -160,7 +160,7 @@ TEST_F(FormatTest, CreationCopiesTheHeaderAndSizesThePinsOwnFraming) {
     PinContext* pinContext = context();
     ASSERT_NE(pinContext, nullptr);
     EXPECT_EQ(std::memcmp(&pinContext->videoInfo, &format.VideoInfoHeader, 88), 0);
-    EXPECT_EQ(pinContext->rowBytes, 0) << "no format change yet";
+    EXPECT_EQ(pinContext->rowBytes, 1360 * 4) << "the connection format's rows";
     EXPECT_EQ(device()->roiLocked, 1);
     const KSPIN_DESCRIPTOR_EX* own = client->pinObject(pin)->Descriptor;
     ASSERT_NE(own, &device()->captureDescriptors.pin) << "the pin edits a private copy";

@@ -62,10 +62,9 @@ TEST_F(PicturesTest, ARegionOf1284PixelsDeliversItsFirst1280OfEachRow) {
 TEST_F(PicturesTest, AFormatWiderThanThePictureStepsByTheLongerRow) {
     open();
     VideoFormat format = offeredFormat();
-    ASSERT_EQ(createPin(format), STATUS_SUCCESS);
     format.VideoInfoHeader.bmiHeader.biWidth = 1400;
     format.VideoInfoHeader.bmiHeader.biSizeImage = 1400 * 1024 * 4;
-    ASSERT_EQ(client->setPinFormat(pin, &format.DataFormat), STATUS_SUCCESS);
+    ASSERT_EQ(createPin(format), STATUS_SUCCESS) << "the wider format from the start";
     ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
     StreamFrame frame;
     ASSERT_EQ(nextPicture(1400 * 1024 * 4, &frame), STATUS_SUCCESS);

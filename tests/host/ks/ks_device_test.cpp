@@ -81,6 +81,8 @@ TEST_F(DeviceLifecycle, TheDeviceMutexExcludesOtherThreadsAndNestsInOne) {
     KsReleaseDevice(device);
     other.join();
     EXPECT_TRUE(entered);
+    KsReleaseDevice(device);
+    expectVerifierFailure("KsReleaseDevice");
 }
 
 TEST_F(DeviceLifecycle, ServicesGivenForeignObjectsAreVerifierFailures) {

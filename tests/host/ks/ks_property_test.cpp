@@ -1,6 +1,7 @@
 // Conformance of property routing and data intersection: requests reach the item's handler by
 // set GUID, id and verb; the class driver refuses unknown items, verbs the item does not offer
-// and buffers below the item's minimum sizes before any handler runs.
+// and buffers below the item's minimum sizes before any handler runs, and answers the pin's data
+// ranges itself.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -95,6 +96,46 @@ TEST_F(PropertyRouting, UnknownSetOrIdIsRefused) {
     EXPECT_EQ(client_->property(filter_, &unknownSet, sizeof(unknownSet), &data, sizeof(data)),
               STATUS_PROPSET_NOT_FOUND);
     EXPECT_EQ(handlerCalls(), 0u);
+}
+
+// The class driver answers a pin factory's data ranges itself, from the pin descriptor.
+TEST_F(PropertyRouting, ThePinsDataRangesComeFromItsDescriptor) {
+    struct Case {
+        const char* name;
+        ULONG pinId;
+        ULONG verb;
+        ULONG bufferSize;
+        NTSTATUS status;
+        ULONG returned;
+    };
+    constexpr ULONG kAnswer = sizeof(KSMULTIPLE_ITEM) + sizeof(KSDATARANGE);
+    const Case cases[] = {
+        {"size query", 0, KSPROPERTY_TYPE_GET, 0, STATUS_BUFFER_OVERFLOW, kAnswer},
+        {"short buffer", 0, KSPROPERTY_TYPE_GET, kAnswer - 1, STATUS_BUFFER_TOO_SMALL, 0},
+        {"answer", 0, KSPROPERTY_TYPE_GET, kAnswer + 8, STATUS_SUCCESS, kAnswer},
+        {"set", 0, KSPROPERTY_TYPE_SET, kAnswer, STATUS_INVALID_DEVICE_REQUEST, 0},
+        {"unknown pin", 1, KSPROPERTY_TYPE_GET, kAnswer, STATUS_INVALID_PARAMETER, 0},
+    };
+    for (const Case& c : cases) {
+        KSP_PIN request{{KSPROPSETID_Pin, KSPROPERTY_PIN_DATARANGES, c.verb}, c.pinId, {0}};
+        std::vector<unsigned char> answer(c.bufferSize);
+        ULONG returned = 99;
+        EXPECT_EQ(client_->property(filter_, &request, sizeof(request), answer.data(), c.bufferSize,
+                                    &returned),
+                  c.status)
+            << c.name;
+        EXPECT_EQ(returned, c.returned) << c.name;
+        if (c.status != STATUS_SUCCESS) continue;
+        KSMULTIPLE_ITEM header;
+        KSDATARANGE range;
+        std::memcpy(&header, answer.data(), sizeof(header));
+        std::memcpy(&range, answer.data() + sizeof(header), sizeof(range));
+        EXPECT_EQ(header.Size, kAnswer);
+        EXPECT_EQ(header.Count, 1u);
+        EXPECT_EQ(
+            std::memcmp(&range, TestPinDescriptor()->PinDescriptor.DataRanges[0], sizeof(range)), 0)
+            << "the descriptor's range";
+    }
 }
 
 class DataIntersection : public KsHostTest {
