@@ -7,12 +7,12 @@
 
 #include "driver/device/camera_device.h"
 #include "driver/entry/driver_entry.h"
+#include "driver/usb/frame_transfer.h"
 #include "host/kernel/pool.h"
 #include "host/kernel/registry_config.h"
 #include "host/ks/ks_client.h"
 #include "host/usb/usb_bus.h"
 #include "sim/simulated_camera.h"
-#include "driver/usb/frame_transfer.h"
 
 using namespace bayercam;
 
