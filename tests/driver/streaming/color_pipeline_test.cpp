@@ -1,6 +1,6 @@
-// ColorPipeline: creation defaults, setters, and the fixed-point matrix against values worked
-// out here a different way: each adjustment applied to the pixel as a function, in the order
-// hue, saturation, brightness, contrast, correction, to the four unit rows.
+// ColorPipeline's fixed-point matrix: quoted cases, and values worked out here a different way:
+// each adjustment applied to the pixel as a function, in the order hue, saturation, brightness,
+// contrast, correction, to the four unit rows.
 #include "driver/streaming/color_pipeline.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "host/kernel/failure_injection.h"
-#include "host/kernel/pool.h"
 #include "tests/support/kernel_test.h"
 
 namespace bayercam::testing {
@@ -136,89 +134,22 @@ class ColorPipelineTest : public host::testing::KernelTest {
     ColorPipeline* pipeline_ = nullptr;
 };
 
-// ---------------------------------------------------------------- creation
-
-TEST_F(ColorPipelineTest, CreationSetsTheDefaults) {
-    EXPECT_EQ(host::pool::usage(host::pool::makeTag("IsyR")).blocks, 1u);
-    EXPECT_EQ(pipeline_->bayerPhase, 0);
-    EXPECT_EQ(pipeline_->colorEnable, 1);
-    EXPECT_EQ(pipeline_->whiteBalance, 0);
-    EXPECT_EQ(pipeline_->redGain, 128);
-    EXPECT_EQ(pipeline_->greenGain, 128);
-    EXPECT_EQ(pipeline_->blueGain, 128);
-    EXPECT_EQ(pipeline_->colorCorrection, 1);
-    EXPECT_EQ(pipeline_->brightness, 255);
-    EXPECT_EQ(pipeline_->contrast, 10);
-    EXPECT_EQ(pipeline_->saturation, 10);
-    EXPECT_EQ(pipeline_->hue, 0);
-    EXPECT_EQ(pipeline_->workBuffer, nullptr);
-    EXPECT_EQ(pipeline_->outputFrame, nullptr);
-    EXPECT_EQ(pipeline_->width, 0);
-    for (int i = 0; i < 16; ++i) {
-        EXPECT_EQ(pipeline_->baseMatrix[i], i % 5 == 0 ? 1.0 : 0.0) << i;
-        EXPECT_EQ(pipeline_->kernelMatrix[i], 0) << i;
-        EXPECT_EQ(pipeline_->matrixPositive[i], 0) << i;
+// Worked by hand: the correction alone, the identity, and each adjustment at its end.
+TEST_F(ColorPipelineTest, QuotedMatrices) {
+    const std::pair<Settings, Fixed> cases[] = {
+        {{}, {87, -16, -6, 0, -14, 90, -20, 0, -9, -10, 91, 0, 0, 0, 0, 64}},
+        {{.correction = 0}, {64, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64}},
+        {{.correction = 0, .brightness = 510},
+         {64, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64, 0, 16320, 16320, 16320, 64}},
+        {{.correction = 0, .contrast = 0},
+         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8192, 8192, 8192, 64}},
+        {{.correction = 0, .saturation = 0},
+         {20, 20, 20, 0, 39, 39, 39, 0, 5, 5, 5, 0, 0, 0, 0, 64}},
+    };
+    for (const auto& [settings, expected] : cases) {
+        apply(settings);
+        EXPECT_EQ(fixedOf(pipeline_), expected);
     }
-}
-
-TEST_F(ColorPipelineTest, CreationFailsCleanlyWhenThePoolIsExhausted) {
-    host::injection::failNthOfTag(host::pool::makeTag("IsyR"), 1);
-    EXPECT_EQ(CreateColorPipeline(), nullptr);
-}
-
-TEST_F(ColorPipelineTest, PlainSettersStoreWithoutRebuilding) {
-    const Fixed before = fixedOf(pipeline_);
-    StoreBayerPhase(pipeline_, 3);
-    StoreColorEnable(pipeline_, 0);
-    StoreWhiteBalance(pipeline_, 1);
-    StoreRedGain(pipeline_, 300);
-    StoreGreenGain(pipeline_, 129);
-    StoreBlueGain(pipeline_, 70000);
-    EXPECT_EQ(pipeline_->bayerPhase, 3);
-    EXPECT_EQ(pipeline_->colorEnable, 0);
-    EXPECT_EQ(pipeline_->whiteBalance, 1);
-    EXPECT_EQ(pipeline_->redGain, 300);
-    EXPECT_EQ(pipeline_->greenGain, 129);
-    EXPECT_EQ(pipeline_->blueGain, 70000);
-    EXPECT_EQ(fixedOf(pipeline_), before);
-}
-
-// ---------------------------------------------------------------- quoted matrices
-
-TEST_F(ColorPipelineTest, DefaultMatrixIsTheCorrectionMatrix) {
-    EXPECT_EQ(fixedOf(pipeline_),
-              (Fixed{87, -16, -6, 0, -14, 90, -20, 0, -9, -10, 91, 0, 0, 0, 0, 64}));
-}
-
-TEST_F(ColorPipelineTest, CorrectionOffGivesTheIdentity) {
-    UpdateColorCorrection(pipeline_, 0);
-    EXPECT_EQ(fixedOf(pipeline_), (Fixed{64, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64}));
-}
-
-TEST_F(ColorPipelineTest, Brightness510AddsAFullScaleOffset) {
-    apply({.correction = 0, .brightness = 510});
-    EXPECT_EQ(fixedOf(pipeline_),
-              (Fixed{64, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64, 0, 16320, 16320, 16320, 64}));
-}
-
-TEST_F(ColorPipelineTest, ContrastZeroFlattensToMidGrey) {
-    apply({.correction = 0, .contrast = 0});
-    EXPECT_EQ(fixedOf(pipeline_),
-              (Fixed{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8192, 8192, 8192, 64}));
-}
-
-TEST_F(ColorPipelineTest, SaturationZeroGivesLuminanceInEveryChannel) {
-    apply({.correction = 0, .saturation = 0});
-    EXPECT_EQ(fixedOf(pipeline_), (Fixed{20, 20, 20, 0, 39, 39, 39, 0, 5, 5, 5, 0, 0, 0, 0, 64}));
-}
-
-TEST_F(ColorPipelineTest, HueZeroMatchesNoHueStep) {
-    BuildHueMatrix(pipeline_, 0);
-    for (int i = 0; i < 16; ++i) {
-        EXPECT_NEAR(pipeline_->hueMatrix[i], i % 5 == 0 ? 1.0 : 0.0, 1e-6) << i;
-    }
-    EXPECT_EQ(fixedOf(pipeline_),
-              (Fixed{87, -16, -6, 0, -14, 90, -20, 0, -9, -10, 91, 0, 0, 0, 0, 64}));
 }
 
 // ---------------------------------------------------------------- worked out independently
@@ -241,6 +172,12 @@ TEST_F(ColorPipelineTest, EverySettingMatchesTheAdjustmentsAppliedInTurn) {
         EXPECT_EQ(fixedOf(pipeline_), expectedFixed(s))
             << "correction " << s.correction << " brightness " << s.brightness << " contrast "
             << s.contrast << " saturation " << s.saturation << " hue " << s.hue;
+    }
+    for (LONG hue = 0; hue < 360; ++hue) {
+        apply({.brightness = 400, .contrast = 17, .saturation = 20, .hue = hue});
+        EXPECT_EQ(fixedOf(pipeline_),
+                  expectedFixed({.brightness = 400, .contrast = 17, .saturation = 20, .hue = hue}))
+            << "hue " << hue;
     }
 }
 
@@ -268,37 +205,6 @@ TEST_F(ColorPipelineTest, Q6RoundsHalfAwayFromZero) {
     EXPECT_EQ(pipeline_->matrixFixed[2], -1);
     EXPECT_EQ(pipeline_->matrixFixed[4], 1);
     EXPECT_EQ(pipeline_->matrixFixed[6], -2);
-}
-
-TEST_F(ColorPipelineTest, MultiplyPutsTheSecondOperandOnTheLeftAndMayAlias) {
-    double a[16], b[16], expected[16];
-    for (int i = 0; i < 16; ++i) {
-        a[i] = i + 1;
-        b[i] = (i * 7) % 5 - 2;
-    }
-    for (int i = 0; i < 4; ++i) {
-        for (int j = 0; j < 4; ++j) {
-            expected[4 * i + j] = 0;
-            for (int k = 0; k < 4; ++k) expected[4 * i + j] += b[4 * i + k] * a[4 * k + j];
-        }
-    }
-    MultiplyMatrix(a, b, a);
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(a[i], expected[i]) << i;
-}
-
-// ---------------------------------------------------------------- rebuilding setters
-
-TEST_F(ColorPipelineTest, ARepeatedValueRebuildsNothing) {
-    pipeline_->matrixFixed[0] = 12345;  // a rebuild would overwrite it
-    UpdateColorCorrection(pipeline_, 1);
-    UpdateBrightness(pipeline_, 255);
-    UpdateContrast(pipeline_, 10);
-    UpdateSaturation(pipeline_, 10);
-    UpdateHue(pipeline_, 0);
-    EXPECT_EQ(pipeline_->matrixFixed[0], 12345);
-    UpdateHue(pipeline_, 1);
-    EXPECT_EQ(pipeline_->hue, 1);
-    EXPECT_NE(pipeline_->matrixFixed[0], 12345);
 }
 
 // Builders racing on one pipeline are serialised: the result is always the matrix of one
