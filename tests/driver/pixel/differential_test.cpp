@@ -1,12 +1,16 @@
 // Every fast level against the scalar reference over random work buffers: all phases, widths
 // 1..64 and 1360, odd and small heights, random gains (above 65535 too) and random matrices
-// from neutral to extreme. Work and output buffers end against an inaccessible page, so any
-// read or write outside them faults. Set BAYERCAM_FUZZ_SEED to replay a failing seed.
+// from neutral to extreme; and the named members of each level. Work and output buffers end
+// against an inaccessible page, so any read or write outside them faults. Set
+// BAYERCAM_FUZZ_SEED to replay a failing seed.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "driver/pixel/bayer_sites.h"
 #include "driver/pixel/pixel_kernels.h"
 #include "tests/driver/pixel/work_frame.h"
 #include "tests/support/kernel_test.h"
@@ -141,37 +145,46 @@ class FastLevelsMatchReference : public host::testing::KernelTest,
 
     std::mt19937 rng_;
     std::uint32_t seed_ = 0;
-
-  private:
     const PixelKernelTable* fast_ = nullptr;
 };
 
-TEST_P(FastLevelsMatchReference, EveryWidthFrom1To64) {
-    for (int width = 1; width <= 64; ++width) {
-        compareOnRandomFrame(width, 1 + static_cast<int>(rng_() % 9));
+// Every width from 1 to 64, small and odd heights, the full sensor width, then random sizes.
+TEST_P(FastLevelsMatchReference, EverySize) {
+    std::vector<std::pair<int, int>> sizes;
+    for (int width = 1; width <= 64; ++width) sizes.push_back({width, 1 + int(rng_() % 9)});
+    for (int height : {0, 1, 2, 3, 4, 5, 7, 8, 9, 11})
+        sizes.push_back({1 + int(rng_() % 100), height});
+    for (int height : {7, 8, 9}) sizes.push_back({1360, height});
+    for (int round = 0; round < 40; ++round)
+        sizes.push_back({1 + int(rng_() % 300), 1 + int(rng_() % 12)});
+    for (auto [width, height] : sizes) {
+        compareOnRandomFrame(width, height);
         if (HasFailure()) return;
     }
 }
 
-TEST_P(FastLevelsMatchReference, SmallAndOddHeights) {
-    for (int height : {0, 1, 2, 3, 4, 5, 7, 8, 9, 11}) {
-        compareOnRandomFrame(1 + static_cast<int>(rng_() % 100), height);
-        if (HasFailure()) return;
+// Each named member runs its own phase's member of the selected level.
+TEST_P(FastLevelsMatchReference, NamedMembersRunTheirPhaseOfTheSelectedLevel) {
+    const ConvertKernel colour[4] = {ConvertColorGRBG, ConvertColorBGGR, ConvertColorRGGB,
+                                     ConvertColorGBRG};
+    const ConvertKernel grey[4] = {ConvertGrayGRBG, ConvertGrayBGGR, ConvertGrayRGGB,
+                                   ConvertGrayGBRG};
+    const MeasureKernel measure[4] = {MeasureWhiteBalanceGRBG, MeasureWhiteBalanceBGGR,
+                                      MeasureWhiteBalanceRGGB, MeasureWhiteBalanceGBRG};
+    ASSERT_TRUE(SelectPixelKernelLevel(GetParam()));
+    WorkFrame frame(45, 11);
+    frame.fillRandom(rng_);
+    frame.setGains(150, 128, 97);
+    frame.setMatrix({70, -5, 2, 0, -9, 80, -3, 0, 4, -12, 66, 0, 10, -20, 5, 64});
+    for (int phase = 0; phase < 4; ++phase) {
+        EXPECT_EQ(frame.convert(colour[phase]), frame.convert(fast_->convertColor[phase]));
+        EXPECT_EQ(frame.convert(grey[phase]), frame.convert(fast_->convertGray[phase]));
+        EXPECT_EQ(frame.measure(measure[phase], {300, 128, 40}),
+                  frame.measure(fast_->measureWhiteBalance[phase], {300, 128, 40}));
     }
-}
-
-TEST_P(FastLevelsMatchReference, FullSensorWidth) {
-    for (int round = 0; round < 3; ++round) {
-        compareOnRandomFrame(1360, 7 + round);
-        if (HasFailure()) return;
-    }
-}
-
-TEST_P(FastLevelsMatchReference, ManyRandomFrames) {
-    for (int round = 0; round < 40; ++round) {
-        compareOnRandomFrame(1 + static_cast<int>(rng_() % 300), 1 + static_cast<int>(rng_() % 12));
-        if (HasFailure()) return;
-    }
+    EXPECT_NE(frame.convert(ConvertColorGRBG), frame.convert(ConvertColorRGGB))
+        << "a random frame tells the phases apart";
+    SelectPixelKernelLevel(BestPixelIsa());
 }
 
 std::string levelName(const ::testing::TestParamInfo<PixelIsa>& info) {

@@ -3,6 +3,7 @@
 // accumulators that must not wrap, and the white-balance measurement.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 
 #include "driver/pixel/bayer_sites.h"
@@ -46,69 +47,93 @@ class PixelKernels : public host::testing::KernelTest,
     const PixelKernelTable* table_ = nullptr;
 };
 
-// ---------------------------------------------------------------- colour
+// ---------------------------------------------------------------- uniform fields
 
-TEST_P(PixelKernels, UniformFieldKeepsItsLevelInEveryPhase) {
-    WorkFrame frame(37, 9);
-    for (int v : {0, 1, 77, 128, 200, 255}) {
-        frame.fill(static_cast<std::uint8_t>(v));
+using Matrix = std::array<std::int32_t, 16>;
+const Matrix kIdentity = {64, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64};
+// Red darkened by 10: a negative constant term.
+const Matrix kRedLess10 = {64, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64, 0, -640, 0, 0, 64};
+// With 16-bit accumulators 200 x 400 would wrap: red 1250 -> 255, blue 200 - 1250 -> 0.
+const Matrix kWide = {400, 0, 0, 0, 0, 64, 0, 0, 0, 0, -400, 0, 0, 0, 12800, 64};
+const Matrix kHuge = {1 << 30, 0, 0, 0, 0, 64, 0, 0, 0, 0, -(1 << 30), 0, 0, 0, 0, 64};
+// P = 63 x 1 + 1 = 64 -> 1, N = 63 -> 0: (P >> 6) - (N >> 6) = 1 where (P - N) >> 6 = 0.
+const Matrix kApart = {63, 0, 0, 0, -63, 64, 0, 0, 0, 0, 64, 0, 1, 0, 0, 64};
+const Matrix kBlack = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -16320, -16320, -16320, 64};
+
+struct Uniform {
+    const char* what;
+    int width;
+    int phase;  // -1: every phase
+    bool grey;
+    std::uint8_t level;
+    std::array<std::uint32_t, 3> gains;  // red, green, blue
+    const Matrix& matrix;
+    Pixel expected;
+};
+
+const Uniform kUniformCases[] = {
+    {"level kept", 37, -1, false, 0, {128, 128, 128}, kIdentity, {0, 0, 0, 255}},
+    {"level kept", 37, -1, false, 1, {128, 128, 128}, kIdentity, {1, 1, 1, 255}},
+    {"level kept", 37, -1, false, 77, {128, 128, 128}, kIdentity, {77, 77, 77, 255}},
+    {"level kept", 37, -1, false, 255, {128, 128, 128}, kIdentity, {255, 255, 255, 255}},
+    {"red gain 256", 40, PhaseBGGR, false, 100, {256, 128, 128}, kIdentity, {100, 100, 200, 255}},
+    {"red gain 256", 40, PhaseBGGR, false, 127, {256, 128, 128}, kIdentity, {127, 127, 254, 255}},
+    {"red gain 256", 40, PhaseBGGR, false, 128, {256, 128, 128}, kIdentity, {128, 128, 255, 255}},
+    {"gains' high bits",
+     33,
+     PhaseRGGB,
+     false,
+     90,
+     {65536 + 128, 0x7FFF0000u + 128, 128},
+     kIdentity,
+     {90, 90, 90, 255}},
+    {"gains from 32768",
+     16,
+     PhaseGRBG,
+     false,
+     1,
+     {32768, 65535, 256},
+     kIdentity,
+     {2, 255, 255, 255}},
+    {"gains from 32768", 16, PhaseGRBG, false, 0, {32768, 65535, 256}, kIdentity, {0, 0, 0, 255}},
+    {"constant term", 48, PhaseGBRG, false, 5, {128, 128, 128}, kRedLess10, {5, 5, 0, 255}},
+    {"constant term", 48, PhaseGBRG, false, 11, {128, 128, 128}, kRedLess10, {11, 11, 1, 255}},
+    {"wide sums", 64, PhaseBGGR, false, 200, {128, 128, 128}, kWide, {0, 200, 255, 255}},
+    {"huge entries", 64, PhaseBGGR, false, 200, {128, 128, 128}, kHuge, {0, 200, 255, 255}},
+    {"separate shifts", 17, PhaseBGGR, false, 1, {128, 128, 128}, kApart, {1, 1, 1, 255}},
+    {"grey", 21, -1, true, 1, {128, 128, 128}, kIdentity, {0, 0, 0, 255}},
+    {"grey", 21, -1, true, 100, {128, 128, 128}, kIdentity, {99, 99, 99, 255}},
+    {"grey", 21, -1, true, 128, {128, 128, 128}, kIdentity, {127, 127, 127, 255}},
+    {"grey", 21, -1, true, 255, {128, 128, 128}, kIdentity, {253, 253, 253, 255}},
+    {"grey: gains before luminance, no matrix",
+     24,
+     PhaseBGGR,
+     true,
+     200,
+     {0, 128, 128},
+     kBlack,
+     {139, 139, 139, 255}},
+};
+
+TEST_P(PixelKernels, UniformFields) {
+    for (const Uniform& c : kUniformCases) {
+        WorkFrame frame(c.width, 8);
+        frame.fill(c.level);
+        frame.setGains(c.gains[0], c.gains[1], c.gains[2]);
+        frame.setMatrix(c.matrix);
         for (int phase = 0; phase < 4; ++phase) {
-            const auto out = frame.convert(table().convertColor[phase]);
-            const auto level = static_cast<std::uint8_t>(v);
-            expectEveryPixel(frame, out, {level, level, level, 255},
-                             std::string(kPhaseNames[phase]) + " v=" + std::to_string(v));
+            if (c.phase >= 0 && phase != c.phase) continue;
+            const auto& members = c.grey ? table().convertGray : table().convertColor;
+            expectEveryPixel(
+                frame, frame.convert(members[phase]), c.expected,
+                std::string(c.what) + " " + kPhaseNames[phase] + " v=" + std::to_string(c.level));
         }
-    }
-}
-
-TEST_P(PixelKernels, RedGainOf256DoublesRedOnly) {
-    WorkFrame frame(40, 8);
-    frame.setGains(256, 128, 128);
-    for (int v : {10, 100, 127, 128, 200}) {
-        frame.fill(static_cast<std::uint8_t>(v));
-        const auto red = static_cast<std::uint8_t>(std::min(255, 2 * v));
-        const auto level = static_cast<std::uint8_t>(v);
-        const auto out = frame.convert(table().convertColor[PhaseBGGR]);
-        expectEveryPixel(frame, out, {level, level, red, 255}, "v=" + std::to_string(v));
-    }
-}
-
-TEST_P(PixelKernels, OnlyTheLow16BitsOfAGainCount) {
-    WorkFrame frame(33, 8);
-    frame.fill(90);
-    frame.setGains(65536 + 128, 0x7FFF0000u + 128, 128);
-    const auto out = frame.convert(table().convertColor[PhaseRGGB]);
-    expectEveryPixel(frame, out, {90, 90, 90, 255}, "gain 65664 acts as 128");
-}
-
-TEST_P(PixelKernels, GainsAtOrAbove32768SaturateEveryLitLevel) {
-    WorkFrame frame(16, 8);
-    frame.setGains(32768, 65535, 256);
-    frame.fill(1);
-    auto out = frame.convert(table().convertColor[PhaseGRBG]);
-    expectEveryPixel(frame, out, {2, 255, 255, 255}, "v=1");
-    frame.fill(0);
-    out = frame.convert(table().convertColor[PhaseGRBG]);
-    expectEveryPixel(frame, out, {0, 0, 0, 255}, "v=0");
-}
-
-TEST_P(PixelKernels, NegativeConstantTermDarkensRed) {
-    WorkFrame frame(48, 10);
-    frame.setMatrix({64, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64, 0, -640, 0, 0, 64});
-    for (int v : {0, 5, 10, 11, 200}) {
-        frame.fill(static_cast<std::uint8_t>(v));
-        const auto red = static_cast<std::uint8_t>(std::max(0, v - 10));
-        const auto level = static_cast<std::uint8_t>(v);
-        const auto out = frame.convert(table().convertColor[PhaseGBRG]);
-        expectEveryPixel(frame, out, {level, level, red, 255}, "v=" + std::to_string(v));
     }
 }
 
 TEST_P(PixelKernels, AZeroEntryContributesNothingWhicheverSumItJoins) {
     WorkFrame frame(20, 8);
     frame.fill(150);
-    auto matrix = std::array<std::int32_t, 16>{64, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64};
-    frame.setMatrix(matrix);
     for (int i : {1, 2, 4, 6, 8, 9, 12, 13, 14}) frame.pipeline().matrixPositive[i] = 1;
     const auto out = frame.convert(table().convertColor[PhaseBGGR]);
     expectEveryPixel(frame, out, {150, 150, 150, 255}, "zero entries flagged positive");
@@ -154,55 +179,6 @@ TEST_P(PixelKernels, Width20RowsArePackedWithoutPadding) {
         }
         for (int x = 0; x < 20; ++x) EXPECT_EQ(frame.pixel(out, y, x)[3], 255);
     }
-}
-
-// With 16-bit accumulators 255 x 400 would wrap; the exact value is far above 255.
-TEST_P(PixelKernels, MatrixSumsPast65535AreExactNotWrapped) {
-    WorkFrame frame(64, 8);
-    frame.fill(200);
-    frame.setMatrix({400, 0, 0, 0, 0, 64, 0, 0, 0, 0, -400, 0, 0, 0, 12800, 64});
-    auto out = frame.convert(table().convertColor[PhaseBGGR]);
-    // red 200 x 400 / 64 = 1250 -> 255; blue 12800/64 - 80000/64 (=200 - 1250) -> 0.
-    expectEveryPixel(frame, out, {0, 200, 255, 255}, "wide sums");
-
-    frame.setMatrix({1 << 30, 0, 0, 0, 0, 64, 0, 0, 0, 0, -(1 << 30), 0, 0, 0, 0, 64});
-    out = frame.convert(table().convertColor[PhaseBGGR]);
-    expectEveryPixel(frame, out, {0, 200, 255, 255}, "huge entries");
-}
-
-TEST_P(PixelKernels, PositiveAndNegativeSumsAreShiftedApart) {
-    WorkFrame frame(17, 8);
-    frame.fill(1);
-    // P = 63 x 1 + 1 = 64 -> 1; N = 63 -> 0: (P >> 6) - (N >> 6) = 1, where (P - N) >> 6 = 0.
-    frame.setMatrix({63, 0, 0, 0, -63, 64, 0, 0, 0, 0, 64, 0, 1, 0, 0, 64});
-    const auto out = frame.convert(table().convertColor[PhaseBGGR]);
-    expectEveryPixel(frame, out, {1, 1, 1, 255}, "separate shifts");
-}
-
-// ---------------------------------------------------------------- grey
-
-TEST_P(PixelKernels, GreyLuminanceOfUniformFields) {
-    WorkFrame frame(21, 8);
-    const std::pair<int, int> cases[] = {{0, 0},     {1, 0},     {100, 99},
-                                         {128, 127}, {200, 199}, {255, 253}};
-    for (auto [v, y] : cases) {
-        frame.fill(static_cast<std::uint8_t>(v));
-        for (int phase = 0; phase < 4; ++phase) {
-            const auto out = frame.convert(table().convertGray[phase]);
-            const auto level = static_cast<std::uint8_t>(y);
-            expectEveryPixel(frame, out, {level, level, level, 255},
-                             std::string(kPhaseNames[phase]) + " v=" + std::to_string(v));
-        }
-    }
-}
-
-TEST_P(PixelKernels, GreyAppliesGainsBeforeLuminanceAndIgnoresTheMatrix) {
-    WorkFrame frame(24, 8);
-    frame.fill(200);
-    frame.setGains(0, 128, 128);
-    frame.setMatrix({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -16320, -16320, -16320, 64});
-    const auto out = frame.convert(table().convertGray[PhaseBGGR]);
-    expectEveryPixel(frame, out, {139, 139, 139, 255}, "red gain 0, black matrix");
 }
 
 // ---------------------------------------------------------------- white balance
