@@ -1,9 +1,9 @@
 // Configuration at start: descriptor variants, descriptors the driver refuses, port recovery.
 #include <gtest/gtest.h>
 
-#include "tests/support/camera_fixture.h"
 #include "driver/usb/frame_transfer.h"
 #include "driver/usb/usb_requests.h"
+#include "tests/support/camera_fixture.h"
 
 namespace bayercam::testing {
 namespace {
@@ -55,6 +55,12 @@ TEST_P(DescriptorVariantTest, ConfiguresTheFirstInterface) {
     EXPECT_EQ(ReadFrameChunked(device(), ULONG(frame.size()), frame.data()), expected.frameRead);
 }
 
+std::string VariantName(const ::testing::TestParamInfo<sim::DescriptorVariant>& info) {
+    const char* const names[] = {"Standard", "ZeroAndTwo", "NoPipes",
+                                 "TwoPipes", "Interrupt",  "ClassSpecific"};
+    return names[info.index];
+}
+
 INSTANTIATE_TEST_SUITE_P(Variants, DescriptorVariantTest,
                          ::testing::Values(sim::DescriptorVariant::Standard,
                                            sim::DescriptorVariant::InterfacesZeroAndTwo,
@@ -62,75 +68,37 @@ INSTANTIATE_TEST_SUITE_P(Variants, DescriptorVariantTest,
                                            sim::DescriptorVariant::TwoPipes,
                                            sim::DescriptorVariant::InterruptFramePipe,
                                            sim::DescriptorVariant::ClassSpecificDescriptors),
-                         [](const auto& info) {
-                             switch (info.param) {
-                                 case sim::DescriptorVariant::Standard:
-                                     return std::string("Standard");
-                                 case sim::DescriptorVariant::InterfacesZeroAndTwo:
-                                     return std::string("ZeroAndTwo");
-                                 case sim::DescriptorVariant::InterfaceWithoutPipes:
-                                     return std::string("NoPipes");
-                                 case sim::DescriptorVariant::TwoPipes:
-                                     return std::string("TwoPipes");
-                                 case sim::DescriptorVariant::InterruptFramePipe:
-                                     return std::string("Interrupt");
-                                 default:
-                                     return std::string("ClassSpecific");
-                             }
-                         });
+                         VariantName);
 
-class ConfigurationTest : public CameraTest {
-  protected:
-    // A refused configuration leaves the device unconfigured; Start reports the failure and
-    // no packet reaches the camera.
-    void expectRefused(NTSTATUS status) {
-        EXPECT_EQ(status, STATUS_UNSUCCESSFUL);
-        EXPECT_EQ(camera->configurationValue(), 0);
-        EXPECT_EQ(commands().size(), 0u);
-    }
-};
+using ConfigurationTest = CameraTest;
 
-std::vector<std::uint8_t> StandardConfiguration() {
-    return sim::makeConfigurationDescriptor(sim::DescriptorVariant::Standard);
-}
-
-void SetTotalLength(std::vector<std::uint8_t>& descriptor, unsigned length) {
+void SetTotalLength(std::vector<std::uint8_t>& descriptor, std::size_t length) {
     descriptor[2] = std::uint8_t(length & 0xFF);
     descriptor[3] = std::uint8_t(length >> 8);
 }
 
-TEST_F(ConfigurationTest, TotalLengthShorterThanTheHeaderIsRefused) {
-    auto descriptor = StandardConfiguration();
-    SetTotalLength(descriptor, 5);
-    observed->replaceConfiguration(descriptor);
-    expectRefused(attach());
-}
-
-TEST_F(ConfigurationTest, TotalLengthBeyondWhatTheDeviceSentIsRefused) {
-    auto descriptor = StandardConfiguration();
-    SetTotalLength(descriptor, unsigned(descriptor.size()) + 16);
-    observed->replaceConfiguration(descriptor);
-    expectRefused(attach());
-}
-
-TEST_F(ConfigurationTest, DescriptorOfLengthZeroIsRefused) {
-    auto descriptor = StandardConfiguration();
-    descriptor[9 + 9] = 0;  // the first endpoint descriptor
-    observed->replaceConfiguration(descriptor);
-    expectRefused(attach());
-}
-
-TEST_F(ConfigurationTest, DescriptorRunningPastTheEndIsRefused) {
-    auto descriptor = StandardConfiguration();
-    descriptor[descriptor.size() - 7] = 12;  // the last endpoint claims 5 bytes too many
-    observed->replaceConfiguration(descriptor);
-    expectRefused(attach());
-}
-
-TEST_F(ConfigurationTest, ConfigurationWithoutInterfacesIsRefused) {
-    std::vector<std::uint8_t> descriptor{9, 2, 9, 0, 1, 1, 0, 0x80, 250};
-    observed->replaceConfiguration(descriptor);
-    expectRefused(attach());
+// A refused configuration leaves the device unconfigured; Start reports the failure and no
+// packet reaches the camera.
+TEST_F(ConfigurationTest, MalformedConfigurationsAreRefused) {
+    using Descriptor = std::vector<std::uint8_t>;
+    const std::pair<const char*, void (*)(Descriptor&)> cases[] = {
+        {"total length shorter than the header", [](Descriptor& d) { SetTotalLength(d, 5); }},
+        {"total length beyond what the device sent",
+         [](Descriptor& d) { SetTotalLength(d, d.size() + 16); }},
+        {"a descriptor of length zero", [](Descriptor& d) { d[9 + 9] = 0; }},
+        {"the last endpoint running 5 bytes past the end",
+         [](Descriptor& d) { d[d.size() - 7] = 12; }},
+        {"no interfaces", [](Descriptor& d) { d = {9, 2, 9, 0, 1, 1, 0, 0x80, 250}; }},
+    };
+    for (auto [what, malform] : cases) {
+        auto descriptor = sim::makeConfigurationDescriptor(sim::DescriptorVariant::Standard);
+        malform(descriptor);
+        observed->replaceConfiguration(descriptor);
+        EXPECT_EQ(attach(), STATUS_UNSUCCESSFUL) << what;
+        EXPECT_EQ(camera->configurationValue(), 0) << what;
+        EXPECT_TRUE(commands().empty()) << what;
+        ASSERT_EQ(client->detachDevice(handle), STATUS_SUCCESS);
+    }
 }
 
 TEST_F(ConfigurationTest, DisabledPortIsResetAndGoneDeviceIsNot) {
@@ -142,15 +110,6 @@ TEST_F(ConfigurationTest, DisabledPortIsResetAndGoneDeviceIsNot) {
     camera->unplug();
     EXPECT_EQ(ResetPortIfDisabled(&device()->usb), STATUS_DEVICE_NOT_CONNECTED);
     EXPECT_FALSE(camera->portState().enabled);
-}
-
-TEST_F(ConfigurationTest, CancelWithoutReadReturnsAtOnce) {
-    ASSERT_EQ(attach(), STATUS_SUCCESS);
-    CameraOps* ops = device();
-    ops->CancelTransfers();
-    ops->AbortPipes();
-    EXPECT_EQ(device()->usb.transferSlots, nullptr);
-    EXPECT_EQ(bus->pendingTransfers(), 0u);
 }
 
 }  // namespace

@@ -5,16 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <future>
 #include <thread>
 
 #include "driver/control/sensor.h"
 #include "driver/device/pool_tags.h"
+#include "driver/usb/command_protocol.h"
 #include "host/kernel/failure_injection.h"
 #include "host/kernel/live_objects.h"
 #include "host/kernel/pool.h"
 #include "tests/support/camera_fixture.h"
-#include "driver/usb/command_protocol.h"
 
 namespace bayercam::testing {
 namespace {
@@ -79,47 +80,46 @@ TEST_F(FrameTransferTest, FullFrameIsTwentyTwoChunksAndCarriesTheCameraFrame) {
     expectIdle();
 }
 
+// The camera sends 512-byte packets, which overflow a 1-byte chunk: that chunk fails.
 TEST_F(FrameTransferTest, ChunkCountFollowsTheLength) {
-    ASSERT_EQ(read(131072), STATUS_SUCCESS);
-    auto layout = chunks();
-    ASSERT_EQ(layout.size(), 2u);
-    EXPECT_EQ(layout[1], std::make_pair(std::size_t(65536), std::size_t(65536)));
-    const auto sent = camera->renderFrame(0);
-    EXPECT_TRUE(std::equal(sent.begin(), sent.begin() + 131072, frame.begin()));
+    struct Case {
+        std::size_t bytes;
+        NTSTATUS status;
+        std::size_t chunks;
+        std::pair<std::size_t, std::size_t> last;
+    };
+    const Case cases[] = {{131072, STATUS_SUCCESS, 2, {65536, 65536}},
+                          {131073, STATUS_UNSUCCESSFUL, 3, {131072, 1}}};
+    for (const Case& c : cases) {
+        const std::size_t before = chunks().size();
+        EXPECT_EQ(read(c.bytes), c.status) << c.bytes << " bytes";
+        const auto layout = chunks();
+        ASSERT_EQ(layout.size() - before, c.chunks) << c.bytes << " bytes";
+        EXPECT_EQ(layout.back(), c.last) << c.bytes << " bytes";
+        expectIdle();
+    }
 }
 
-TEST_F(FrameTransferTest, OneByteMoreAddsAOneByteChunk) {
-    // The camera sends 512-byte packets, which overflow a 1-byte read: that chunk fails.
-    EXPECT_EQ(read(131073), STATUS_UNSUCCESSFUL);
-    const auto layout = chunks();
-    ASSERT_EQ(layout.size(), 3u);
-    EXPECT_EQ(layout[2], std::make_pair(std::size_t(131072), std::size_t(1)));
-    expectIdle();
-}
-
-TEST_F(FrameTransferTest, NoAnswerTimesOutAndReleasesEverything) {
+// Each fails the read at once, not by the time-out, and leaves nothing behind; the next read
+// gets a whole frame.
+TEST_F(FrameTransferTest, FailedShortOrMissingChunksFailTheRead) {
+    struct Case {
+        const char* what;
+        void (*fault)(sim::FaultKnobs&);
+        NTSTATUS status;
+    };
+    const Case cases[] = {
+        {"failed chunk", [](auto& f) { f.failChunk = true; }, STATUS_UNSUCCESSFUL},
+        {"short chunk", [](auto& f) { f.shortChunkBytes = 1024; }, STATUS_UNSUCCESSFUL},
+        {"no answer", [](auto& f) { f.neverAnswer = true; }, STATUS_TIMEOUT},
+    };
     InterlockedExchange(&transferTimeoutMs, 100);
-    camera->faults().neverAnswer = true;
-    EXPECT_EQ(read(kFrameBytes), STATUS_TIMEOUT);
-    expectIdle();
-    camera->faults().neverAnswer = true;
-    bool ok = true;
-    EXPECT_FALSE(ReadFrame(device(), frame.data(), &ok));
-    EXPECT_FALSE(ok);
-    expectIdle();
-}
-
-TEST_F(FrameTransferTest, FailedChunkFailsTheRead) {
-    camera->faults().failChunk = true;
-    EXPECT_EQ(read(kFrameBytes), STATUS_UNSUCCESSFUL) << "failed at once, not by time-out";
-    expectIdle();
-}
-
-TEST_F(FrameTransferTest, ShortChunkFailsTheRead) {
-    camera->faults().shortChunkBytes = 1024;
-    EXPECT_EQ(read(kFrameBytes), STATUS_UNSUCCESSFUL);
-    expectIdle();
-    EXPECT_EQ(read(kFrameBytes), STATUS_SUCCESS) << "the next frame is whole";
+    for (const Case& c : cases) {
+        c.fault(camera->faults());
+        EXPECT_EQ(read(kFrameBytes), c.status) << c.what;
+        expectIdle();
+        EXPECT_EQ(read(kFrameBytes), STATUS_SUCCESS) << "the frame after the " << c.what;
+    }
 }
 
 TEST_F(FrameTransferTest, ReadBeforeTheSensorStartPostsNothing) {
@@ -130,31 +130,22 @@ TEST_F(FrameTransferTest, ReadBeforeTheSensorStartPostsNothing) {
     expectIdle();
 }
 
-TEST_F(FrameTransferTest, CancelFromAnotherThreadEndsTheRead) {
-    camera->faults().neverAnswer = true;
-    auto result = readInBackground();
+// Ended by the other thread, not by the time-out.
+TEST_F(FrameTransferTest, CancelAbortOrUnplugFromAnotherThreadEndsTheRead) {
     CameraOps* ops = device();
-    ops->CancelTransfers();
-    EXPECT_EQ(result.get(), STATUS_UNSUCCESSFUL) << "ended by the cancel, not by the time-out";
-    expectIdle();
-}
-
-TEST_F(FrameTransferTest, AbortPipesEndsAPostedRead) {
-    camera->faults().neverAnswer = true;
-    auto result = readInBackground();
-    CameraOps* ops = device();
-    ops->AbortPipes();
-    EXPECT_EQ(result.get(), STATUS_UNSUCCESSFUL) << "the frame pipe was marked while posted";
-    expectIdle();
-    EXPECT_EQ(device()->usb.pipeInUse[FRAME_PIPE], 0);
-}
-
-TEST_F(FrameTransferTest, UnplugMidReadFailsTheRead) {
-    camera->faults().neverAnswer = true;
-    auto result = readInBackground();
-    camera->unplug();
-    EXPECT_EQ(result.get(), STATUS_UNSUCCESSFUL) << "ended by the unplug, not by the time-out";
-    expectIdle();
+    const std::pair<const char*, std::function<void()>> endings[] = {
+        {"cancel", [ops] { ops->CancelTransfers(); }},
+        {"abort", [ops] { ops->AbortPipes(); }},
+        {"unplug", [this] { camera->unplug(); }},
+    };
+    for (const auto& [what, end] : endings) {
+        camera->faults().neverAnswer = true;
+        auto result = readInBackground();
+        end();
+        EXPECT_EQ(result.get(), STATUS_UNSUCCESSFUL) << what;
+        expectIdle();
+        EXPECT_EQ(device()->usb.pipeInUse[FRAME_PIPE], 0) << what;
+    }
 }
 
 // Frames due every 5 ms against time-outs of 1 to 8 ms: chunks complete around the moment the
