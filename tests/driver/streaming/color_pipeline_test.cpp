@@ -194,19 +194,6 @@ TEST_F(ColorPipelineTest, BuildersClampOnlyFromAbove) {
     EXPECT_EQ(pipeline_->brightnessMatrix[12], -300.0);
 }
 
-TEST_F(ColorPipelineTest, Q6RoundsHalfAwayFromZero) {
-    UpdateColorCorrection(pipeline_, 0);
-    pipeline_->correctionMatrix[1] = 0.5 / 64;
-    pipeline_->correctionMatrix[2] = -0.5 / 64;
-    pipeline_->correctionMatrix[4] = 1.49 / 64;
-    pipeline_->correctionMatrix[6] = -1.5 / 64;
-    CombineMatrices(pipeline_);
-    EXPECT_EQ(pipeline_->matrixFixed[1], 1);
-    EXPECT_EQ(pipeline_->matrixFixed[2], -1);
-    EXPECT_EQ(pipeline_->matrixFixed[4], 1);
-    EXPECT_EQ(pipeline_->matrixFixed[6], -2);
-}
-
 // Builders racing on one pipeline are serialised: the result is always the matrix of one
 // consistent set of settings, never a mixture of half-built matrices.
 TEST_F(ColorPipelineTest, ConcurrentBuildersLeaveAConsistentMatrix) {
