@@ -87,25 +87,5 @@ TEST_F(PropertyCaptureTest, RegisterAddress1024LiesBeyondTheShadow) {
     ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
 }
 
-TEST_F(PropertyCaptureTest, TheRegionPropertyWaitsForThePinToClose) {
-    open();
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    EXPECT_NE(read(45), 0);
-    CameraRoiValue region{};
-    region.width = 640;
-    region.height = 480;
-    PropertyBuffer data{};
-    std::memcpy(data.data(), &region, sizeof(region));
-    ASSERT_EQ(SendCameraProperty(*client, filter, 44, KSPROPERTY_TYPE_SET, data, 48),
-              STATUS_SUCCESS);
-    EXPECT_EQ(device()->roiW, 1360) << "no change under the pin";
-    ASSERT_EQ(client->closePin(pin), STATUS_SUCCESS);
-    EXPECT_EQ(read(45), 0);
-    ASSERT_EQ(SendCameraProperty(*client, filter, 44, KSPROPERTY_TYPE_SET, data, 48),
-              STATUS_SUCCESS);
-    EXPECT_EQ(device()->roiW, 640);
-    EXPECT_EQ(offeredRange().VideoInfoHeader.bmiHeader.biWidth, 640) << "the pin's range follows";
-}
-
 }  // namespace
 }  // namespace bayercam::testing

@@ -35,14 +35,6 @@ TEST_F(SensorTest, FailedClockQueryTakesTheBranchOfThePreviousClock) {
     EXPECT_EQ(camera->registerEntry(25).value, 32u);
 }
 
-TEST_F(SensorTest, ThirdInitSensorSendsNothing) {
-    ASSERT_EQ(attach(), STATUS_SUCCESS);
-    ASSERT_TRUE(StartSensor(device()));
-    forget();
-    EXPECT_TRUE(InitSensor(device()));
-    EXPECT_TRUE(commands().empty());
-}
-
 TEST_F(SensorTest, FailedGainWriteFailsTheSensorStart) {
     ASSERT_EQ(attach(), STATUS_SUCCESS);
     device()->globalGain = 5;

@@ -1,8 +1,6 @@
-// CameraDevice across Stop and Start: the frame geometry after the sensor start, the pipe table
-// rebuilt, the one frame grabber kept.
+// CameraDevice across Stop and Start: the device configured again and the one frame grabber
+// kept.
 #include <gtest/gtest.h>
-
-#include <array>
 
 #include "driver/device/pool_tags.h"
 #include "tests/support/camera_fixture.h"
@@ -11,22 +9,6 @@ namespace bayercam::testing {
 namespace {
 
 using DeviceTest = CameraTest;
-
-TEST_F(DeviceTest, FrameGeometryIsZeroUntilTheSensorStarts) {
-    ASSERT_EQ(attach(), STATUS_SUCCESS);
-    CameraOps* ops = device();
-    for (bool started : {false, true}) {
-        if (started) {
-            ASSERT_TRUE(ops->StartSensor());
-        }
-        ULONG size = 99, offset = 99, stride = 99;
-        ops->GetFrameSize(&size);
-        ops->GetFrameOffset(&offset);
-        ops->GetFrameStride(&stride);
-        EXPECT_EQ((std::array<ULONG, 3>{size, offset, stride}),
-                  (started ? std::array<ULONG, 3>{1392640, 0, 1360} : std::array<ULONG, 3>{}));
-    }
-}
 
 TEST_F(DeviceTest, StopDeconfiguresAndStartConfiguresAndPreparesAgain) {
     ASSERT_EQ(attach(), STATUS_SUCCESS);

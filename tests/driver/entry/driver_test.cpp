@@ -1,4 +1,4 @@
-// The filter factory across device stops and starts, and filter Close storing the settings.
+// The filter factory across device stops and starts.
 #include <gtest/gtest.h>
 
 #include "driver/entry/filter.h"
@@ -20,20 +20,6 @@ TEST_F(DriverTest, StartCreatesTheFactoryAgainAfterStop) {
     EXPECT_EQ(client->closeFilter(filter), STATUS_SUCCESS);
     EXPECT_EQ(CreateCameraFilterFactory(ksDevice()), STATUS_SUCCESS)
         << "a started device keeps its one factory: a second under \"GLOBAL\" would collide";
-}
-
-TEST_F(DriverTest, EveryFilterCloseStoresTheSettings) {
-    ASSERT_EQ(attach(), STATUS_SUCCESS);
-    host::ks::KsFilterHandle first = nullptr;
-    host::ks::KsFilterHandle second = nullptr;
-    ASSERT_EQ(client->openFilter(handle, L"GLOBAL", &first), STATUS_SUCCESS);
-    ASSERT_EQ(client->openFilter(handle, L"GLOBAL", &second), STATUS_SUCCESS);
-    device()->exposure = 417;
-    ASSERT_EQ(client->closeFilter(first), STATUS_SUCCESS);
-    EXPECT_EQ(storedSetting(L"Exposure"), 417u);
-    device()->exposure = 99;
-    ASSERT_EQ(client->closeFilter(second), STATUS_SUCCESS);
-    EXPECT_EQ(storedSetting(L"Exposure"), 99u);
 }
 
 }  // namespace

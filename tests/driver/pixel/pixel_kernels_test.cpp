@@ -1,6 +1,6 @@
 // The pixel kernels against values worked out by hand, on every level the CPU runs: uniform
-// fields, gains, the constant term, an isolated bright sample, output packing, grey luminance,
-// accumulators that must not wrap, and the white-balance measurement.
+// fields under gains and matrices, an isolated bright sample, and the white-balance
+// measurement.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -160,24 +160,6 @@ TEST_P(PixelKernels, IsolatedBrightSampleGivesNoNegativeWrapAround) {
             if (std::abs(y - 8) <= 2 && std::abs(x - 8) <= 2) continue;
             ASSERT_EQ(frame.pixel(out, y, x), (Pixel{0, 0, 0, 255})) << "at " << y << ", " << x;
         }
-    }
-}
-
-// Rows of W = 20 are 16 + 4 pixels with no gap: the green sample of every green site lands
-// in its own row. Each work row is uniform, so a green site's green is that row's level.
-TEST_P(PixelKernels, Width20RowsArePackedWithoutPadding) {
-    WorkFrame frame(20, 9);
-    frame.fill(0);
-    for (int y = -2; y < 11; ++y) {
-        for (int x = -2; x < 22; ++x) frame.at(y, x) = static_cast<std::uint8_t>(20 + 10 * y);
-    }
-    const auto out = frame.convert(table().convertColor[PhaseBGGR]);
-    ASSERT_EQ(out.size(), 20u * 9 * 4);
-    for (int y = 0; y < 9; ++y) {
-        for (int x = (y & 1) ? 0 : 1; x < 20; x += 2) {
-            EXPECT_EQ(frame.pixel(out, y, x)[1], 20 + 10 * y) << "green site " << y << ", " << x;
-        }
-        for (int x = 0; x < 20; ++x) EXPECT_EQ(frame.pixel(out, y, x)[3], 255);
     }
 }
 

@@ -181,19 +181,6 @@ TEST_F(ColorPipelineTest, EverySettingMatchesTheAdjustmentsAppliedInTurn) {
     }
 }
 
-TEST_F(ColorPipelineTest, BuildersClampOnlyFromAbove) {
-    BuildBrightnessMatrix(pipeline_, 900);
-    BuildContrastMatrix(pipeline_, 35);
-    BuildSaturationMatrix(pipeline_, 99);
-    const Fixed clamped = fixedOf(pipeline_);
-    BuildBrightnessMatrix(pipeline_, 510);
-    BuildContrastMatrix(pipeline_, 20);
-    BuildSaturationMatrix(pipeline_, 20);
-    EXPECT_EQ(clamped, fixedOf(pipeline_));
-    BuildBrightnessMatrix(pipeline_, -45);  // no lower limit: d = -300
-    EXPECT_EQ(pipeline_->brightnessMatrix[12], -300.0);
-}
-
 // Builders racing on one pipeline are serialised: the result is always the matrix of one
 // consistent set of settings, never a mixture of half-built matrices.
 TEST_F(ColorPipelineTest, ConcurrentBuildersLeaveAConsistentMatrix) {

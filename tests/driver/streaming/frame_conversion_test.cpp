@@ -1,5 +1,5 @@
-// The frame conversion dispatch: the region copy and its border, the kernel choice, the
-// hand-back of measured gains, banded conversion and reads that stay inside guarded buffers.
+// The frame conversion dispatch: the region copy and its border, the kernel choice, banded
+// conversion and reads that stay inside guarded buffers.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -106,25 +106,6 @@ TEST_F(FrameConversionTest, RegionIsCopiedAndBorderMirrored) {
     }
 }
 
-TEST_F(FrameConversionTest, RegionsBelow8WideOrHighGetNoBorder) {
-    for (auto [w, h] : {std::pair{6, 10}, {20, 7}}) {
-        startRun(w, h);
-        std::memset(pipeline_->workBuffer, 0xEE, pipeline_->workBufferSize);
-        convertRegion(2, 4);
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) ASSERT_EQ(work(y, x), raw_[(4 + y) * kRawWidth + 2 + x]);
-        }
-        for (int x = -2; x < w + 2; ++x) {
-            EXPECT_EQ(work(-2, x), 0xEE);
-            EXPECT_EQ(work(h + 1, x), 0xEE);
-        }
-        for (int y = 0; y < h; ++y) {
-            EXPECT_EQ(work(y, -1), 0xEE);
-            EXPECT_EQ(work(y, w), 0xEE);
-        }
-    }
-}
-
 // ---------------------------------------------------------------- dispatch and snapshot
 
 TEST_F(FrameConversionTest, OutOfRangePhaseTakesThePhase3Members) {
@@ -133,22 +114,6 @@ TEST_F(FrameConversionTest, OutOfRangePhaseTakesThePhase3Members) {
     convertRegion(0, 0);
     EXPECT_EQ(output_, referenceOutput(reference().convertColor[3]));
     EXPECT_NE(output_, referenceOutput(reference().convertColor[1]));
-}
-
-TEST_F(FrameConversionTest, WhiteBalanceMeasuresAppliesAndHandsBackTheGains) {
-    startRun(64, 16);
-    StoreBayerPhase(pipeline_, 1);
-    StoreWhiteBalance(pipeline_, 1);
-    StoreRedGain(pipeline_, 999);
-    convertRegion(0, 0);
-    ULONG red = 0, green = 0, blue = 0;
-    reference().measureWhiteBalance[1](pipeline_, &red, &green, &blue);
-    EXPECT_EQ(pipeline_->redGain, static_cast<LONG>(red));
-    EXPECT_EQ(pipeline_->greenGain, 128);
-    EXPECT_EQ(pipeline_->blueGain, static_cast<LONG>(blue));
-    EXPECT_NE(pipeline_->redGain, 999);
-    EXPECT_EQ(pipeline_->kernelRedGain, red);
-    EXPECT_EQ(output_, referenceOutput(reference().convertColor[1]));
 }
 
 // Without white balance a frame is filled and converted in bands, and a band whose rows are all

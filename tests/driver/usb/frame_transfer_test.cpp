@@ -122,14 +122,6 @@ TEST_F(FrameTransferTest, FailedShortOrMissingChunksFailTheRead) {
     }
 }
 
-TEST_F(FrameTransferTest, ReadBeforeTheSensorStartPostsNothing) {
-    device()->rawFrameSize = 0;
-    bool ok = true;
-    EXPECT_FALSE(ReadFrame(device(), frame.data(), &ok));
-    EXPECT_TRUE(observed->frameAttempts().empty());
-    expectIdle();
-}
-
 // Ended by the other thread, not by the time-out.
 TEST_F(FrameTransferTest, CancelAbortOrUnplugFromAnotherThreadEndsTheRead) {
     CameraOps* ops = device();
