@@ -61,7 +61,6 @@ const Matrix kApart = {63, 0, 0, 0, -63, 64, 0, 0, 0, 0, 64, 0, 1, 0, 0, 64};
 const Matrix kBlack = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -16320, -16320, -16320, 64};
 
 struct Uniform {
-    const char* what;
     int width;
     int phase;  // -1: every phase
     bool grey;
@@ -71,52 +70,32 @@ struct Uniform {
     Pixel expected;
 };
 
+// The level kept, a red gain of 256, gains whose high bits must be ignored, gains from 32768
+// that saturate, the constant term, wide sums, grey luminance, grey gains without the matrix.
+const std::array<std::uint32_t, 3> kUnit = {128, 128, 128};
 const Uniform kUniformCases[] = {
-    {"level kept", 37, -1, false, 0, {128, 128, 128}, kIdentity, {0, 0, 0, 255}},
-    {"level kept", 37, -1, false, 1, {128, 128, 128}, kIdentity, {1, 1, 1, 255}},
-    {"level kept", 37, -1, false, 77, {128, 128, 128}, kIdentity, {77, 77, 77, 255}},
-    {"level kept", 37, -1, false, 255, {128, 128, 128}, kIdentity, {255, 255, 255, 255}},
-    {"red gain 256", 40, PhaseBGGR, false, 100, {256, 128, 128}, kIdentity, {100, 100, 200, 255}},
-    {"red gain 256", 40, PhaseBGGR, false, 127, {256, 128, 128}, kIdentity, {127, 127, 254, 255}},
-    {"red gain 256", 40, PhaseBGGR, false, 128, {256, 128, 128}, kIdentity, {128, 128, 255, 255}},
-    {"gains' high bits",
-     33,
-     PhaseRGGB,
-     false,
-     90,
-     {65536 + 128, 0x7FFF0000u + 128, 128},
-     kIdentity,
-     {90, 90, 90, 255}},
-    {"gains from 32768",
-     16,
-     PhaseGRBG,
-     false,
-     1,
-     {32768, 65535, 256},
-     kIdentity,
-     {2, 255, 255, 255}},
-    {"gains from 32768", 16, PhaseGRBG, false, 0, {32768, 65535, 256}, kIdentity, {0, 0, 0, 255}},
-    {"constant term", 48, PhaseGBRG, false, 5, {128, 128, 128}, kRedLess10, {5, 5, 0, 255}},
-    {"constant term", 48, PhaseGBRG, false, 11, {128, 128, 128}, kRedLess10, {11, 11, 1, 255}},
-    {"wide sums", 64, PhaseBGGR, false, 200, {128, 128, 128}, kWide, {0, 200, 255, 255}},
-    {"huge entries", 64, PhaseBGGR, false, 200, {128, 128, 128}, kHuge, {0, 200, 255, 255}},
-    {"separate shifts", 17, PhaseBGGR, false, 1, {128, 128, 128}, kApart, {1, 1, 1, 255}},
-    {"grey", 21, -1, true, 1, {128, 128, 128}, kIdentity, {0, 0, 0, 255}},
-    {"grey", 21, -1, true, 100, {128, 128, 128}, kIdentity, {99, 99, 99, 255}},
-    {"grey", 21, -1, true, 128, {128, 128, 128}, kIdentity, {127, 127, 127, 255}},
-    {"grey", 21, -1, true, 255, {128, 128, 128}, kIdentity, {253, 253, 253, 255}},
-    {"grey: gains before luminance, no matrix",
-     24,
-     PhaseBGGR,
-     true,
-     200,
-     {0, 128, 128},
-     kBlack,
-     {139, 139, 139, 255}},
+    {37, -1, false, 0, kUnit, kIdentity, {0, 0, 0, 255}},
+    {37, -1, false, 77, kUnit, kIdentity, {77, 77, 77, 255}},
+    {37, -1, false, 255, kUnit, kIdentity, {255, 255, 255, 255}},
+    {40, PhaseBGGR, false, 127, {256, 128, 128}, kIdentity, {127, 127, 254, 255}},
+    {40, PhaseBGGR, false, 128, {256, 128, 128}, kIdentity, {128, 128, 255, 255}},
+    {33, PhaseRGGB, false, 90, {65664, 0x7FFF0080u, 128}, kIdentity, {90, 90, 90, 255}},
+    {16, PhaseGRBG, false, 1, {32768, 65535, 256}, kIdentity, {2, 255, 255, 255}},
+    {16, PhaseGRBG, false, 0, {32768, 65535, 256}, kIdentity, {0, 0, 0, 255}},
+    {48, PhaseGBRG, false, 5, kUnit, kRedLess10, {5, 5, 0, 255}},
+    {48, PhaseGBRG, false, 11, kUnit, kRedLess10, {11, 11, 1, 255}},
+    {64, PhaseBGGR, false, 200, kUnit, kWide, {0, 200, 255, 255}},
+    {64, PhaseBGGR, false, 200, kUnit, kHuge, {0, 200, 255, 255}},
+    {17, PhaseBGGR, false, 1, kUnit, kApart, {1, 1, 1, 255}},
+    {21, -1, true, 1, kUnit, kIdentity, {0, 0, 0, 255}},
+    {21, -1, true, 128, kUnit, kIdentity, {127, 127, 127, 255}},
+    {21, -1, true, 255, kUnit, kIdentity, {253, 253, 253, 255}},
+    {24, PhaseBGGR, true, 200, {0, 128, 128}, kBlack, {139, 139, 139, 255}},
 };
 
 TEST_P(PixelKernels, UniformFields) {
-    for (const Uniform& c : kUniformCases) {
+    for (std::size_t i = 0; i < std::size(kUniformCases); ++i) {
+        const Uniform& c = kUniformCases[i];
         WorkFrame frame(c.width, 8);
         frame.fill(c.level);
         frame.setGains(c.gains[0], c.gains[1], c.gains[2]);
@@ -124,9 +103,8 @@ TEST_P(PixelKernels, UniformFields) {
         for (int phase = 0; phase < 4; ++phase) {
             if (c.phase >= 0 && phase != c.phase) continue;
             const auto& members = c.grey ? table().convertGray : table().convertColor;
-            expectEveryPixel(
-                frame, frame.convert(members[phase]), c.expected,
-                std::string(c.what) + " " + kPhaseNames[phase] + " v=" + std::to_string(c.level));
+            expectEveryPixel(frame, frame.convert(members[phase]), c.expected,
+                             "case " + std::to_string(i) + " " + kPhaseNames[phase]);
         }
     }
 }

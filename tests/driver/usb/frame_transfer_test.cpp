@@ -140,24 +140,6 @@ TEST_F(FrameTransferTest, CancelAbortOrUnplugFromAnotherThreadEndsTheRead) {
     }
 }
 
-// Frames due every 5 ms against time-outs of 1 to 8 ms: chunks complete around the moment the
-// wait gives up, before, during and after the cancel scan. Each read either got the whole
-// frame or timed out with every chunk finished; none is torn or left behind.
-TEST_F(FrameTransferTest, CompletionsRacingTheTimeOut) {
-    camera->setPacing(sim::FramePacing::FixedRate, 200.0);
-    for (int round = 0; round < 40; ++round) {
-        InterlockedExchange(&transferTimeoutMs, 1 + round % 8);
-        forget();
-        ULONG transferred = 0;
-        UCHAR request[64] = {0x02};
-        TransferPacket(device(), 0, request, &transferred);
-        const NTSTATUS status = read(kFrameBytes);
-        EXPECT_TRUE(status == STATUS_SUCCESS || status == STATUS_TIMEOUT)
-            << "round " << round << ": status 0x" << std::hex << status;
-        expectIdle();
-    }
-}
-
 TEST_F(FrameTransferTest, AllocationFailureAtEveryStepLeavesNothingAllocated) {
     InterlockedExchange(&transferTimeoutMs, 200);
     const auto usbBefore = host::pool::usage(POOL_TAG_USB);
