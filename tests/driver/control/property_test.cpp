@@ -79,20 +79,6 @@ TEST_F(PropertyTest, TimeoutTakesOnly501To9999) {
     }
 }
 
-TEST_F(PropertyTest, ExposureTriggerAndClockReachTheCamera) {
-    open();
-    ASSERT_EQ(set(2, 100), STATUS_SUCCESS);
-    ASSERT_EQ(set(58, 158), STATUS_SUCCESS);
-    EXPECT_EQ(read(58), 36) << "register 158 holds exposure 100 & 0x3F";
-    ASSERT_EQ(set(0, 5), STATUS_SUCCESS);
-    EXPECT_EQ(read(0), 1);
-    EXPECT_TRUE(camera->externalTriggerMode());
-    device()->exTrigger = 256;
-    EXPECT_EQ(read(0), 0) << "only the low byte counts";
-    camera->setClockMode(3);
-    EXPECT_EQ(read(49), 2) << "clock mode 3 is reported as 2";
-}
-
 TEST_F(PropertyTest, RegionIsBroughtIntoTheFrameWithoutOverflow) {
     open();
     struct Case {

@@ -7,9 +7,6 @@
 
 #include <array>
 #include <cmath>
-#include <functional>
-#include <thread>
-#include <vector>
 
 #include "tests/support/kernel_test.h"
 
@@ -179,24 +176,6 @@ TEST_F(ColorPipelineTest, EverySettingMatchesTheAdjustmentsAppliedInTurn) {
                   expectedFixed({.brightness = 400, .contrast = 17, .saturation = 20, .hue = hue}))
             << "hue " << hue;
     }
-}
-
-// Builders racing on one pipeline are serialised: the result is always the matrix of one
-// consistent set of settings, never a mixture of half-built matrices.
-TEST_F(ColorPipelineTest, ConcurrentBuildersLeaveAConsistentMatrix) {
-    std::vector<std::thread> threads;
-    threads.emplace_back([this] {
-        for (int i = 0; i < 300; ++i) BuildHueMatrix(pipeline_, i % 2 ? 40 : 200);
-    });
-    threads.emplace_back([this] {
-        for (int i = 0; i < 300; ++i) BuildContrastMatrix(pipeline_, i % 2 ? 4 : 16);
-    });
-    threads.emplace_back([this] {
-        for (int i = 0; i < 300; ++i) BuildSaturationMatrix(pipeline_, i % 2 ? 2 : 18);
-    });
-    for (auto& t : threads) t.join();
-    // The last call of each thread (i = 299) wins.
-    EXPECT_EQ(fixedOf(pipeline_), expectedFixed({.contrast = 4, .saturation = 2, .hue = 40}));
 }
 
 }  // namespace

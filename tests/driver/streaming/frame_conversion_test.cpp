@@ -108,14 +108,6 @@ TEST_F(FrameConversionTest, RegionIsCopiedAndBorderMirrored) {
 
 // ---------------------------------------------------------------- dispatch and snapshot
 
-TEST_F(FrameConversionTest, OutOfRangePhaseTakesThePhase3Members) {
-    startRun(48, 16);
-    StoreBayerPhase(pipeline_, 7);
-    convertRegion(0, 0);
-    EXPECT_EQ(output_, referenceOutput(reference().convertColor[3]));
-    EXPECT_NE(output_, referenceOutput(reference().convertColor[1]));
-}
-
 // Without white balance a frame is filled and converted in bands, and a band whose rows are all
 // image rows reads the middle of each row in place in the raw frame, so that only the ends of
 // its rows are copied. At every level, across band edges, for odd heights and for rows short
