@@ -3,7 +3,6 @@
 // end, and the region locked by the pin.
 #include <gtest/gtest.h>
 
-#include "driver/usb/frame_transfer.h"
 #include "tests/driver/control/property_client.h"
 #include "tests/driver/streaming/capture_fixture.h"
 

@@ -16,7 +16,6 @@ namespace {
 
 using PropertyConcurrencyTest = PropertyTest;
 
-constexpr ULONG RANGED[] = {14, 15, 16, 20, 24, 28, 32};
 constexpr int ROUNDS = 150;
 
 struct Range {
@@ -50,7 +49,7 @@ TEST_F(PropertyConcurrencyTest, SettersReadersAndPipelineHandOversKeepRecordAndP
         threads.emplace_back([&, t] {
             std::mt19937 draw(t);
             for (int i = 0; i < ROUNDS; ++i) {
-                ULONG id = RANGED[draw() % std::size(RANGED)];
+                ULONG id = RANGES[draw() % std::size(RANGES)].id;
                 if (set(id, static_cast<LONG>(draw() % 1200) - 100) != STATUS_SUCCESS ||
                     set(10, i) != STATUS_SUCCESS ||
                     setRegion(i * 2, i, 640, 480) != STATUS_SUCCESS) {

@@ -5,7 +5,6 @@
 #include <array>
 #include <cstring>
 
-#include "driver/control/region_of_interest.h"
 #include "driver/control/sensor.h"
 #include "driver/usb/frame_transfer.h"
 #include "tests/driver/control/property_client.h"
@@ -130,6 +129,8 @@ TEST_F(PropertyTest, RegisterWriteAndReadBack) {
     EXPECT_EQ(get(57, &value), STATUS_UNSUCCESSFUL) << "register write has no get";
     observed->refuseCommands([](std::span<const std::uint8_t> p) { return p[0] == 0x04; });
     EXPECT_EQ(set(57, 101, 1), STATUS_UNSUCCESSFUL) << "a refused write fails the request";
+    ASSERT_EQ(set(58, 101), STATUS_SUCCESS);
+    EXPECT_EQ(read(58), 0) << "and leaves the shadow alone";
 }
 
 TEST_F(PropertyTest, RawPacketSendsAtMost63PayloadBytes) {

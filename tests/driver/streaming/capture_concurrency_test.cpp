@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "driver/control/camera_properties.h"
-#include "driver/control/image_settings.h"
 #include "driver/control/region_of_interest.h"
 #include "tests/driver/streaming/capture_fixture.h"
 

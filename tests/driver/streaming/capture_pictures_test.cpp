@@ -1,6 +1,6 @@
 // Delivered pictures against the scalar reference applied to the raw frame the camera sent:
-// flips, a format wider than the picture, grey and colour, white balance, and two cameras with
-// different regions (one not a multiple of 8 wide) at once.
+// flips, a format wider than the picture, white balance, and two cameras with different
+// regions (one not a multiple of 8 wide) at once.
 #include <gtest/gtest.h>
 
 #include "driver/control/image_settings.h"
@@ -57,21 +57,6 @@ TEST_F(PicturesTest, AFormatWiderThanThePictureStepsByTheLongerRow) {
     EXPECT_EQ(frame.header.DataUsed, 1400u * 1024 * 4);
     EXPECT_GE(matchingCameraFrame(frame, Region{}, PictureSettings{}, 1400 * 4, false, false), 0)
         << "each row at the start of a 5600-byte row, the rest left as it was";
-}
-
-TEST_F(PicturesTest, GreyPicturesMatchTheGreyReference) {
-    open();
-    {
-        SettingsLockGuard guard(device());
-        SetImageSetting(device(), COLOR_ENABLE_SETTING, 0);
-    }
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
-    StreamFrame frame;
-    ASSERT_EQ(nextPicture(1360 * 1024 * 4, &frame), STATUS_SUCCESS);
-    PictureSettings grey;
-    grey.colorEnable = 0;
-    EXPECT_GE(matchingCameraFrame(frame, Region{}, grey, 1360 * 4, false, false), 0);
 }
 
 TEST_F(PicturesTest, WhiteBalancedPicturesMatchTheMeasuringReference) {

@@ -9,7 +9,6 @@
 
 #include "driver/pixel/pixel_kernels.h"
 #include "driver/streaming/color_pipeline.h"
-#include "host/kernel/failure_injection.h"
 #include "host/kernel/pool.h"
 #include "tests/support/kernel_test.h"
 
@@ -67,19 +66,6 @@ class FrameConversionTest : public host::testing::KernelTest {
     std::vector<UCHAR> raw_;
     std::vector<UCHAR> output_;
 };
-
-TEST_F(FrameConversionTest, WithoutWorkBufferRawOrOutputFrameNothingIsConverted) {
-    host::injection::failNthOfTag(kFrameTag, 1);
-    startRun(64, 32);
-    convertRegion(0, 0);
-    EXPECT_EQ(output_, std::vector<UCHAR>(output_.size(), 0x5A)) << "no work buffer";
-    startRun(32, 16);
-    ConvertFrame(pipeline_, nullptr, 0, kRawWidth);
-    EXPECT_EQ(output_, std::vector<UCHAR>(output_.size(), 0x5A)) << "no raw frame";
-    pipeline_->outputFrame = nullptr;
-    convertRegion(0, 0);
-    EXPECT_EQ(pipeline_->output, nullptr) << "no output frame";
-}
 
 // ---------------------------------------------------------------- region and border
 

@@ -49,13 +49,6 @@ TEST_F(CommandProtocolTest, RegisterWritesByAddressRange) {
     }
 }
 
-TEST_F(CommandProtocolTest, RefusedWriteLeavesTheShadowAlone) {
-    observed->refuseCommands([](std::span<const std::uint8_t> p) { return p[0] == 0x04; });
-    device()->registerShadow[9] = 77;
-    EXPECT_FALSE(WriteSensorRegister(device(), 9, 3));
-    EXPECT_EQ(device()->registerShadow[9], 77u);
-}
-
 TEST_F(CommandProtocolTest, ControlAndQueryPackets) {
     EXPECT_TRUE(SendControl(device(), 1, 0x140));
     EXPECT_EQ(lastCommand(), MakePacket({0x25, 0x01, 0x40})) << "the value's low 8 bits";
