@@ -7,6 +7,7 @@
 #include "driver/device/pool_tags.h"
 #include "host/kernel/failure_injection.h"
 #include "host/kernel/registry_config.h"
+#include "sim/fault_schedule.h"
 
 namespace bayercam::chaos {
 namespace {
@@ -120,38 +121,14 @@ ActionResult unplugCamera(CameraSlot& slot, ActionContext& context) {
 
 ActionResult injectCameraFault(CameraSlot& slot, ActionContext& context) {
     if (!slot.camera) return std::nullopt;
-    sim::FaultKnobs& knobs = slot.camera->faults();
-    const auto which = context.rng.below(8);
-    static const char* const kNames[] = {"stall frame pipe", "never answer", "short chunk",
-                                         "failed chunk",     "failed reply", "short reply",
-                                         "never reply",      "disabled port"};
-    context.note(kNames[which]);
-    switch (which) {
-        case 0:
-            knobs.stallFramePipe = true;
-            break;
-        case 1:
-            knobs.neverAnswer = true;
-            break;
-        case 2:
-            knobs.shortChunkBytes = static_cast<std::size_t>(context.rng.between(1, 16383));
-            break;
-        case 3:
-            knobs.failChunk = true;
-            break;
-        case 4:
-            knobs.failReply = true;
-            break;
-        case 5:
-            knobs.shortReplyBytes = static_cast<std::size_t>(context.rng.between(1, 63));
-            break;
-        case 6:
-            knobs.neverReply = true;
-            break;
-        default:
-            slot.camera->disablePort();
-            break;
+    sim::ScheduledFault fault{static_cast<sim::FaultKind>(context.rng.below(sim::kFaultKinds))};
+    if (fault.kind == sim::FaultKind::ShortChunk) {
+        fault.bytes = static_cast<std::size_t>(context.rng.between(1, 16383));
+    } else if (fault.kind == sim::FaultKind::ShortReply) {
+        fault.bytes = static_cast<std::size_t>(context.rng.between(1, 63));
     }
+    context.note(sim::faultName(fault.kind));
+    sim::armFault(*slot.camera, fault);
     context.tally.cameraFault();
     return STATUS_SUCCESS;
 }

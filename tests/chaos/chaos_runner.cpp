@@ -20,8 +20,10 @@
 #include "driver/entry/driver_entry.h"
 #include "host/kernel/failure_injection.h"
 #include "host/kernel/registry_config.h"
+#include "host/kernel/verifier.h"
 #include "tests/chaos/chaos_lane.h"
-#include "tests/chaos/leak_audit.h"
+#include "tests/support/kernel_snapshot.h"
+#include "tests/support/test_camera.h"
 
 namespace bayercam::chaos {
 namespace {
@@ -52,13 +54,12 @@ void printLines(const std::vector<std::string>& lines) {
 // The camera a slot holds: its pace, clock and pixel exactness drawn from the seed.
 sim::SimulatedCameraOptions cameraOptions(std::uint64_t seed, int index) {
     ChaosRng rng(seed, 1000 + std::uint64_t(index));
-    const bool fast = rng.chance(20);
-    return {.descriptors = sim::DescriptorVariant::Standard,
-            .pacing = fast ? sim::FramePacing::AsFastAsPossible : sim::FramePacing::FixedRate,
-            .framesPerSecond = rng.pick<double>({7.5, 15.0, 30.0, 60.0}),
-            .clockMode = rng.pick<std::uint8_t>({0, 1, 1}),
-            .exact = rng.chance(50),
-            .scene = sim::makeMovingPattern()};
+    sim::SimulatedCameraOptions options = testing::TestCameraOptions();
+    if (!rng.chance(20)) options.pacing = sim::FramePacing::FixedRate;
+    options.framesPerSecond = rng.pick<double>({7.5, 15.0, 30.0, 60.0});
+    options.clockMode = rng.pick<std::uint8_t>({0, 1, 1});
+    options.exact = rng.chance(50);
+    return options;
 }
 
 class ChaosRun {
@@ -157,7 +158,7 @@ int ChaosRun::run() {
         return 1;
     }
     host::setRegistryPath(std::filesystem::path(folder) / "registry.sqlite");
-    const LeakAudit audit;
+    const host::testing::KernelSnapshot audit;
     auto client = std::make_unique<host::ks::KsClient>();
     if (NTSTATUS status = client->loadDriver(DriverEntry); status != STATUS_SUCCESS) {
         std::printf("the driver did not load: %s\n", statusName(status).c_str());
@@ -172,8 +173,13 @@ int ChaosRun::run() {
     const std::size_t injected = host::injection::injectedCount();
     host::injection::reset();
     std::vector<std::string> problems = tearDown(std::move(client), std::move(slots));
-    for (std::string& leak : audit.check(std::chrono::milliseconds(2000))) {
-        problems.push_back(std::move(leak));
+    if (std::string leaks = audit.leaksAfter(std::chrono::seconds(2)); !leaks.empty()) {
+        problems.push_back("left behind:\n" + leaks);
+    }
+    // Late writes into freed blocks are reported as verifier failures when the quarantine goes.
+    host::pool::flushQuarantine();
+    for (std::string& failure : host::verifier::takeFailures()) {
+        problems.push_back("verifier: " + std::move(failure));
     }
     std::filesystem::remove_all(folder);
 

@@ -1,22 +1,15 @@
 #include "tests/chaos/property_fuzz.h"
 
-#include <cstring>
+#include <cstdio>
 #include <vector>
 
 #include "driver/control/camera_properties.h"
+#include "tests/fuzz/property_request.h"
 
 namespace bayercam::chaos {
 namespace {
 
-ULONG minimumSize(ULONG id) {
-    if (id == static_cast<ULONG>(CameraProperty::Roi)) return sizeof(CameraRoiValue);
-    if (id == static_cast<ULONG>(CameraProperty::RawPacket) ||
-        id == static_cast<ULONG>(CameraProperty::CameraByte)) {
-        return sizeof(CameraPacketValue);
-    }
-    return sizeof(CameraPropertyValue);
-}
-
+// Mostly the camera's own ids, so that requests reach the handlers.
 ULONG drawId(ChaosRng& rng) {
     const auto shape = rng.below(10);
     if (shape < 8) return static_cast<ULONG>(rng.below(CAMERA_PROPERTY_COUNT));
@@ -32,10 +25,8 @@ ULONG drawVerb(ChaosRng& rng) {
 }
 
 // Mostly the minimum, else a length around it or far from it.
-ULONG drawLength(ChaosRng& rng, ULONG minimum) {
-    if (rng.chance(70)) return minimum;
-    return rng.pick<ULONG>({0, 1, sizeof(KSPROPERTY) - 1, sizeof(KSPROPERTY), minimum - 1,
-                            minimum + 1, 2 * minimum, 4096, static_cast<ULONG>(rng.below(512))});
+std::uint8_t drawLength(ChaosRng& rng) {
+    return rng.chance(70) ? fuzz::kMinimumLength : static_cast<std::uint8_t>(rng.below(8));
 }
 
 LONG drawValue(ChaosRng& rng) {
@@ -53,39 +44,26 @@ LONG drawValue(ChaosRng& rng) {
 ActionResult fuzzProperty(host::ks::KsFilterHandle filter, ActionContext& context) {
     if (filter == nullptr) return std::nullopt;
     ChaosRng& rng = context.rng;
-    KSPROPERTY header{};
-    header.Set = CameraPropertySetId;
-    if (rng.chance(5)) std::memset(&header.Set, static_cast<int>(rng.below(256)), sizeof(GUID));
-    header.Id = drawId(rng);
-    header.Flags = drawVerb(rng);
-    const ULONG minimum = minimumSize(header.Id);
-    const ULONG requestLength = drawLength(rng, minimum);
-    const ULONG dataLength = drawLength(rng, minimum);
-
-    // The value fields follow the header; the rest of the buffers is noise.
-    std::vector<std::uint8_t> request(std::max<ULONG>(requestLength, sizeof(CameraPacketValue)));
-    for (auto& byte : request) byte = static_cast<std::uint8_t>(rng.next());
-    std::memcpy(request.data(), &header, sizeof(header));
-    for (std::size_t at = sizeof(header); at + sizeof(LONG) <= 48; at += sizeof(LONG)) {
-        const LONG value = drawValue(rng);
-        std::memcpy(request.data() + at, &value, sizeof(value));
+    const ULONG id = drawId(rng);
+    const ULONG verb = drawVerb(rng);
+    std::vector<std::uint8_t> values;
+    for (int i = 0; i < 8; ++i) {
+        const auto value = static_cast<std::uint32_t>(drawValue(rng));
+        for (int b = 0; b < 4; ++b) values.push_back(static_cast<std::uint8_t>(value >> (8 * b)));
     }
     // External trigger mode stops the frames until the camera is triggered: mostly it is
     // switched off again, so that it does not hold the stream for the rest of the run.
-    if (header.Id == static_cast<ULONG>(CameraProperty::ExTrigger) && rng.chance(80)) {
-        std::memset(request.data() + sizeof(header), 0, sizeof(LONG));
-    }
-    std::vector<std::uint8_t> data(std::max<ULONG>(dataLength, 1));
-    std::memcpy(data.data(), request.data(), std::min<std::size_t>(data.size(), request.size()));
-    LONG value = 0;
-    std::memcpy(&value, request.data() + sizeof(header), sizeof(value));
+    if (id == static_cast<ULONG>(CameraProperty::ExTrigger) && rng.chance(80)) values[0] = 0;
+    const std::uint8_t requestLength = drawLength(rng);
+    const std::uint8_t dataLength = drawLength(rng);
+    fuzz::FuzzSeed seed;
+    fuzz::PropertyRequestSeed(seed, id, verb, values, requestLength, dataLength);
     char text[96];
-    std::snprintf(text, sizeof(text), "id %u verb 0x%X request %u data %u value %d", header.Id,
-                  header.Flags, requestLength, dataLength, value);
+    std::snprintf(text, sizeof(text), "id %u verb 0x%X lengths %u/%u value %02X%02X%02X%02X", id,
+                  verb, requestLength, dataLength, values[3], values[2], values[1], values[0]);
     context.note(text);
-    ULONG returned = 0;
-    return context.client.property(filter, request.data(), requestLength,
-                                   dataLength == 0 ? nullptr : data.data(), dataLength, &returned);
+    fuzz::FuzzInput in(seed.data().data(), seed.data().size());
+    return fuzz::SendPropertyRequest(context.client, filter, in);
 }
 
 }  // namespace bayercam::chaos

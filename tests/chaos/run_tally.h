@@ -47,7 +47,7 @@ class RunTally {
     std::vector<std::string> findings_;           // guarded by mutex_
 };
 
-// "STATUS_SUCCESS", "STATUS_TIMEOUT", ... or "0xC0000001" for a status without a name here.
+// The status as the platform headers spell it in hex: 0xC0000001.
 std::string statusName(NTSTATUS status);
 
 }  // namespace bayercam::chaos

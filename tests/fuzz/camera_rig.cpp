@@ -5,11 +5,12 @@
 #include <cstdlib>
 
 #include "driver/entry/driver_entry.h"
+#include "driver/usb/command_protocol.h"
+#include "driver/usb/frame_transfer.h"
 #include "host/kernel/pool.h"
 #include "host/kernel/registry_config.h"
 #include "tests/fuzz/kernel_baseline.h"
-#include "driver/usb/command_protocol.h"
-#include "driver/usb/frame_transfer.h"
+#include "tests/support/test_camera.h"
 
 namespace bayercam::fuzz {
 namespace {
@@ -104,20 +105,7 @@ CameraDevice* CameraRig::camera() {
     return device_ == nullptr ? nullptr : CameraDeviceOf(client_->deviceObject(device_));
 }
 
-namespace {
-
-sim::SimulatedCameraOptions patternCamera() {
-    return {.descriptors = sim::DescriptorVariant::Standard,
-            .pacing = sim::FramePacing::AsFastAsPossible,
-            .framesPerSecond = 30.0,
-            .clockMode = 1,
-            .exact = true,
-            .scene = sim::makeMovingPattern()};
-}
-
-}  // namespace
-
-OpenCamera::OpenCamera() : camera(patternCamera()) {
+OpenCamera::OpenCamera() : camera(testing::TestCameraOptions()) {
     rig.plug(camera, "USB\\VID_1D50&PID_6A31\\fuzz");
     if (rig.attach() != STATUS_SUCCESS) fuzzFailure("the simulated camera did not start");
     if (rig.openFilter() != STATUS_SUCCESS) fuzzFailure("the filter did not open");

@@ -96,46 +96,6 @@ void convert(Run& run, FuzzInput& in) {
 }
 
 }  // namespace
-
-// Seeds: small frames of each phase, with white balance measured and every setting changed, and
-// a file one byte short of its size.
-std::vector<NamedSeed> fuzzSeeds() {
-    auto frame = [](int width, int height) {
-        std::vector<std::uint8_t> samples(static_cast<std::size_t>(width) * height);
-        for (std::size_t i = 0; i < samples.size(); ++i) {
-            samples[i] = static_cast<std::uint8_t>((i * 37) ^ (i / width * 11));
-        }
-        return samples;
-    };
-    auto bytes = [](std::string_view s) { return std::vector<std::uint8_t>(s.begin(), s.end()); };
-    std::vector<NamedSeed> seeds;
-    seeds.push_back(
-        {"32x24-bggr",
-         FuzzSeed().block(bytes("32x24")).block(bytes("1")).u8(0).bytes(frame(32, 24)).data()});
-    seeds.push_back({"16x8-grbg-white-balance", FuzzSeed()
-                                                    .block(bytes("16x8"))
-                                                    .block(bytes("GRBG"))
-                                                    .u8(2)
-                                                    .block(bytes("WhiteBalance=1"))
-                                                    .block(bytes("ColorCorrection=0"))
-                                                    .bytes(frame(16, 8))
-                                                    .data()});
-    FuzzSeed every;
-    every.block(bytes("24x16")).block(bytes("rggb")).u8(10);
-    for (std::string_view s :
-         {"ColorEnable=1", "WhiteBalance=0", "RedGain=255", "GreenGain=0x40", "BlueGain=200",
-          "ColorCorrection=1", "Brightness=510", "Contrast=20", "Saturation=0", "Hue=359"}) {
-        every.block(bytes(s));
-    }
-    seeds.push_back({"24x16-rggb-every-setting", every.bytes(frame(24, 16)).data()});
-    std::vector<std::uint8_t> shortFile = frame(8, 8);
-    shortFile.pop_back();
-    seeds.push_back(
-        {"8x8-gbrg-one-short",
-         FuzzSeed().block(bytes("8x8")).block(bytes("3")).u8(0).bytes(shortFile).data()});
-    return seeds;
-}
-
 }  // namespace bayercam::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

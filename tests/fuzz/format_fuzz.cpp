@@ -142,68 +142,6 @@ void setFormat(Run& run, FuzzInput& in, host::ks::KsPinHandle pin) {
 }
 
 }  // namespace
-
-// Seeds: the offered range, the answer's size query, a pin on the offered format with a format
-// change to it, and a bitmap header that claims more than it holds.
-namespace {
-
-std::vector<std::uint8_t> asBytes(const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    return {bytes, bytes + size};
-}
-
-}  // namespace
-
-std::vector<NamedSeed> fuzzSeeds() {
-    const std::vector<std::uint8_t> range = asBytes(&CaptureDataRange, sizeof(CaptureDataRange));
-    KS_DATAFORMAT_VIDEOINFOHEADER format{};
-    std::memcpy(&format.DataFormat, &CaptureDataRange.DataRange, sizeof(KSDATAFORMAT));
-    format.DataFormat.FormatSize = sizeof(format);
-    format.VideoInfoHeader = CaptureDataRange.VideoInfoHeader;
-    const std::vector<std::uint8_t> formatBytes = asBytes(&format, sizeof(format));
-    std::vector<NamedSeed> seeds;
-    seeds.push_back({"intersect-offered", FuzzSeed()
-                                              .u8(kIntersect)
-                                              .u8(0)
-                                              .u8(0)
-                                              .block(range)
-                                              .u8(1)
-                                              .u8(kIntersect)
-                                              .u8(0)
-                                              .u8(0)
-                                              .block(range)
-                                              .u8(0)
-                                              .data()});
-    seeds.push_back({"pin-offered", FuzzSeed()
-                                        .u8(kCreatePin)
-                                        .u8(0)
-                                        .u8(0)
-                                        .block(formatBytes)
-                                        .u8(kSetFormat)
-                                        .u8(0)
-                                        .block(formatBytes)
-                                        .u8(kClosePin)
-                                        .data()});
-    // biSize of the patched format: 0x1000 at the bitmap header's start.
-    const auto bitmapAt = static_cast<std::uint16_t>(
-        offsetof(KS_DATAFORMAT_VIDEOINFOHEADER, VideoInfoHeader.bmiHeader));
-    seeds.push_back(
-        {"pin-long-bitmap-header",
-         FuzzSeed().u8(kCreatePin).u8(0).u8(1).u8(1).u16(bitmapAt).u8(4).u32(0x1000).data()});
-    seeds.push_back({"intersect-patched-sizes", FuzzSeed()
-                                                    .u8(kIntersect)
-                                                    .u8(0)
-                                                    .u8(1)
-                                                    .u8(1)
-                                                    .u16(0)
-                                                    .u8(4)
-                                                    .u32(0xFFFFFFF0)
-                                                    .u8(4)
-                                                    .u16(200)
-                                                    .data()});
-    return seeds;
-}
-
 }  // namespace bayercam::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

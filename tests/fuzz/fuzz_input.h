@@ -1,4 +1,4 @@
-// The bytes of one fuzz input read as a sequence of fields, and the writer that lays out seed
+// The bytes of one fuzz input read as a sequence of fields, and the writer that lays out
 // inputs the same way. Reading past the end gives zeros and empty spans, so every input, however
 // short, decodes to something.
 #pragma once
@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string>
 #include <vector>
 
 namespace bayercam::fuzz {
@@ -42,15 +41,5 @@ class FuzzSeed {
   private:
     std::vector<std::uint8_t> data_;
 };
-
-// A seed input with the file name it is kept under in the target's corpus folder.
-struct NamedSeed {
-    std::string name;
-    std::vector<std::uint8_t> data;
-};
-
-// Defined by each fuzz target: its seed inputs, written into its corpus folder by the target's
-// regression program when asked (--write-seeds).
-std::vector<NamedSeed> fuzzSeeds();
 
 }  // namespace bayercam::fuzz

@@ -4,12 +4,9 @@
 // libFuzzer keeps the input that caused it.
 #pragma once
 
-#include <array>
-#include <cstddef>
 #include <string_view>
 
-#include "host/kernel/live_objects.h"
-#include "host/kernel/pool.h"
+#include "tests/support/kernel_snapshot.h"
 
 namespace bayercam::fuzz {
 
@@ -23,11 +20,7 @@ class KernelBaseline {
     void expectClean(std::string_view what) const;
 
   private:
-    bool released() const;
-
-    host::pool::Snapshot pool_;
-    std::array<std::size_t, std::size(host::live::kAllKinds)> live_{};
-    std::size_t handles_ = 0;
+    host::testing::KernelSnapshot snapshot_;
 };
 
 // Prints the message and the verifier failures recorded so far, then aborts.

@@ -1,8 +1,6 @@
 // A fuzz target without libFuzzer: runs every file of the given folders through the target once
-// (the seed corpus first, which must not be empty; folders of saved regressions may be missing),
-// or writes the target's seed inputs into a folder.
+// (the seed corpus first, which must not be empty; folders of saved regressions may be missing).
 //   fuzz_NAME_regression CORPUS [REGRESSIONS...]
-//   fuzz_NAME_regression --write-seeds FOLDER
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -11,8 +9,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include "tests/fuzz/fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
@@ -44,27 +40,12 @@ int runFile(const fs::path& file) {
     return 0;
 }
 
-int writeSeeds(const fs::path& folder) {
-    fs::create_directories(folder);
-    for (const bayercam::fuzz::NamedSeed& seed : bayercam::fuzz::fuzzSeeds()) {
-        std::ofstream out(folder / seed.name, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(seed.data.data()),
-                  static_cast<std::streamsize>(seed.data.size()));
-        if (!out) {
-            std::fprintf(stderr, "cannot write %s\n", (folder / seed.name).c_str());
-            return 1;
-        }
-    }
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 2 && args[0] == "--write-seeds") return writeSeeds(args[1]);
     if (args.empty()) {
-        std::fprintf(stderr, "usage: %s CORPUS [REGRESSIONS...] | --write-seeds FOLDER\n", argv[0]);
+        std::fprintf(stderr, "usage: %s CORPUS [REGRESSIONS...]\n", argv[0]);
         return 2;
     }
     std::error_code error;

@@ -17,6 +17,7 @@
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/kernel_baseline.h"
 #include "tests/support/settings_key.h"
+#include "tests/support/test_camera.h"
 
 namespace bayercam::fuzz {
 namespace {
@@ -44,14 +45,7 @@ struct Run {
     std::optional<KernelBaseline> baseline;  // taken once the device is added and stopped
 };
 
-sim::SimulatedCameraOptions patternCamera() {
-    return {.descriptors = sim::DescriptorVariant::Standard,
-            .pacing = sim::FramePacing::AsFastAsPossible,
-            .exact = true,
-            .scene = sim::makeMovingPattern()};
-}
-
-Run::Run() : camera(patternCamera()) {
+Run::Run() : camera(testing::TestCameraOptions()) {
     rig.plug(camera, "USB\\VID_1D50&PID_6A31\\settings");
     if (rig.attach() != STATUS_SUCCESS) fuzzFailure("the simulated camera did not start");
     rig.client().stopDevice(rig.device());
@@ -99,41 +93,6 @@ void storeValues(PDEVICE_OBJECT physicalDevice, FuzzInput& in) {
 }
 
 }  // namespace
-
-// Seeds: every setting as a DWORD with its default, then with values at and beyond the ends of
-// its range; the region as a QWORD; a short and a long binary value.
-namespace {
-
-FuzzSeed& dword(FuzzSeed& seed, std::size_t setting, std::uint32_t value) {
-    return seed.u8(static_cast<std::uint8_t>(setting)).u8(0).u16(4).u32(value);
-}
-
-}  // namespace
-
-std::vector<NamedSeed> fuzzSeeds() {
-    const std::uint32_t defaults[kSettingCount] = {
-        3000, 3, 0, 0, 0, 1, 0, 1, 255, 10, 10, 0, 128, 128, 128, 0, 0, 0, 0, 0, 0, 0, 1360, 1024};
-    FuzzSeed all;
-    for (std::size_t s = 0; s < kSettingCount; ++s) dword(all, s, defaults[s]);
-    FuzzSeed ends;
-    for (std::size_t s = 0; s < kSettingCount; ++s) dword(ends, s, 0xFFFFFFFF);
-    FuzzSeed region;
-    dword(region, 20, 1353);
-    dword(region, 21, 1017);
-    dword(region, 22, 0x7FFFFFFF);
-    dword(region, 23, 0x80000000);
-    FuzzSeed odd;
-    odd.u8(1).u8(1).u16(2).u16(0x1234);          // Exposure, 2 binary bytes
-    odd.u8(2).u8(3).u16(8).u32(0x10).u32(0x20);  // GlobalGain as a QWORD
-    odd.u8(22).u8(1).u16(64).bytes(std::vector<std::uint8_t>(64, 0x7F));  // RoiW, 64 bytes
-    odd.u8(0xE0).u16(7).bytes(std::vector<std::uint8_t>{'T', 'i', 'm', 'e', 'o', 'u', 't'});
-    odd.u8(0).u16(4).u32(1);
-    return {{"defaults", all.data()},
-            {"all-ones", ends.data()},
-            {"region-edges", region.data()},
-            {"odd-types", odd.data()}};
-}
-
 }  // namespace bayercam::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -19,7 +19,8 @@
 #include "tests/fuzz/camera_rig.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/kernel_baseline.h"
-#include "tests/fuzz/scripted_function.h"
+#include "tests/support/observed_camera.h"
+#include "tests/support/test_camera.h"
 
 namespace bayercam::fuzz {
 namespace {
@@ -60,8 +61,8 @@ std::vector<std::uint8_t> chooseBytes(FuzzInput& in, std::vector<std::uint8_t> b
     return base;
 }
 
-ScriptedAnswer chooseAnswer(FuzzInput& in) {
-    ScriptedAnswer answer;
+testing::ScriptedAnswer chooseAnswer(FuzzInput& in) {
+    testing::ScriptedAnswer answer;
     const std::uint8_t kind = in.u8();
     answer.handshake = static_cast<host::UsbHandshake>(kind % 4);
     answer.shortPacket = (kind & 0x10) == 0;
@@ -76,7 +77,7 @@ ScriptedAnswer chooseAnswer(FuzzInput& in) {
     return answer;
 }
 
-void scriptPipe(FuzzInput& in, ScriptedFunction& function, std::uint8_t endpoint) {
+void scriptPipe(FuzzInput& in, testing::ObservedCamera& function, std::uint8_t endpoint) {
     for (std::uint8_t n = in.u8() % (kAnswersPerPipe + 1); n > 0; --n) {
         function.script(endpoint, chooseAnswer(in));
     }
@@ -106,14 +107,14 @@ void getProperty(CameraRig& rig, CameraProperty id) {
 }
 
 void exercise(Run& run, FuzzInput& in) {
-    sim::SimulatedCamera camera({.descriptors = kVariants[in.u8() % std::size(kVariants)],
-                                 .pacing = sim::FramePacing::AsFastAsPossible,
-                                 .exact = true,
-                                 .scene = sim::makeMovingPattern()});
-    ScriptedFunction function(camera);
+    sim::SimulatedCameraOptions options = testing::TestCameraOptions();
+    options.descriptors = kVariants[in.u8() % std::size(kVariants)];
+    sim::SimulatedCamera camera(options);
+    testing::ObservedCamera function(camera);
     const std::uint8_t served = in.u8();
-    if (served & 1) function.serveDeviceDescriptor(chooseBytes(in, camera.deviceDescriptor()));
-    if (served & 2) function.serveConfiguration(chooseBytes(in, camera.configurationDescriptor()));
+    if (served & 1) function.replaceDeviceDescriptor(chooseBytes(in, camera.deviceDescriptor()));
+    if (served & 2)
+        function.replaceConfiguration(chooseBytes(in, camera.configurationDescriptor()));
     scriptPipe(in, function, sim::kReplyEndpoint);
     scriptPipe(in, function, sim::kFrameEndpoint);
     const std::uint8_t actions = in.u8();
@@ -128,40 +129,6 @@ void exercise(Run& run, FuzzInput& in) {
 }
 
 }  // namespace
-
-// Seeds: the real descriptors of every variant with each action; a configuration whose total
-// length says more than it holds; replies cut short and chunks of odd lengths.
-std::vector<NamedSeed> fuzzSeeds() {
-    std::vector<NamedSeed> seeds;
-    for (std::uint8_t v = 0; v < std::size(kVariants); ++v) {
-        seeds.push_back(
-            {"variant-" + std::to_string(v), FuzzSeed().u8(v).u8(0).u8(0).u8(0).u8(7).data()});
-    }
-    const std::vector<std::uint8_t> length = {0xFF, 0x00};
-    seeds.push_back(
-        {"total-length-lies",
-         FuzzSeed().u8(0).u8(2).u8(1).u8(1).u16(2).u8(2).bytes(length).u8(0).u8(0).u8(1).data()});
-    const std::vector<std::uint8_t> pattern = {0x5A, 0xA5};
-    seeds.push_back({"short-reply-odd-chunks", FuzzSeed()
-                                                   .u8(0)
-                                                   .u8(0)
-                                                   .u8(1)
-                                                   .u8(0)
-                                                   .u32(10)
-                                                   .block(pattern)
-                                                   .u8(3)
-                                                   .u8(0)
-                                                   .u32(65535)
-                                                   .block(pattern)
-                                                   .u8(0x10)
-                                                   .u32(512)
-                                                   .block(pattern)
-                                                   .u8(2)
-                                                   .u8(7)
-                                                   .data()});
-    return seeds;
-}
-
 }  // namespace bayercam::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

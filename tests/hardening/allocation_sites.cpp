@@ -32,7 +32,7 @@ bool AllocationSites::counts(ULONG tag) {
     const int depth = backtrace(calls, kCallDepth);
     std::uint64_t key = mix(mix(0xCBF29CE484222325ull, std::uint64_t(step)), tag);
     for (int i = 0; i < depth; ++i) key = mix(key, reinterpret_cast<std::uintptr_t>(calls[i]));
-    const bool lifeThread = std::this_thread::get_id() == lifeThread_;
+    const bool lifeThread = std::this_thread::get_id() == lifeThread_.load();
     key = mix(key, lifeThread ? 1 : 2);
     std::lock_guard guard(lock_);
     if (++seen_[key] > (lifeThread ? lifeThreadRepeats_ : otherThreadRepeats_)) return false;

@@ -24,14 +24,15 @@ namespace bayercam::testing {
 
 class AllocationSites {
   public:
-    // Created on the thread that lives the life.
     AllocationSites(int lifeThreadRepeats, int otherThreadRepeats)
-        : lifeThread_(std::this_thread::get_id()),
-          lifeThreadRepeats_(lifeThreadRepeats),
-          otherThreadRepeats_(otherThreadRepeats) {}
+        : lifeThreadRepeats_(lifeThreadRepeats), otherThreadRepeats_(otherThreadRepeats) {}
 
-    // The step the life is in now; allocations of other threads count in it too.
-    void enterStep(LifeStep step) { step_.store(int(step)); }
+    // The step the life is in now, called on the thread that lives it; allocations of other
+    // threads count in it too.
+    void enterStep(LifeStep step) {
+        lifeThread_.store(std::this_thread::get_id());
+        step_.store(int(step));
+    }
 
     // As the count filter: true for the first allocations of each site. Nothing counts before
     // the life's first step.
@@ -47,7 +48,7 @@ class AllocationSites {
         std::vector<void*> calls;
     };
 
-    const std::thread::id lifeThread_;
+    std::atomic<std::thread::id> lifeThread_;
     const int lifeThreadRepeats_;
     const int otherThreadRepeats_;
     std::atomic<int> step_{-1};

@@ -15,8 +15,8 @@
 #include "host/kernel/verifier.h"
 #include "tests/hardening/allocation_sites.h"
 #include "tests/hardening/device_life.h"
-#include "tests/hardening/kernel_state.h"
-#include "tests/hardening/run_watchdog.h"
+#include "tests/hardening/stress_support.h"
+#include "tests/support/kernel_snapshot.h"
 
 namespace bayercam::testing {
 namespace {
@@ -74,18 +74,18 @@ class DeviceLifeWalk : public CameraTest {
     }
 
     // One life with the nth counted allocation of its sites failing; checks how it ended.
-    void liveFailing(std::size_t failing, RunWatchdog& watchdog) {
+    void liveFailing(std::size_t failing) {
         std::shared_ptr<AllocationSites> sites = Sites();
         // Set before the camera is plugged in, whose allocations must not count.
         injection::setCountFilter(std::make_shared<const injection::CountFilter>(
             [sites](ULONG tag) { return sites->counts(tag); }));
         replug();
-        const KernelState before = CurrentKernelState();
+        const host::testing::KernelSnapshot before;
         LifeOptions options = options_;
         options.onStep = [sites](LifeStep step) { sites->enterStep(step); };
-        watchdog.arm(failing);
-        const LifeRecord record = LiveDeviceLife(bus->physicalDeviceObject(), options);
-        watchdog.disarm();
+        LifeRecord record;
+        WithDeadline("run " + std::to_string(failing), std::chrono::seconds(120),
+                     [&] { record = LiveDeviceLife(bus->physicalDeviceObject(), options); });
         // From here on nothing counts: the checks allocate, and no failure may hit them.
         const bool injected = injection::injectedCount() != 0;
         injection::setCountFilter(
@@ -93,7 +93,7 @@ class DeviceLifeWalk : public CameraTest {
         const std::string where = "run " + std::to_string(failing) + ": " + Steps(record) + "\n" +
                                   sites->describe(failing);
         checkOutcome(record, injected, where);
-        const std::string leaks = LeaksSince(before);
+        const std::string leaks = before.leaksAfter(std::chrono::seconds(2));
         EXPECT_TRUE(leaks.empty()) << where << "left behind:\n" << leaks;
         for (const std::string& failure : host::verifier::takeFailures()) {
             ADD_FAILURE() << where << "verifier: " << failure;
@@ -156,10 +156,9 @@ void DeviceLifeWalk::checkOutcome(const LifeRecord& record, bool injected,
 }
 
 TEST_F(DeviceLifeWalk, EveryAllocationSiteOfTheLifeFailsCleanly) {
-    RunWatchdog watchdog(120s);
     const auto started = std::chrono::steady_clock::now();
-    const std::size_t runs = injection::walkAllocationFailures(
-        [&](std::size_t failing) { liveFailing(failing, watchdog); });
+    const std::size_t runs =
+        injection::walkAllocationFailures([&](std::size_t failing) { liveFailing(failing); });
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("%zu runs in %.1f s; failures hit:", runs, seconds);

@@ -37,20 +37,20 @@ void RestoreProperties(host::ks::KsClient& client, host::ks::KsFilterHandle filt
 
 // Every writable property set to random values (edges and beyond included) on `threads`
 // threads, and every readable one read on another; a handler answers only success or
-// STATUS_UNSUCCESSFUL. With `strict`, gets must succeed (false once the camera is gone).
+// STATUS_UNSUCCESSFUL. Gets must succeed.
 void AddPropertyChurn(ActivityThreads& threads, host::ks::KsClient& client,
                       host::ks::KsFilterHandle filter, std::uint64_t seed, int setters,
-                      ActivityLog& log, bool strict);
+                      ActivityLog& log);
 
 // States of the pin chosen at random, on one thread.
 void AddStateWalk(ActivityThreads& threads, host::ks::KsClient& client, host::ks::KsPinHandle pin,
-                  std::uint64_t seed, ActivityLog& log, bool strict);
+                  std::uint64_t seed, ActivityLog& log);
 
 // Filters opened on the device, asked for properties and a format, given a pin that must not
 // take the busy camera, and closed, on `count` threads.
 void AddFilterChurn(ActivityThreads& threads, host::ks::KsClient& client,
                     host::ks::KsDeviceHandle device, const KS_DATARANGE_VIDEO& range,
-                    std::uint64_t seed, int count, ActivityLog& log, bool strict);
+                    std::uint64_t seed, int count, ActivityLog& log);
 
 // White balance switched on and off at random moments; while off, the gains are set back to
 // their defaults one by one, as a client would.

@@ -3,8 +3,8 @@
 // whole pictures again.
 #include <gtest/gtest.h>
 
-#include "tests/hardening/stress_activities.h"
 #include "driver/usb/frame_transfer.h"
+#include "tests/hardening/stress_activities.h"
 
 namespace bayercam::testing {
 namespace {
@@ -24,7 +24,7 @@ TEST_F(StressPropertiesTest, EveryWritablePropertyChangesOnFourThreadsWhileFrame
     {
         CheckingConsumer consumer(*client, pin, imageBytes(), frameDuration(), 0);
         ActivityThreads threads;
-        AddPropertyChurn(threads, *client, filter, seed, 4, log, true);
+        AddPropertyChurn(threads, *client, filter, seed, 4, log);
         EXPECT_TRUE(consumer.awaitPictures(12, kPictureDeadline)) << "pictures keep coming";
         EXPECT_TRUE(Eventually([&] { return log.requests >= 3000; }, kPictureDeadline));
         threads.stop();
@@ -50,7 +50,7 @@ TEST_F(StressPropertiesTest, FiltersOpenAndCloseBesideTheStreamingOne) {
     {
         CheckingConsumer consumer(*client, pin, imageBytes(), frameDuration(), 2);
         ActivityThreads threads;
-        AddFilterChurn(threads, *client, handle, offeredRange(), seed, 3, log, true);
+        AddFilterChurn(threads, *client, handle, offeredRange(), seed, 3, log);
         EXPECT_TRUE(consumer.awaitPictures(6, kPictureDeadline)) << "pictures keep coming";
         EXPECT_TRUE(Eventually([&] { return log.requests >= 120; }, kPictureDeadline));
         threads.stop();

@@ -9,9 +9,9 @@
 #include <array>
 
 #include "driver/control/camera_properties.h"
+#include "driver/usb/frame_transfer.h"
 #include "tests/driver/control/property_client.h"
 #include "tests/hardening/stress_activities.h"
-#include "driver/usb/frame_transfer.h"
 
 namespace bayercam::testing {
 namespace {
@@ -114,8 +114,8 @@ TEST_F(StressStatesTest, TwoThreadsChangeTheStateOfOnePinAtOnce) {
     {
         CheckingConsumer consumer(*client, pin, imageBytes(), frameDuration(), 0);
         ActivityThreads threads;
-        AddStateWalk(threads, *client, pin, seed, log, true);
-        AddStateWalk(threads, *client, pin, seed + 1, log, true);
+        AddStateWalk(threads, *client, pin, seed, log);
+        AddStateWalk(threads, *client, pin, seed + 1, log);
         threads.add(seed + 2, [this](std::mt19937_64&, std::uint64_t) {
             camera->trigger();
             std::this_thread::sleep_for(std::chrono::milliseconds(50));

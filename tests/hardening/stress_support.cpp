@@ -7,8 +7,6 @@
 #include <future>
 #include <sstream>
 
-#include "host/kernel/registry_config.h"
-
 namespace bayercam::testing {
 namespace {
 
@@ -195,33 +193,6 @@ void StressTest::expectWholePicture(const StreamFrame& frame, const PictureSetti
     EXPECT_TRUE(referenceFrame(camera->renderFrame(*number), settings) == frame.data)
         << "the picture that carries frame number " << *number
         << " is not that frame's reference: torn or mixed";
-}
-
-void StressTest::closeCapture(std::uint64_t seed) {
-    WithDeadline(WithSeed("closing the capture", seed), std::chrono::seconds(60), [this] {
-        if (pin != nullptr) {
-            EXPECT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
-            EXPECT_EQ(client->closePin(pin), STATUS_SUCCESS);
-            pin = nullptr;
-        }
-        EXPECT_EQ(client->closeFilter(filter), STATUS_SUCCESS);
-        filter = nullptr;
-    });
-}
-
-void StressTest::replug(std::uint64_t seed) {
-    WithDeadline(WithSeed("removing the unplugged device", seed), std::chrono::seconds(60),
-                 [this] { EXPECT_EQ(client->detachDevice(handle), STATUS_SUCCESS); });
-    handle = nullptr;
-    host::unbindDeviceRegistryKey(bus->physicalDeviceObject());
-    bus.reset();
-    observed.reset();
-    camera = std::make_unique<sim::SimulatedCamera>(options());
-    observed = std::make_unique<ObservedCamera>(*camera);
-    bus = std::make_unique<host::UsbBus>(*observed);
-    const std::wstring& path = bus->instancePath();
-    host::bindDeviceRegistryKey(bus->physicalDeviceObject(), std::string(path.begin(), path.end()));
-    open();
 }
 
 void StressTest::expectCaptureWorks(std::uint64_t seed) {

@@ -3,10 +3,11 @@
 #include <cstdlib>
 
 #include "driver/entry/driver_entry.h"
-#include "host/kernel/registry_config.h"
-#include "tests/support/settings_key.h"
 #include "driver/usb/command_protocol.h"
 #include "driver/usb/frame_transfer.h"
+#include "host/kernel/registry_config.h"
+#include "tests/support/settings_key.h"
+#include "tests/support/test_camera.h"
 
 namespace bayercam::testing {
 
@@ -38,14 +39,7 @@ void CameraTest::TearDown() {
     std::filesystem::remove_all(folder_);
 }
 
-sim::SimulatedCameraOptions CameraTest::options() const {
-    return {.descriptors = sim::DescriptorVariant::Standard,
-            .pacing = sim::FramePacing::AsFastAsPossible,
-            .framesPerSecond = 30.0,
-            .clockMode = 1,
-            .exact = true,
-            .scene = sim::makeMovingPattern()};
-}
+sim::SimulatedCameraOptions CameraTest::options() const { return TestCameraOptions(); }
 
 NTSTATUS CameraTest::attach() { return client->attachDevice(bus->physicalDeviceObject(), &handle); }
 

@@ -1,10 +1,6 @@
 #include "tests/support/kernel_test.h"
 
-#include <chrono>
-#include <thread>
-
 #include "host/kernel/failure_injection.h"
-#include "host/kernel/handle_table.h"
 #include "host/kernel/verifier.h"
 
 namespace bayercam::host::testing {
@@ -22,35 +18,7 @@ void KernelTest::SetUp() {
     const auto stale = verifier::takeFailures();
     if (!stale.empty()) ADD_FAILURE() << "verifier failures before the test:\n" << joined(stale);
     injection::reset();
-    poolBefore_ = pool::snapshot();
-    for (live::Kind kind : live::kAllKinds) {
-        liveBefore_[static_cast<std::size_t>(kind)] = live::count(kind);
-    }
-    handlesBefore_ = openHandleCount();
-}
-
-bool KernelTest::everythingReleased() const {
-    for (live::Kind kind : live::kAllKinds) {
-        if (live::count(kind) != liveBefore_[static_cast<std::size_t>(kind)]) return false;
-    }
-    return openHandleCount() == handlesBefore_ && pool::leakReport(poolBefore_).empty();
-}
-
-void KernelTest::reportLeaks() const {
-    std::string report = pool::leakReport(poolBefore_);
-    for (live::Kind kind : live::kAllKinds) {
-        const std::size_t was = liveBefore_[static_cast<std::size_t>(kind)];
-        const std::size_t is = live::count(kind);
-        if (is != was) {
-            report += std::string(live::name(kind)) + ": " + std::to_string(is) +
-                      " live (expected " + std::to_string(was) + ")\n";
-        }
-    }
-    if (openHandleCount() != handlesBefore_) {
-        report += "handles: " + std::to_string(openHandleCount()) + " open (expected " +
-                  std::to_string(handlesBefore_) + ")\n";
-    }
-    ADD_FAILURE() << "kernel objects leaked by the test:\n" << report;
+    before_.emplace();
 }
 
 void KernelTest::TearDown() {
@@ -61,11 +29,8 @@ void KernelTest::TearDown() {
                       << " (expected PASSIVE_LEVEL)";
         KeLowerIrql(PASSIVE_LEVEL);
     }
-    const auto patience = std::chrono::steady_clock::now() + leakPatience_;
-    while (!everythingReleased() && std::chrono::steady_clock::now() < patience) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    if (!everythingReleased()) reportLeaks();
+    const std::string leaks = before_->leaksAfter(leakPatience_);
+    if (!leaks.empty()) ADD_FAILURE() << "kernel objects leaked by the test:\n" << leaks;
     pool::flushQuarantine();
     const auto failures = verifier::takeFailures();
     if (!failures.empty()) {

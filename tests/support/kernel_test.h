@@ -6,15 +6,13 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <chrono>
-#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "host/kernel/live_objects.h"
-#include "host/kernel/pool.h"
+#include "tests/support/kernel_snapshot.h"
 
 namespace bayercam::host::testing {
 
@@ -35,12 +33,7 @@ class KernelTest : public ::testing::Test {
     std::chrono::milliseconds leakPatience_{2000};
 
   private:
-    bool everythingReleased() const;
-    void reportLeaks() const;
-
-    pool::Snapshot poolBefore_;
-    std::array<std::size_t, std::size(live::kAllKinds)> liveBefore_{};
-    std::size_t handlesBefore_ = 0;
+    std::optional<KernelSnapshot> before_;
 };
 
 }  // namespace bayercam::host::testing

@@ -1,10 +1,13 @@
-// The simulated camera as the driver tests see it: every call goes to the camera, and the test
-// can watch the frame pipe's transfers, refuse chosen command packets and replace the
-// configuration descriptor.
+// The simulated camera as the driver tests and fuzz targets see it: every call goes to the
+// camera, and the test can watch the frame pipe's transfers, refuse chosen command packets,
+// replace the descriptors and script the answers to reads of an IN endpoint.
 #pragma once
 
+#include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -18,21 +21,34 @@ struct FrameAttempt {
     std::size_t bytes;
 };
 
+struct ScriptedAnswer {
+    host::UsbHandshake handshake = host::UsbHandshake::Ack;
+    // Ack: the data sent. More than the read asked for is babble, which fails the transfer.
+    std::vector<std::uint8_t> bytes;
+    // Ack: the data ended in a short packet, which ends the transfer; otherwise the bus asks
+    // again for the rest.
+    bool shortPacket = true;
+};
+
 class ObservedCamera final : public host::UsbFunction {
   public:
-    explicit ObservedCamera(sim::SimulatedCamera& camera) : camera_(camera) {}
+    explicit ObservedCamera(host::UsbFunction& camera) : camera_(camera) {}
 
     // A packet on the command pipe for which this returns true is refused with a stall.
     void refuseCommands(std::function<bool(std::span<const std::uint8_t>)> refuse);
-    // The configuration descriptor the device answers with, instead of the camera's.
+    // The descriptors the device answers with, instead of the camera's. The bus reads the
+    // device descriptor when it is created.
     void replaceConfiguration(std::vector<std::uint8_t> descriptor);
+    void replaceDeviceDescriptor(std::vector<std::uint8_t> descriptor);
+    // Answers the next reads of the IN endpoint, in order, before the camera does.
+    void script(std::uint8_t endpoint, ScriptedAnswer answer);
     // While set, every attempt on the frame pipe fails at once with a transmission error.
     void failFrameReads(bool fail);
     // Distinct (address, length) pairs the bus asked the frame pipe for, in order.
     std::vector<FrameAttempt> frameAttempts() const;
 
     void bind(host::UsbFunctionEvents* events) override { camera_.bind(events); }
-    std::vector<std::uint8_t> deviceDescriptor() override { return camera_.deviceDescriptor(); }
+    std::vector<std::uint8_t> deviceDescriptor() override;
     std::vector<std::uint8_t> configurationDescriptor() override;
     void setConfiguration(std::uint8_t value) override { camera_.setConfiguration(value); }
     host::UsbDataResult dataOut(std::uint8_t endpoint, std::span<const std::uint8_t> data) override;
@@ -42,12 +58,14 @@ class ObservedCamera final : public host::UsbFunction {
     void resetPort() override { camera_.resetPort(); }
 
   private:
-    sim::SimulatedCamera& camera_;
+    host::UsbFunction& camera_;
     mutable std::mutex lock_;
-    std::function<bool(std::span<const std::uint8_t>)> refuse_;  // guarded by lock_
-    std::vector<std::uint8_t> configuration_;                    // guarded by lock_
-    std::vector<FrameAttempt> attempts_;                         // guarded by lock_
-    bool failFrameReads_ = false;                                // guarded by lock_
+    std::function<bool(std::span<const std::uint8_t>)> refuse_;   // guarded by lock_
+    std::optional<std::vector<std::uint8_t>> configuration_;      // guarded by lock_
+    std::optional<std::vector<std::uint8_t>> device_;             // guarded by lock_
+    std::map<std::uint8_t, std::deque<ScriptedAnswer>> answers_;  // guarded by lock_
+    std::vector<FrameAttempt> attempts_;                          // guarded by lock_
+    bool failFrameReads_ = false;                                 // guarded by lock_
 };
 
 }  // namespace bayercam::testing
