@@ -85,7 +85,7 @@ NTSTATUS FilterClose(PKSFILTER, PIRP) {
 }
 
 NTSTATUS GetHandler(PIRP irp, PKSIDENTIFIER request, PVOID data) {
-    Record(kGetHandler, static_cast<LONG>(request->Id), 0);
+    Record(kHandler, static_cast<LONG>(request->Id), 0);
     testDriver.filterSeenByHandler = KsGetFilterFromIrp(irp);
     *static_cast<LONG*>(data) = testDriver.propertyValue;
     irp->IoStatus.Information = sizeof(LONG);
@@ -93,7 +93,7 @@ NTSTATUS GetHandler(PIRP irp, PKSIDENTIFIER request, PVOID data) {
 }
 
 NTSTATUS SetHandler(PIRP irp, PKSIDENTIFIER request, PVOID data) {
-    Record(kSetHandler, static_cast<LONG>(request->Id), 0);
+    Record(kHandler, static_cast<LONG>(request->Id), 0);
     testDriver.filterSeenByHandler = KsGetFilterFromIrp(irp);
     testDriver.propertyValue = *static_cast<LONG*>(data);
     return STATUS_SUCCESS;
@@ -220,25 +220,6 @@ NTSTATUS PinProcess(PKSPIN pin) {
     return STATUS_PENDING;
 }
 
-// The client's range must name our subtype (the class driver checked the GUIDs already);
-// the result is our range with the client's sample size and an 8-byte tail of 0xAB.
-NTSTATUS PinIntersect(PVOID context, PIRP irp, PKSP_PIN, PKSDATARANGE callerRange,
-                      PKSDATARANGE ourRange, ULONG bufferSize, PVOID data, PULONG dataSize) {
-    if (KsGetFilterFromIrp(irp) != context) return STATUS_INVALID_PARAMETER;
-    if (bufferSize == 0) {
-        *dataSize = kIntersectResultSize;
-        return STATUS_BUFFER_OVERFLOW;
-    }
-    if (bufferSize < kIntersectResultSize) return STATUS_BUFFER_TOO_SMALL;
-    auto* format = static_cast<PKSDATAFORMAT>(data);
-    memcpy(format, ourRange, sizeof(KSDATAFORMAT));
-    format->FormatSize = kIntersectResultSize;
-    format->SampleSize = callerRange->SampleSize;
-    memset(format + 1, 0xAB, 8);
-    *dataSize = kIntersectResultSize;
-    return STATUS_SUCCESS;
-}
-
 // ---------------------------------------------------------------- descriptors
 
 KSDATARANGE testRange = {{
@@ -307,7 +288,7 @@ const KSPIN_DESCRIPTOR_EX pinDescriptors[] = {{
     1,                                         // InstancesPossible
     1,                                         // InstancesNecessary
     &framing,                                  // AllocatorFraming
-    PinIntersect,                              // IntersectHandler
+    nullptr,                                   // IntersectHandler
 }};
 
 const KSFILTER_DISPATCH filterDispatch = {
@@ -370,8 +351,6 @@ void ResetTestDriver() { testDriver = TestDriver{}; }
 NTSTATUS TestDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
     return KsInitializeDriver(driver, registryPath, &deviceDescriptor);
 }
-
-const KSFILTER_DESCRIPTOR* TestFilterDescriptor() { return &filterDescriptor; }
 
 const KSPIN_DESCRIPTOR_EX* TestPinDescriptor() { return &pinDescriptors[0]; }
 
