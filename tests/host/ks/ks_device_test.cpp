@@ -162,64 +162,6 @@ TEST_F(KsDevice, DetachAndClientDestructionCloseWhatIsLeftOpen) {
     }
 }
 
-// The class driver routes by set, id and verb, and refuses requests the item does not take
-// before any handler runs.
-TEST_F(KsDevice, PropertiesReachTheirHandlerOnlyWhenTheItemTakesThem) {
-    ASSERT_NO_FATAL_FAILURE(attachAndOpen());
-    struct Case {
-        const char* name;
-        GUID set;
-        ULONG id;
-        ULONG verb;
-        ULONG requestLength;
-        ULONG dataLength;
-        NTSTATUS status;
-    };
-    const Case cases[] = {
-        {"set", kTestPropertySet, 0, KSPROPERTY_TYPE_SET, sizeof(KSPROPERTY), 4, STATUS_SUCCESS},
-        {"get", kTestPropertySet, 0, KSPROPERTY_TYPE_GET, sizeof(KSPROPERTY), 4, STATUS_SUCCESS},
-        {"size query", kTestPropertySet, 0, KSPROPERTY_TYPE_GET, sizeof(KSPROPERTY), 0,
-         STATUS_BUFFER_OVERFLOW},
-        {"set of get-only", kTestPropertySet, 1, KSPROPERTY_TYPE_SET, 32, 8,
-         STATUS_INVALID_DEVICE_REQUEST},
-        {"get of set-only", kTestPropertySet, 2, KSPROPERTY_TYPE_GET, 32, 8,
-         STATUS_INVALID_DEVICE_REQUEST},
-        {"basic support", kTestPropertySet, 0, KSPROPERTY_TYPE_BASICSUPPORT, 32, 8,
-         STATUS_INVALID_DEVICE_REQUEST},
-        {"short request", kTestPropertySet, 1, KSPROPERTY_TYPE_GET, sizeof(KSPROPERTY), 8,
-         STATUS_INVALID_BUFFER_SIZE},
-        {"short data", kTestPropertySet, 1, KSPROPERTY_TYPE_GET, 32, 4, STATUS_BUFFER_TOO_SMALL},
-        {"shorter than KSPROPERTY", kTestPropertySet, 0, KSPROPERTY_TYPE_GET, 16, 8,
-         STATUS_INVALID_BUFFER_SIZE},
-        {"unknown id", kTestPropertySet, 7, KSPROPERTY_TYPE_GET, 32, 8, STATUS_NOT_FOUND},
-        {"unknown set", KSCATEGORY_VIDEO, 0, KSPROPERTY_TYPE_GET, 32, 8, STATUS_PROPSET_NOT_FOUND},
-    };
-    for (const Case& c : cases) {
-        const ULONG before = CountEvents(kHandler);
-        unsigned char request[32] = {};
-        KSPROPERTY property{};
-        property.Set = c.set;
-        property.Id = c.id;
-        property.Flags = c.verb;
-        std::memcpy(request, &property, sizeof(property));
-        LONGLONG data = c.verb == KSPROPERTY_TYPE_SET ? 1234 : 0;
-        ULONG returned = 99;
-        EXPECT_EQ(client_->property(filter_, request, c.requestLength,
-                                    c.dataLength ? &data : nullptr, c.dataLength, &returned),
-                  c.status)
-            << c.name;
-        EXPECT_EQ(CountEvents(kHandler) - before, c.status == STATUS_SUCCESS ? 1u : 0u) << c.name;
-        if (c.status == STATUS_BUFFER_OVERFLOW) {
-            EXPECT_EQ(returned, sizeof(LONG)) << c.name;
-        }
-        if (c.verb == KSPROPERTY_TYPE_GET && c.status == STATUS_SUCCESS) {
-            EXPECT_EQ(data, 1234) << "the value set before";
-            EXPECT_EQ(returned, sizeof(LONG));
-        }
-    }
-    EXPECT_EQ(testDriver.filterSeenByHandler, client_->filterObject(filter_));
-}
-
 TEST_F(KsDevice, PinsTakeOnlyFormatsInTheirRangesAndOneInstance) {
     ASSERT_NO_FATAL_FAILURE(attachAndOpen());
     KSDATAFORMAT other = testFormat();

@@ -1,5 +1,5 @@
 // A small minidriver written against platform/ alone, to exercise the class driver: one device
-// with two bag items, one filter factory "GLOBAL", one property set, one pin that edits its
+// with two bag items, one filter factory "GLOBAL", one pin that edits its
 // descriptor, takes the reference clock and ejects frames when processing. Tests read what it
 // saw in `testDriver` and steer it through the knobs there.
 #pragma once
@@ -22,7 +22,6 @@ enum EventKind : ULONG {
     kPinCreate,
     kPinClose,
     kSetDeviceState,
-    kHandler,
 };
 
 struct Event {
@@ -43,8 +42,6 @@ struct TestDriver {
     BOOLEAN leaveFrameLocked;  // passes lock the leading frame and keep it locked
     BOOLEAN keepClock;         // the pin keeps its clock reference past STOP
     // Set by callbacks.
-    PKSFILTER filterSeenByHandler;  // KsGetFilterFromIrp in the property handlers
-    LONG propertyValue;
     LONG volatile passes;
     LONG volatile activePasses;
     LONG volatile mostActivePasses;
@@ -59,10 +56,6 @@ ULONG CountEvents(EventKind kind);
 NTSTATUS TestDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
 const KSPIN_DESCRIPTOR_EX* TestPinDescriptor();
 
-// The property set: id 0 get and set (a LONG), id 1 get only (needs 8 data bytes and a
-// request of 32 bytes), id 2 set only.
-inline constexpr GUID kTestPropertySet = {
-    0x1b2d6a11, 0x53c1, 0x4f8e, {0x9a, 0x10, 0x6e, 0x3c, 0x21, 0x7d, 0x44, 0x05}};
 // The pin's single data range: major format video, this subtype, the video-info specifier.
 inline constexpr GUID kTestSubFormat = {
     0x7c4f0a32, 0x1e55, 0x4b67, {0x8d, 0x21, 0x3a, 0x90, 0x5e, 0x12, 0x6b, 0x77}};
