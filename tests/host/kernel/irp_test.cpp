@@ -1,5 +1,6 @@
 // Requests through a device stack: completion routines and their flags, pending, more
-// processing, IoSetCompletionRoutineEx, device control requests, and cancel.
+// processing, IoSetCompletionRoutineEx and cancel. Device control requests are what every
+// driver test sends through the USB bus.
 #include <atomic>
 #include <optional>
 #include <string>
@@ -7,7 +8,6 @@
 #include <vector>
 
 #include "host/kernel/failure_injection.h"
-#include "host/kernel/live_objects.h"
 #include "tests/host/kernel/test_driver.h"
 #include "tests/support/kernel_test.h"
 
@@ -177,81 +177,6 @@ TEST_F(IrpTest, CallingWithNoLocationLeftIsReportedAndTheCallerKeepsTheRequest) 
     IoCompleteRequest(irp, IO_NO_INCREMENT);
     EXPECT_EQ(calls_.size(), 1u);
     IoFreeIrp(irp);
-}
-
-class DeviceIoControlTest : public IrpTest {
-  protected:
-    PIRP build(PDEVICE_OBJECT device, PVOID input = nullptr, PVOID output = nullptr,
-               BOOLEAN internal = TRUE) {
-        KeInitializeEvent(&event_, NotificationEvent, FALSE);
-        status_ = {};
-        return IoBuildDeviceIoControlRequest(kCode, device, input, 12, output, 34, internal,
-                                             &event_, &status_);
-    }
-    static constexpr ULONG kCode =
-        CTL_CODE(FILE_DEVICE_UNKNOWN, 0x800, METHOD_NEITHER, FILE_ANY_ACCESS);
-    KEVENT event_;
-    IO_STATUS_BLOCK status_;
-};
-
-TEST_F(DeviceIoControlTest, TheRequestCarriesItsParametersAndItsCompletionWakesTheWaiter) {
-    int input = 0, output = 0;
-    for (BOOLEAN internal : {TRUE, FALSE}) {
-        PDEVICE_OBJECT device = driver_.addDevice([&](PDEVICE_OBJECT, PIRP irp) {
-            PIO_STACK_LOCATION seen = IoGetCurrentIrpStackLocation(irp);
-            EXPECT_EQ(seen->MajorFunction,
-                      internal ? IRP_MJ_INTERNAL_DEVICE_CONTROL : IRP_MJ_DEVICE_CONTROL);
-            EXPECT_EQ(seen->Parameters.DeviceIoControl.IoControlCode, kCode);
-            EXPECT_EQ(seen->Parameters.DeviceIoControl.InputBufferLength, 12u);
-            EXPECT_EQ(seen->Parameters.DeviceIoControl.OutputBufferLength, 34u);
-            EXPECT_EQ(seen->Parameters.DeviceIoControl.Type3InputBuffer, &input);
-            EXPECT_EQ(irp->UserBuffer, &output);
-            return completeWith(STATUS_DEVICE_NOT_CONNECTED, 42)(nullptr, irp);
-        });
-        EXPECT_EQ(IoCallDriver(device, build(device, &input, &output, internal)),
-                  STATUS_DEVICE_NOT_CONNECTED);
-        EXPECT_EQ(status_.Status, STATUS_DEVICE_NOT_CONNECTED);
-        EXPECT_EQ(status_.Information, 42u);
-        EXPECT_EQ(KeReadStateEvent(&event_), 1);
-        EXPECT_EQ(live::count(live::Kind::Irp), 0u) << "the I/O manager freed its request";
-    }
-    PDEVICE_OBJECT device = driver_.addDevice(completeWith(STATUS_SUCCESS));
-    injection::failNth(1);
-    EXPECT_EQ(build(device), nullptr);
-}
-
-TEST_F(DeviceIoControlTest, APendingRequestCompletedOnAnotherThreadWakesTheWaiter) {
-    std::thread completer;
-    PDEVICE_OBJECT device = driver_.addDevice([&](PDEVICE_OBJECT, PIRP irp) {
-        IoMarkIrpPending(irp);
-        completer = std::thread([irp] {
-            const KIRQL old = KfRaiseIrql(DISPATCH_LEVEL);  // completions run at dispatch level
-            completeWith(STATUS_SUCCESS, 7)(nullptr, irp);
-            KeLowerIrql(old);
-        });
-        return STATUS_PENDING;
-    });
-    if (IoCallDriver(device, build(device)) == STATUS_PENDING) {
-        EXPECT_EQ(KeWaitForSingleObject(&event_, Executive, KernelMode, FALSE, nullptr),
-                  STATUS_SUCCESS);
-    }
-    EXPECT_EQ(status_.Information, 7u);
-    completer.join();
-}
-
-TEST_F(DeviceIoControlTest, ARequestKeptByItsCreatorOrNeverSentEndsWithIoCompleteRequest) {
-    PDEVICE_OBJECT device = driver_.addDevice(completeWith(STATUS_SUCCESS, 5));
-    PIRP irp = build(device);
-    IoSetCompletionRoutine(irp, record, &creator_, TRUE, TRUE, TRUE);
-    IoCallDriver(device, irp);
-    EXPECT_EQ(KeReadStateEvent(&event_), 0) << "kept by its routine, not finished";
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    EXPECT_EQ(KeReadStateEvent(&event_), 1);
-    EXPECT_EQ(status_.Information, 5u);
-    irp = build(device);
-    irp->IoStatus.Status = STATUS_CANCELLED;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    EXPECT_EQ(status_.Status, STATUS_CANCELLED);
 }
 
 // A driver that holds one request with a cancel routine, as a queue of length one.

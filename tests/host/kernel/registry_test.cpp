@@ -194,19 +194,6 @@ TEST_F(RegistryTest, DeviceKeysFollowTheInstancePathAndOutliveTheStore) {
     for (DEVICE_OBJECT* pdo : {&first, &sameInstance, &otherInstance}) unbindDeviceRegistryKey(pdo);
 }
 
-TEST_F(RegistryTest, OpenKeysKeepTheirStoreWhenThePathChanges) {
-    HANDLE key = nullptr;
-    ASSERT_EQ(createKey(nullptr, L"\\Before", key), STATUS_SUCCESS);
-    setRegistryPath(folder() / "other.sqlite");
-    ASSERT_EQ(setDword(key, L"Value", 4), STATUS_SUCCESS);
-    EXPECT_EQ(ZwClose(key), STATUS_SUCCESS);
-    EXPECT_EQ(openKey(nullptr, L"\\Before", key), STATUS_OBJECT_NAME_NOT_FOUND);
-    setRegistryPath(databaseFile());
-    ASSERT_EQ(openKey(nullptr, L"\\Before", key), STATUS_SUCCESS);
-    EXPECT_EQ(readValue(key, L"Value"), (Bytes{4, 0, 0, 0}));
-    EXPECT_EQ(ZwClose(key), STATUS_SUCCESS);
-}
-
 // Every way in reports the status, hands out no handle and leaves nothing open.
 TEST_F(RegistryTest, DamagedOrUnusableFilesFailEveryCall) {
     auto garble = [this](std::streamoff offset) {
