@@ -163,7 +163,8 @@ TEST_F(KsDevice, DetachAndClientDestructionCloseWhatIsLeftOpen) {
 }
 
 TEST_F(KsDevice, PinsTakeOnlyFormatsInTheirRangesAndOneInstance) {
-    ASSERT_NO_FATAL_FAILURE(attachAndOpen());
+    ASSERT_EQ(client_->attachDevice(lowerDevice_, &device_), STATUS_SUCCESS);
+    ASSERT_EQ(client_->openFilter(device_, L"GLOBAL", &filter_), STATUS_SUCCESS);
     KSDATAFORMAT other = testFormat();
     other.SubFormat = MEDIASUBTYPE_RGB32;
     EXPECT_EQ(client_->createPin(filter_, 0, &other, &pin_), STATUS_NO_MATCH);

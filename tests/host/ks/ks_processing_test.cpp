@@ -85,18 +85,6 @@ TEST_F(Processing, PassesRunOneAtATimeAndTheLastAttemptIsNeverLost) {
     EXPECT_EQ(testDriver.passesOutsideRun, 0);
 }
 
-TEST_F(Processing, FrameArrivalStartsAPassOnlyWithoutDoNotInitiate) {
-    ASSERT_EQ(client_->setPinState(pin_, KSSTATE_RUN), STATUS_SUCCESS);
-    ASSERT_EQ(client_->queueFrame(pin_, 16), STATUS_SUCCESS);
-    std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(readCounter(&testDriver.passes), 0) << "the pin asks not to be started by frames";
-    // The pin's descriptor is its private copy: clear the flag there.
-    const_cast<PKSPIN_DESCRIPTOR_EX>(pin_ks_->Descriptor)->Flags &=
-        ~KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING;
-    ASSERT_EQ(client_->queueFrame(pin_, 16), STATUS_SUCCESS);
-    EXPECT_TRUE(waitForCounter(&testDriver.passes, 1));
-}
-
 // Frames come back in order with their headers; a buffer queued again is the client's own memory,
 // filled again with no fresh zeroed copy in between.
 TEST_F(Processing, EjectedFramesComeBackInOrderAndRequeuedBuffersAreReused) {
