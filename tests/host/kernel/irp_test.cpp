@@ -1,5 +1,5 @@
 // Requests through a device stack: completion routines and their flags, pending, more
-// processing, IoSetCompletionRoutineEx and cancel. Device control requests are what every
+// processing and cancel. Device control requests are what every
 // driver test sends through the USB bus.
 #include <atomic>
 #include <optional>
@@ -126,36 +126,7 @@ TEST_F(IrpTest, MoreProcessingRequiredAndPendingCarryAsThePlatformDoes) {
     IoFreeIrp(irp);
 }
 
-// The routine's context is pool the leak check sees; it runs on success only, as asked, and
-// the call can fail for want of memory.
-TEST_F(IrpTest, CompletionRoutineExHonoursItsFlagsAndCanFail) {
-    Probe top{"top", &calls_};
-    NTSTATUS outcome = STATUS_SUCCESS;
-    PDEVICE_OBJECT bottom = driver_.addDevice(
-        [&](PDEVICE_OBJECT, PIRP irp) { return completeWith(outcome)(nullptr, irp); });
-    PDEVICE_OBJECT topDevice = driver_.addDevice(
-        [&](PDEVICE_OBJECT device, PIRP irp) {
-            IoCopyCurrentIrpStackLocationToNext(irp);
-            EXPECT_EQ(IoSetCompletionRoutineEx(device, irp, record, &top, TRUE, FALSE, FALSE),
-                      STATUS_SUCCESS);
-            return IoCallDriver(bottom, irp);
-        },
-        bottom);
-    for (NTSTATUS status : {STATUS_SUCCESS, STATUS_UNSUCCESSFUL}) {
-        calls_.clear();
-        outcome = status;
-        PIRP irp = requestFor(topDevice);
-        EXPECT_EQ(IoCallDriver(topDevice, irp), status);
-        EXPECT_EQ(names().size(), NT_SUCCESS(status) ? 2u : 1u) << std::hex << status;
-        IoFreeIrp(irp);
-    }
-    PIRP irp = IoAllocateIrp(2, FALSE);
-    IoSetNextIrpStackLocation(irp);
-    injection::failNth(1);
-    EXPECT_EQ(IoSetCompletionRoutineEx(bottom, irp, record, &top, TRUE, TRUE, TRUE),
-              STATUS_INSUFFICIENT_RESOURCES);
-    IoSkipCurrentIrpStackLocation(irp);
-    IoFreeIrp(irp);
+TEST_F(IrpTest, RequestAllocationCanFail) {
     injection::failNthOfTag(injection::kIrpSite, 1);
     EXPECT_EQ(IoAllocateIrp(2, FALSE), nullptr);
 }

@@ -101,8 +101,8 @@ TEST_F(PoolTest, InjectedFailuresHitTheChosenAllocationOnce) {
     EXPECT_EQ(allocateAndFree(2, kUsbTag), std::vector<int>{}) << "reset disarms";
 }
 
-// A frame-read-like operation: a slot table, a request, an MDL for it and a completion
-// context; every failure unwinds what was built.
+// A frame-read-like operation: a slot table, a request and an MDL for it; every failure unwinds
+// what was built.
 NTSTATUS keepRequest(PDEVICE_OBJECT, PIRP, PVOID) { return STATUS_MORE_PROCESSING_REQUIRED; }
 
 NTSTATUS postOneRead(PDEVICE_OBJECT device, void* buffer) {
@@ -113,11 +113,9 @@ NTSTATUS postOneRead(PDEVICE_OBJECT device, void* buffer) {
     if (irp) {
         PMDL mdl = IoAllocateMdl(buffer, 4096, FALSE, FALSE, irp);
         if (mdl) {
-            status = IoSetCompletionRoutineEx(device, irp, keepRequest, nullptr, TRUE, TRUE, TRUE);
-            if (NT_SUCCESS(status)) {
-                IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_READ;
-                status = IoCallDriver(device, irp);
-            }
+            IoSetCompletionRoutine(irp, keepRequest, nullptr, TRUE, TRUE, TRUE);
+            IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_READ;
+            status = IoCallDriver(device, irp);
             IoFreeMdl(mdl);
             irp->MdlAddress = nullptr;
         }
@@ -146,8 +144,8 @@ TEST_F(PoolTest, TheWalkerFailsEveryAllocationSiteInTurnThenRunsClean) {
         statuses.push_back(postOneRead(device, buffer.data()));
         EXPECT_EQ(pool::leakReport(before), "") << "failure path leaked";
     });
-    EXPECT_EQ(runs, 5u) << "slots, request, MDL, completion context, then a clean run";
-    std::vector<NTSTATUS> expected(4, STATUS_INSUFFICIENT_RESOURCES);
+    EXPECT_EQ(runs, 4u) << "slots, request, MDL, then a clean run";
+    std::vector<NTSTATUS> expected(3, STATUS_INSUFFICIENT_RESOURCES);
     expected.push_back(STATUS_SUCCESS);
     EXPECT_EQ(statuses, expected);
     EXPECT_EQ(allocateAndFree(3, kCameraTag), std::vector<int>{}) << "the walker disarms";

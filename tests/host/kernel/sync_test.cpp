@@ -19,19 +19,20 @@ NTSTATUS waitFor(KEVENT& event, LONGLONG ms = -1) {
 }
 
 // A new thread starts at PASSIVE_LEVEL whatever the level of the thread that made it; spin locks
-// raise to DISPATCH_LEVEL and restore, the AtDpcLevel forms keep the level; a zero time-out poll
-// is the one wait allowed at DISPATCH_LEVEL.
+// raise to DISPATCH_LEVEL and restore; a zero time-out poll is the one wait allowed there.
 TEST_F(SyncTest, IrqlIsPerThreadAndSpinLocksRaiseAndRestoreIt) {
     KSPIN_LOCK outer, inner;
     KeInitializeSpinLock(&outer);
     KeInitializeSpinLock(&inner);
     const KIRQL old = KeAcquireSpinLockRaiseToDpc(&outer);
+    KIRQL nested = PASSIVE_LEVEL;
     EXPECT_EQ(old, PASSIVE_LEVEL);
     KIRQL seenElsewhere = 0xFF;
     std::thread([&] { seenElsewhere = KeGetCurrentIrql(); }).join();
     EXPECT_EQ(seenElsewhere, PASSIVE_LEVEL);
-    KeAcquireSpinLockAtDpcLevel(&inner);
-    KeReleaseSpinLockFromDpcLevel(&inner);
+    KeAcquireSpinLock(&inner, &nested);
+    EXPECT_EQ(nested, DISPATCH_LEVEL);
+    KeReleaseSpinLock(&inner, nested);
     EXPECT_EQ(KeGetCurrentIrql(), DISPATCH_LEVEL);
     KEVENT event;
     KeInitializeEvent(&event, NotificationEvent, FALSE);

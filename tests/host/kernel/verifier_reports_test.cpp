@@ -104,13 +104,6 @@ const Misuse kMisuses[] = {
      }},
     {"ZwClose called at IRQL 2; it requires PASSIVE_LEVEL",
      [](auto&) { raised([] { ZwClose(reinterpret_cast<HANDLE>(0x7FF0)); }); }},
-    {"requires DISPATCH_LEVEL",
-     [](auto&) {
-         KSPIN_LOCK lock;
-         KeInitializeSpinLock(&lock);
-         KeAcquireSpinLockAtDpcLevel(&lock);
-         raised([&] { KeReleaseSpinLockFromDpcLevel(&lock); });
-     }},
     {"not held",
      [](auto&) {
          KSPIN_LOCK lock;
@@ -122,7 +115,7 @@ const Misuse kMisuses[] = {
          KSPIN_LOCK lock;
          KeInitializeSpinLock(&lock);
          const KIRQL old = KeAcquireSpinLockRaiseToDpc(&lock);
-         std::thread([&] { raised([&] { KeReleaseSpinLockFromDpcLevel(&lock); }); }).join();
+         std::thread([&] { KeReleaseSpinLock(&lock, KfRaiseIrql(DISPATCH_LEVEL)); }).join();
          KeReleaseSpinLock(&lock, old);
      }},
     {"deadlock",
@@ -130,7 +123,7 @@ const Misuse kMisuses[] = {
          KSPIN_LOCK lock;
          KeInitializeSpinLock(&lock);
          const KIRQL old = KeAcquireSpinLockRaiseToDpc(&lock);
-         KeAcquireSpinLockAtDpcLevel(&lock);
+         KeAcquireSpinLockRaiseToDpc(&lock);
          KeReleaseSpinLock(&lock, old);
      }},
     // events and waits
