@@ -141,23 +141,6 @@ const Misuse kMisuses[] = {
          EXPECT_EQ(KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, &absolute),
                    STATUS_INVALID_PARAMETER);
      }},
-    // device objects
-    {"call IoDetachDevice first",
-     [](VerifierReports& t) {
-         PDEVICE_OBJECT lower = t.device(completeWith(STATUS_SUCCESS));
-         PDEVICE_OBJECT upper = nullptr;
-         IoCreateDevice(lower->DriverObject, 0, nullptr, FILE_DEVICE_KS, 0, FALSE, &upper);
-         IoAttachDeviceToDeviceStack(upper, lower);
-         IoDeleteDevice(upper);
-         IoDetachDevice(lower);
-     }},
-    {"no device attached",
-     [](VerifierReports& t) { IoDetachDevice(t.device(completeWith(STATUS_SUCCESS))); }},
-    {"not a live device object",
-     [](auto&) {
-         DEVICE_OBJECT fake{};
-         IoDeleteDevice(&fake);
-     }},
     // requests
     {"completed twice",
      [](VerifierReports& t) {
