@@ -523,8 +523,6 @@ VOID KeLowerIrql(KIRQL NewIrql);
 VOID KeInitializeSpinLock(PKSPIN_LOCK SpinLock);
 KIRQL KeAcquireSpinLockRaiseToDpc(PKSPIN_LOCK SpinLock);
 VOID KeReleaseSpinLock(PKSPIN_LOCK SpinLock, KIRQL NewIrql);
-VOID KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK SpinLock);
-VOID KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK SpinLock);
 #define KeAcquireSpinLock(SpinLock, OldIrql) (*(OldIrql) = KeAcquireSpinLockRaiseToDpc(SpinLock))
 
 // ---------------------------------------------------------------- interlocked operations
@@ -534,8 +532,6 @@ LONG InterlockedCompareExchange(LONG volatile* Destination, LONG Exchange, LONG 
 LONG InterlockedIncrement(LONG volatile* Addend);
 LONG InterlockedDecrement(LONG volatile* Addend);
 LONG InterlockedExchangeAdd(LONG volatile* Addend, LONG Value);
-LONG InterlockedOr(LONG volatile* Destination, LONG Value);
-LONG InterlockedAnd(LONG volatile* Destination, LONG Value);
 PVOID InterlockedExchangePointer(PVOID volatile* Target, PVOID Value);
 PVOID InterlockedCompareExchangePointer(PVOID volatile* Destination, PVOID Exchange,
                                         PVOID Comparand);
@@ -593,10 +589,6 @@ VOID IoMarkIrpPending(PIRP Irp);
 VOID IoSetCompletionRoutine(PIRP Irp, PIO_COMPLETION_ROUTINE CompletionRoutine, PVOID Context,
                             BOOLEAN InvokeOnSuccess, BOOLEAN InvokeOnError,
                             BOOLEAN InvokeOnCancel);
-NTSTATUS IoSetCompletionRoutineEx(PDEVICE_OBJECT DeviceObject, PIRP Irp,
-                                  PIO_COMPLETION_ROUTINE CompletionRoutine, PVOID Context,
-                                  BOOLEAN InvokeOnSuccess, BOOLEAN InvokeOnError,
-                                  BOOLEAN InvokeOnCancel);
 NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp);
 #define IoCallDriver(DeviceObject, Irp) IofCallDriver((DeviceObject), (Irp))
 VOID IofCompleteRequest(PIRP Irp, CCHAR PriorityBoost);

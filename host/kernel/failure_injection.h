@@ -17,7 +17,7 @@ namespace bayercam::host::injection {
 // count under their own tags.
 constexpr ULONG kIrpSite = pool::makeTag("Irp ");  // IoAllocateIrp, IoBuildDeviceIoControlRequest
 constexpr ULONG kMdlSite = pool::makeTag("Mdl ");  // IoAllocateMdl
-constexpr ULONG kCompletionContextSite = pool::makeTag("IoCx");  // IoSetCompletionRoutineEx
+constexpr ULONG kCompletionContextSite = pool::makeTag("IoCx");  // completion contexts: none now
 constexpr ULONG kDeviceSite = pool::makeTag("Devi");             // IoCreateDevice
 constexpr ULONG kThreadSite = pool::makeTag("Thrd");             // PsCreateSystemThread
 

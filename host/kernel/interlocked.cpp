@@ -34,14 +34,6 @@ extern "C" LONG InterlockedExchangeAdd(LONG volatile* Addend, LONG Value) {
     return atomic(Addend).fetch_add(Value);
 }
 
-extern "C" LONG InterlockedOr(LONG volatile* Destination, LONG Value) {
-    return atomic(Destination).fetch_or(Value);
-}
-
-extern "C" LONG InterlockedAnd(LONG volatile* Destination, LONG Value) {
-    return atomic(Destination).fetch_and(Value);
-}
-
 extern "C" PVOID InterlockedExchangePointer(PVOID volatile* Target, PVOID Value) {
     return atomic(Target).exchange(Value);
 }

@@ -26,13 +26,6 @@ bool checkPassive(const char* service) noexcept {
     return false;
 }
 
-bool checkAtDispatch(const char* service) noexcept {
-    if (currentIrql >= DISPATCH_LEVEL) return true;
-    verifier::report(std::string(service) + " called at IRQL " + std::to_string(currentIrql) +
-                     "; it requires DISPATCH_LEVEL");
-    return false;
-}
-
 }  // namespace bayercam::host::irql
 
 using bayercam::host::irql::currentIrql;

@@ -12,7 +12,4 @@ bool checkMayBlock(const char* service) noexcept;
 // Reports a verifier failure when the calling thread runs above PASSIVE_LEVEL.
 bool checkPassive(const char* service) noexcept;
 
-// Reports a verifier failure when the calling thread runs below DISPATCH_LEVEL.
-bool checkAtDispatch(const char* service) noexcept;
-
 }  // namespace bayercam::host::irql

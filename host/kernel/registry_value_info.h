@@ -1,5 +1,5 @@
-// The answer of ZwQueryValueKey: a value laid out as one of the KEY_VALUE_*_INFORMATION
-// structures, written into the caller's buffer by the platform's rules.
+// The answer of ZwQueryValueKey: a value laid out as KEY_VALUE_PARTIAL_INFORMATION (the only
+// class the driver asks for), written into the caller's buffer by the platform's rules.
 #pragma once
 
 #include "host/kernel/registry_store.h"
@@ -9,7 +9,7 @@ namespace bayercam::host {
 
 // Sets *resultLength to the size the whole answer needs. A buffer too small for the fixed
 // header gets nothing (STATUS_BUFFER_TOO_SMALL); one too small for the rest gets the header and
-// as much as fits (STATUS_BUFFER_OVERFLOW). Classes not declared here: STATUS_INVALID_PARAMETER.
+// as much as fits (STATUS_BUFFER_OVERFLOW). Other classes are a verifier report.
 NTSTATUS fillValueInformation(const StoredValue& value, KEY_VALUE_INFORMATION_CLASS infoClass,
                               PVOID buffer, ULONG length, PULONG resultLength);
 

@@ -57,13 +57,3 @@ extern "C" VOID KeReleaseSpinLock(PKSPIN_LOCK SpinLock, KIRQL NewIrql) {
     release(SpinLock);
     KeLowerIrql(NewIrql);
 }
-
-extern "C" VOID KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK SpinLock) {
-    bayercam::host::irql::checkAtDispatch("KeAcquireSpinLockAtDpcLevel");
-    acquire(SpinLock);
-}
-
-extern "C" VOID KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK SpinLock) {
-    bayercam::host::irql::checkAtDispatch("KeReleaseSpinLockFromDpcLevel");
-    release(SpinLock);
-}

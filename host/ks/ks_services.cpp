@@ -79,11 +79,6 @@ NTSTATUS KsAddItemToObjectBag(KSOBJECT_BAG ObjectBag, PVOID Item, PFNKSFREE Free
     return bag->add(Item, Free);
 }
 
-ULONG KsRemoveItemFromObjectBag(KSOBJECT_BAG ObjectBag, PVOID Item, BOOLEAN Free) {
-    class ObjectBag* bag = bagOf(ObjectBag, "KsRemoveItemFromObjectBag: not an object bag");
-    return bag == nullptr ? 0 : bag->remove(Item, Free != FALSE);
-}
-
 NTSTATUS _KsEdit(KSOBJECT_BAG ObjectBag, PVOID* PointerToPointerToItem, ULONG NewSize,
                  ULONG OldSize, ULONG Tag) {
     class ObjectBag* bag = bagOf(ObjectBag, "_KsEdit: not an object bag");

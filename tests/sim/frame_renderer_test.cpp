@@ -82,18 +82,6 @@ TEST(FrameRenderer, AStillSceneFollowsEveryChangeOfSettings) {
         << "back to exact: the scene's samples unchanged";
 }
 
-TEST(FrameRenderer, AMovingSceneIsDrawnForEveryFrame) {
-    auto moving = makeMovingPattern();
-    FrameRenderer renderer;
-    for (std::uint64_t n : {4u, 5u, 5u, 300u}) {
-        const std::vector<std::uint8_t>& raw = renderer.render(moving, n, {1.0, true, 0});
-        EXPECT_FRAME_EQ(raw, definedFrame(*moving, n, 1.0, true)) << "frame " << n;
-        EXPECT_EQ(decodeFrameNumber(raw, kSensorWidth), n);
-    }
-    EXPECT_FRAME_EQ(renderer.render(moving, 301, {2.0, false, 0}),
-                    definedFrame(*moving, 301, 2.0, false));
-}
-
 TEST(FrameRenderer, AnotherSceneOfTheSameKindIsDrawnAgain) {
     FrameRenderer renderer;
     auto moving = makeMovingPattern();
@@ -107,14 +95,6 @@ TEST(FrameRenderer, AnotherSceneOfTheSameKindIsDrawnAgain) {
     EXPECT_FRAME_EQ(renderer.render(moving, 0, {1.0, false, 0}),
                     definedFrame(*moving, 0, 1.0, false))
         << "the first scene again, after the others";
-}
-
-TEST(SimulatedCamera, RenderFrameGivesTheDefinedFrameOfItsNumber) {
-    SimulatedCamera camera({.exact = false, .scene = makeColorBars()});
-    const std::vector<std::uint8_t> before = camera.renderFrame(3);
-    EXPECT_FRAME_EQ(before, definedFrame(*makeColorBars(), 3, 1.0, false));
-    EXPECT_FRAME_EQ(camera.renderFrame(3), before) << "the same frame twice";
-    EXPECT_NE(camera.renderFrame(4), before) << "another frame, other noise";
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
+// The tagged pool: accounting and leak reports, fill patterns, the quarantine that catches
+// writes after free, guard pages, and allocation-failure injection.
 #include "host/kernel/pool.h"
 
 #include <cstring>
+#include <vector>
 
+#include "host/kernel/failure_injection.h"
 #include "tests/support/kernel_test.h"
 
 namespace bayercam::host {
@@ -12,106 +16,39 @@ constexpr ULONG kUsbTag = pool::makeTag("Qvbz");
 
 using PoolTest = testing::KernelTest;
 
-TEST_F(PoolTest, TagIsFourCharactersInMemoryOrder) {
-    const ULONG tag = pool::makeTag("Tgno");
-    EXPECT_EQ(std::memcmp(&tag, "Tgno", 4), 0);
-    EXPECT_EQ(pool::tagName(tag), "Tgno");
-    EXPECT_EQ(pool::tagName(0x00414243), "CBA.");
+// Allocates n blocks of the tag; returns which allocations (1-based) came back null.
+std::vector<int> allocateAndFree(int n, ULONG tag) {
+    std::vector<int> failed;
+    for (int i = 1; i <= n; ++i) {
+        void* p = ExAllocatePoolWithTag(NonPagedPoolNx, 16, tag);
+        if (p == nullptr) {
+            failed.push_back(i);
+        } else {
+            ExFreePoolWithTag(p, tag);
+        }
+    }
+    return failed;
 }
 
-// ---------------------------------------------------------------- accounting
-
-TEST_F(PoolTest, CountsLiveBlocksAndBytesPerTag) {
-    void* a = ExAllocatePoolWithTag(NonPagedPoolNx, 100, kCameraTag);
-    void* b = ExAllocatePoolWithTag(NonPagedPoolNx, 28, kCameraTag);
-    void* c = ExAllocatePoolWithTag(NonPagedPoolNx, 64, kUsbTag);
-    ASSERT_TRUE(a && b && c);
-    EXPECT_EQ(pool::usage(kCameraTag), (pool::TagUsage{2, 128}));
-    EXPECT_EQ(pool::usage(kUsbTag), (pool::TagUsage{1, 64}));
-    ExFreePoolWithTag(b, kCameraTag);
-    EXPECT_EQ(pool::usage(kCameraTag), (pool::TagUsage{1, 100}));
-    ExFreePool(a);
-    ExFreePoolWithTag(c, kUsbTag);
-    EXPECT_EQ(pool::usage(kCameraTag), pool::TagUsage{});
-    EXPECT_EQ(pool::usage(kUsbTag), pool::TagUsage{});
-}
-
-TEST_F(PoolTest, BlocksAreAlignedAndFilledWithFreshPattern) {
-    auto* p = static_cast<unsigned char*>(ExAllocatePoolWithTag(NonPagedPoolNx, 40, kUsbTag));
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(reinterpret_cast<ULONG_PTR>(p) % 16, 0u);
-    for (int i = 0; i < 40; ++i) ASSERT_EQ(p[i], pool::kFreshFill) << "byte " << i;
-    ExFreePoolWithTag(p, kUsbTag);
-}
-
-TEST_F(PoolTest, LeakReportNamesTagsThatGrew) {
+TEST_F(PoolTest, LiveBlocksAreCountedPerTagAndLeaksNamed) {
     const pool::Snapshot before = pool::snapshot();
-    void* a = ExAllocatePoolWithTag(NonPagedPoolNx, 48, kUsbTag);
-    void* b = ExAllocatePoolWithTag(NonPagedPoolNx, 16, kUsbTag);
+    auto* a = static_cast<unsigned char*>(ExAllocatePoolWithTag(NonPagedPoolNx, 40, kUsbTag));
+    void* b = ExAllocatePoolWithTag(NonPagedPoolNx, 24, kUsbTag);
+    void* c = ExAllocatePoolWithTag(NonPagedPoolNx, 28, kCameraTag);
+    EXPECT_EQ(reinterpret_cast<ULONG_PTR>(a) % 16, 0u);
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(a[i], pool::kFreshFill) << "byte " << i;
+    EXPECT_EQ(pool::usage(kUsbTag), (pool::TagUsage{2, 64}));
+    ExFreePool(c);
     const std::string report = pool::leakReport(before);
     EXPECT_NE(report.find("'Qvbz': 2 blocks, 64 bytes"), std::string::npos) << report;
     EXPECT_EQ(report.find("KCNw"), std::string::npos) << report;
+    ExFreePoolWithTag(b, kUsbTag);
     ExFreePool(a);
-    ExFreePool(b);
     EXPECT_EQ(pool::leakReport(before), "");
 }
 
-// ---------------------------------------------------------------- misuse
-
-TEST_F(PoolTest, FreeWithWrongTagIsReported) {
-    void* p = ExAllocatePoolWithTag(NonPagedPoolNx, 8, kCameraTag);
-    ExFreePoolWithTag(p, kUsbTag);
-    expectVerifierFailure("freed with tag 'Qvbz' but allocated with tag 'KCNw'");
-    EXPECT_EQ(pool::usage(kCameraTag), pool::TagUsage{});
-}
-
-TEST_F(PoolTest, DoubleFreeIsReported) {
-    void* p = ExAllocatePoolWithTag(NonPagedPoolNx, 8, kCameraTag);
-    ExFreePool(p);
-    ExFreePool(p);
-    expectVerifierFailure("double free");
-}
-
-TEST_F(PoolTest, FreeOfForeignAddressIsReported) {
-    int local = 0;
-    ExFreePool(&local);
-    expectVerifierFailure("not a pool block");
-}
-
-TEST_F(PoolTest, ZeroByteAllocationIsReportedAndFails) {
-    EXPECT_EQ(ExAllocatePoolWithTag(NonPagedPoolNx, 0, kCameraTag), nullptr);
-    expectVerifierFailure("zero bytes");
-}
-
-TEST_F(PoolTest, PagedPoolAtDispatchLevelIsReported) {
-    const KIRQL old = KfRaiseIrql(DISPATCH_LEVEL);
-    void* p = ExAllocatePoolWithTag(PagedPool, 8, kCameraTag);
-    KeLowerIrql(old);
-    ExFreePool(p);
-    expectVerifierFailure("DISPATCH_LEVEL");
-}
-
-TEST_F(PoolTest, DriverFreeOfSystemObjectIsRefused) {
-    const ULONG irpTag = pool::makeTag("Irp ");
-    void* object = pool::allocateSystem(32, irpTag);
-    ExFreePool(object);
-    expectVerifierFailure("I/O manager object");
-    EXPECT_EQ(pool::usage(irpTag).blocks, 1u);
-    pool::freeSystem(object, irpTag);
-}
-
-// ---------------------------------------------------------------- poisoning and quarantine
-
-TEST_F(PoolTest, FreedMemoryIsPoisoned) {
-    auto* p = static_cast<unsigned char*>(ExAllocatePoolWithTag(NonPagedPoolNx, 32, kUsbTag));
-    std::memset(p, 0x11, 32);
-    ExFreePool(p);
-    // The block sits in quarantine, still mapped, so the stand-in may look at it.
-    for (int i = 0; i < 32; ++i) ASSERT_EQ(p[i], pool::kFreedFill) << "byte " << i;
-}
-
-TEST_F(PoolTest, WriteAfterFreeIsReportedWhenQuarantineEnds) {
-    // Small blocks, and a large one written only past its first pages and near its end.
+// Small blocks, and a large one written only past its first pages and near its end.
+TEST_F(PoolTest, FreedBlocksArePoisonedAndWritesAfterFreeAreReported) {
     const struct {
         SIZE_T bytes;
         SIZE_T written;
@@ -119,7 +56,10 @@ TEST_F(PoolTest, WriteAfterFreeIsReportedWhenQuarantineEnds) {
     for (const auto& c : cases) {
         auto* p =
             static_cast<unsigned char*>(ExAllocatePoolWithTag(NonPagedPoolNx, c.bytes, kUsbTag));
+        std::memset(p, 0x11, c.bytes);
         ExFreePool(p);
+        // The block sits in quarantine, still mapped, so the stand-in may look at it.
+        EXPECT_EQ(p[c.written], pool::kFreedFill);
         p[c.written] = 0;  // the stale write a driver bug would make
         pool::flushQuarantine();
         expectVerifierFailure("written at offset " + std::to_string(c.written) +
@@ -127,30 +67,89 @@ TEST_F(PoolTest, WriteAfterFreeIsReportedWhenQuarantineEnds) {
     }
 }
 
-// ---------------------------------------------------------------- guard pages
-
 using PoolDeathTest = PoolTest;
 
-// The whole block is usable; the first byte past it faults.
-TEST_F(PoolDeathTest, GuardedBlockEndsAgainstInaccessiblePage) {
+// The whole block is usable; the first byte past it faults, and so does a use after free.
+TEST_F(PoolDeathTest, GuardedBlocksFaultPastTheirEndAndAfterFree) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     pool::setGuardedTags({kUsbTag});
     auto* p =
         static_cast<volatile unsigned char*>(ExAllocatePoolWithTag(NonPagedPoolNx, 64, kUsbTag));
-    ASSERT_NE(p, nullptr);
     for (int i = 0; i < 64; ++i) p[i] = 0x22;
-    EXPECT_EQ(pool::usage(kUsbTag), (pool::TagUsage{1, 64}));
     EXPECT_DEATH(p[64] = 1, "");
     ExFreePoolWithTag(const_cast<unsigned char*>(p), kUsbTag);
+    EXPECT_DEATH(p[0] = 1, "");
 }
 
-TEST_F(PoolDeathTest, UseAfterFreeOfGuardedBlockFaults) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    pool::setGuardedTags({kUsbTag});
-    auto* p =
-        static_cast<volatile unsigned char*>(ExAllocatePoolWithTag(NonPagedPoolNx, 64, kUsbTag));
-    ExFreePoolWithTag(const_cast<unsigned char*>(p), kUsbTag);
-    EXPECT_DEATH(p[0] = 1, "");
+TEST_F(PoolTest, InjectedFailuresHitTheChosenAllocationOnce) {
+    injection::failNth(3);
+    EXPECT_EQ(allocateAndFree(6, kCameraTag), std::vector<int>{3});
+    injection::failNthOfTag(kUsbTag, 2);
+    EXPECT_EQ(allocateAndFree(4, kCameraTag), std::vector<int>{}) << "another tag never counts";
+    EXPECT_EQ(allocateAndFree(4, kUsbTag), std::vector<int>{2});
+
+    int seen = 0;
+    // Only every other allocation counts: the 2nd counted one is the 4th made.
+    injection::setCountFilter(std::make_shared<const injection::CountFilter>(
+        [&seen](ULONG tag) { return tag == kCameraTag && ++seen % 2 == 0; }));
+    injection::failNth(2);
+    EXPECT_EQ(allocateAndFree(6, kCameraTag), std::vector<int>{4});
+    injection::reset();
+    injection::failNth(1);
+    EXPECT_EQ(allocateAndFree(1, kUsbTag), std::vector<int>{1}) << "reset drops the filter";
+    injection::reset();
+    EXPECT_EQ(allocateAndFree(2, kUsbTag), std::vector<int>{}) << "reset disarms";
+}
+
+// A frame-read-like operation: a slot table, a request and an MDL for it; every failure unwinds
+// what was built.
+NTSTATUS keepRequest(PDEVICE_OBJECT, PIRP, PVOID) { return STATUS_MORE_PROCESSING_REQUIRED; }
+
+NTSTATUS postOneRead(PDEVICE_OBJECT device, void* buffer) {
+    void* slots = ExAllocatePoolWithTag(NonPagedPoolNx, 64, kUsbTag);
+    if (!slots) return STATUS_INSUFFICIENT_RESOURCES;
+    NTSTATUS status = STATUS_INSUFFICIENT_RESOURCES;
+    PIRP irp = IoAllocateIrp(device->StackSize, FALSE);
+    if (irp) {
+        PMDL mdl = IoAllocateMdl(buffer, 4096, FALSE, FALSE, irp);
+        if (mdl) {
+            IoSetCompletionRoutine(irp, keepRequest, nullptr, TRUE, TRUE, TRUE);
+            IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_READ;
+            status = IoCallDriver(device, irp);
+            IoFreeMdl(mdl);
+            irp->MdlAddress = nullptr;
+        }
+        IoFreeIrp(irp);
+    }
+    ExFreePoolWithTag(slots, kUsbTag);
+    return status;
+}
+
+NTSTATUS completeAtOnce(PDEVICE_OBJECT, PIRP irp) {
+    irp->IoStatus.Status = STATUS_SUCCESS;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return STATUS_SUCCESS;
+}
+
+TEST_F(PoolTest, TheWalkerFailsEveryAllocationSiteInTurnThenRunsClean) {
+    DRIVER_OBJECT driver{};
+    for (auto& entry : driver.MajorFunction) entry = completeAtOnce;
+    PDEVICE_OBJECT device = nullptr;
+    ASSERT_EQ(IoCreateDevice(&driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device),
+              STATUS_SUCCESS);
+    std::vector<unsigned char> buffer(4096);
+    std::vector<NTSTATUS> statuses;
+    const std::size_t runs = injection::walkAllocationFailures([&](std::size_t) {
+        const pool::Snapshot before = pool::snapshot();
+        statuses.push_back(postOneRead(device, buffer.data()));
+        EXPECT_EQ(pool::leakReport(before), "") << "failure path leaked";
+    });
+    EXPECT_EQ(runs, 4u) << "slots, request, MDL, then a clean run";
+    std::vector<NTSTATUS> expected(3, STATUS_INSUFFICIENT_RESOURCES);
+    expected.push_back(STATUS_SUCCESS);
+    EXPECT_EQ(statuses, expected);
+    EXPECT_EQ(allocateAndFree(3, kCameraTag), std::vector<int>{}) << "the walker disarms";
+    IoDeleteDevice(device);
 }
 
 }  // namespace

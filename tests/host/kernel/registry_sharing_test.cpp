@@ -1,4 +1,4 @@
-// One registry store shared by the threads of a process and by several processes at once,
+// One registry store shared by several processes at once,
 // and a writer killed in the middle of its writes.
 #include <signal.h>
 #include <spawn.h>
@@ -72,34 +72,6 @@ class SharedRegistry : public RegistryTest {
     HANDLE driverKey_ = nullptr;
     HANDLE settings_ = nullptr;
 };
-
-TEST_F(SharedRegistry, ThreadsOfOneProcessWriteAtOnce) {
-    constexpr int kThreads = 4;
-    constexpr int kWrites = 200;
-    std::vector<std::thread> threads;
-    std::vector<NTSTATUS> failures(kThreads, STATUS_SUCCESS);
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            HANDLE own = nullptr;
-            NTSTATUS status = createKey(driverKey_, L"Settings", own);
-            for (int i = 0; NT_SUCCESS(status) && i < kWrites; ++i) {
-                HANDLE key = i % 2 ? own : settings_;
-                status = setDword(key, L"T" + std::to_wstring(t) + L"_" + std::to_wstring(i), i);
-                if (NT_SUCCESS(status)) status = setDword(key, L"Last", t);
-            }
-            failures[t] = status;
-            if (own) ZwClose(own);
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    for (int t = 0; t < kThreads; ++t) {
-        EXPECT_EQ(failures[t], STATUS_SUCCESS) << "thread " << t;
-        for (int i = 0; i < kWrites; ++i) {
-            std::wstring name = L"T" + std::to_wstring(t) + L"_" + std::to_wstring(i);
-            ASSERT_EQ(readValue(settings_, name), dword(i)) << "thread " << t << " write " << i;
-        }
-    }
-}
 
 TEST_F(SharedRegistry, ProcessesWriteTheSameFileAtOnce) {
     constexpr int kWrites = 2000;

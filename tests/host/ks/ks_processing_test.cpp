@@ -39,7 +39,12 @@ class Processing : public KsHostTest {
     PKSPIN pin_ks_ = nullptr;
 };
 
-TEST_F(Processing, AttemptsOutsideRunWaitForRun) {
+// Attempts outside RUN are held for RUN; an attempt returns while its pass waits, and attempts
+// during a pass coalesce into one more pass.
+TEST_F(Processing, AttemptsAreHeldForRunAndCoalesceDuringAPass) {
+    KEVENT gate;
+    KeInitializeEvent(&gate, NotificationEvent, FALSE);
+    testDriver.passGate = &gate;
     ASSERT_EQ(client_->setPinState(pin_, KSSTATE_PAUSE), STATUS_SUCCESS);
     attempt();
     attempt();
@@ -47,26 +52,14 @@ TEST_F(Processing, AttemptsOutsideRunWaitForRun) {
     EXPECT_EQ(readCounter(&testDriver.passes), 0);
     ASSERT_EQ(client_->setPinState(pin_, KSSTATE_RUN), STATUS_SUCCESS);
     ASSERT_TRUE(waitForCounter(&testDriver.passes, 1)) << "the held attempt runs in RUN";
-    ASSERT_EQ(client_->setPinState(pin_, KSSTATE_STOP), STATUS_SUCCESS);
-    EXPECT_EQ(testDriver.passes, 1) << "held attempts make one pass";
-    EXPECT_EQ(testDriver.passesOutsideRun, 0);
-}
-
-TEST_F(Processing, AttemptReturnsWhileThePassWaitsAndAttemptsDuringAPassGiveOneMore) {
-    KEVENT gate;
-    KeInitializeEvent(&gate, NotificationEvent, FALSE);
-    testDriver.passGate = &gate;
-    ASSERT_EQ(client_->setPinState(pin_, KSSTATE_RUN), STATUS_SUCCESS);
-    attempt();  // returns although the pass blocks on the gate
-    ASSERT_TRUE(waitForCounter(&testDriver.passes, 1));
-    attempt();
     attempt();
     attempt();
     KeSetEvent(&gate, IO_NO_INCREMENT, FALSE);
     ASSERT_TRUE(waitForCounter(&testDriver.passes, 2));
     std::this_thread::sleep_for(20ms);
     ASSERT_EQ(client_->setPinState(pin_, KSSTATE_STOP), STATUS_SUCCESS);
-    EXPECT_EQ(testDriver.passes, 2) << "attempts during a pass coalesce into one more pass";
+    EXPECT_EQ(testDriver.passes, 2);
+    EXPECT_EQ(testDriver.passesOutsideRun, 0);
 }
 
 TEST_F(Processing, PassesRunOneAtATimeAndTheLastAttemptIsNeverLost) {
@@ -92,72 +85,38 @@ TEST_F(Processing, PassesRunOneAtATimeAndTheLastAttemptIsNeverLost) {
     EXPECT_EQ(testDriver.passesOutsideRun, 0);
 }
 
-TEST_F(Processing, FrameArrivalStartsAPassOnlyWithoutDoNotInitiate) {
-    ASSERT_EQ(client_->setPinState(pin_, KSSTATE_RUN), STATUS_SUCCESS);
-    ASSERT_EQ(client_->queueFrame(pin_, 16), STATUS_SUCCESS);
-    std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(readCounter(&testDriver.passes), 0) << "the pin asks not to be started by frames";
-    // The pin's descriptor is its private copy: clear the flag there.
-    const_cast<PKSPIN_DESCRIPTOR_EX>(pin_ks_->Descriptor)->Flags &=
-        ~KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING;
-    ASSERT_EQ(client_->queueFrame(pin_, 16), STATUS_SUCCESS);
-    EXPECT_TRUE(waitForCounter(&testDriver.passes, 1));
-}
-
-TEST_F(Processing, EjectedFramesComeBackInOrderWithTheirHeaders) {
+// Frames come back in order with their headers; a buffer queued again is the client's own memory,
+// filled again with no fresh zeroed copy in between.
+TEST_F(Processing, EjectedFramesComeBackInOrderAndRequeuedBuffersAreReused) {
     testDriver.ejectFrames = TRUE;
     ASSERT_EQ(client_->queueFrame(pin_, 64, true), STATUS_SUCCESS);
     ASSERT_EQ(client_->queueFrame(pin_, 32, false), STATUS_SUCCESS);
     ASSERT_EQ(client_->setPinState(pin_, KSSTATE_RUN), STATUS_SUCCESS);
-    StreamFrame first, second;
+    StreamFrame first, second, third;
     attempt();
     ASSERT_EQ(client_->waitFrame(pin_, 10s, &first), STATUS_SUCCESS);
     attempt();
     ASSERT_EQ(client_->waitFrame(pin_, 10s, &second), STATUS_SUCCESS);
-
     EXPECT_EQ(first.header.Size, sizeof(KSSTREAM_HEADER) + sizeof(KS_FRAME_INFO));
-    EXPECT_TRUE(first.hasFrameInfo);
     EXPECT_EQ(first.header.FrameExtent, 64u);
     EXPECT_EQ(first.header.DataUsed, sizeof(LONG));
-    ASSERT_EQ(first.data.size(), 64u);
     EXPECT_EQ(first.data[0], 1) << "written by pass 1";
     EXPECT_EQ(first.header.OptionsFlags, ULONG{KSSTREAM_HEADER_OPTIONSF_TIMEVALID});
     EXPECT_EQ(second.header.Size, sizeof(KSSTREAM_HEADER));
-    EXPECT_FALSE(second.hasFrameInfo);
     EXPECT_EQ(second.data[0], 2) << "written by pass 2";
     EXPECT_GE(second.header.PresentationTime.Time, first.header.PresentationTime.Time);
-}
 
-// A client that queues a buffer it had back gets the same memory filled again, with no fresh
-// zeroed copy in between.
-TEST_F(Processing, ABufferQueuedAgainIsTheSameMemoryWithItsSizeAsExtent) {
-    testDriver.ejectFrames = TRUE;
-    ASSERT_EQ(client_->queueFrame(pin_, 64, true), STATUS_SUCCESS);
-    ASSERT_EQ(client_->setPinState(pin_, KSSTATE_RUN), STATUS_SUCCESS);
-    StreamFrame first, second;
-    attempt();
-    ASSERT_EQ(client_->waitFrame(pin_, 10s, &first), STATUS_SUCCESS);
     std::fill(first.data.begin(), first.data.end(), std::uint8_t{0xAB});
     const std::uint8_t* memory = first.data.data();
     ASSERT_EQ(client_->queueFrame(pin_, std::move(first.data), false), STATUS_SUCCESS);
     attempt();
-    ASSERT_EQ(client_->waitFrame(pin_, 10s, &second), STATUS_SUCCESS);
-
-    EXPECT_EQ(second.data.data(), memory) << "the client's own buffer came back";
-    EXPECT_EQ(second.header.FrameExtent, 64u);
-    EXPECT_FALSE(second.hasFrameInfo);
-    ASSERT_EQ(second.data.size(), 64u);
-    EXPECT_EQ(second.data[0], 2) << "written by pass 2";
-    EXPECT_EQ(second.data[63], 0xAB) << "bytes the pass did not write stay as the client left them";
-}
-
-TEST_F(Processing, APassWithoutAFrameGetsNoStreamPointer) {
-    testDriver.ejectFrames = TRUE;
-    ASSERT_EQ(client_->setPinState(pin_, KSSTATE_RUN), STATUS_SUCCESS);
+    ASSERT_EQ(client_->waitFrame(pin_, 10s, &third), STATUS_SUCCESS);
+    EXPECT_EQ(third.data.data(), memory) << "the client's own buffer came back";
+    EXPECT_EQ(third.header.FrameExtent, 64u);
+    EXPECT_EQ(third.data[0], 3) << "written by pass 3";
+    EXPECT_EQ(third.data[63], 0xAB) << "bytes the pass did not write stay as the client left them";
     attempt();
-    ASSERT_TRUE(waitForCounter(&testDriver.passes, 1));
-    StreamFrame frame;
-    EXPECT_EQ(client_->waitFrame(pin_, 1ms, &frame), STATUS_TIMEOUT);
+    EXPECT_EQ(client_->waitFrame(pin_, 20ms, &third), STATUS_TIMEOUT) << "a pass without a frame";
 }
 
 TEST_F(Processing, StopHandsEveryQueuedFrameBackUnused) {
@@ -172,7 +131,11 @@ TEST_F(Processing, StopHandsEveryQueuedFrameBackUnused) {
     }
 }
 
-TEST_F(Processing, AStreamPointerLeftLockedAtStopIsAVerifierFailure) {
+TEST_F(Processing, PointersLeftLockedOrUnlockedTwiceAreReported) {
+    KSSTREAM_POINTER stray{};
+    stray.Pin = pin_ks_;
+    KsStreamPointerUnlock(&stray, TRUE);
+    expectVerifierFailure("not locked");
     testDriver.leaveFrameLocked = TRUE;
     ASSERT_EQ(client_->queueFrame(pin_, 16), STATUS_SUCCESS);
     ASSERT_EQ(client_->setPinState(pin_, KSSTATE_RUN), STATUS_SUCCESS);
@@ -182,13 +145,6 @@ TEST_F(Processing, AStreamPointerLeftLockedAtStopIsAVerifierFailure) {
     expectVerifierFailure("still locked");
     StreamFrame frame;
     EXPECT_EQ(client_->waitFrame(pin_, 0ms, &frame), STATUS_SUCCESS) << "the frame still returns";
-}
-
-TEST_F(Processing, UnlockingAPointerThatIsNotLockedIsAVerifierFailure) {
-    KSSTREAM_POINTER stray{};
-    stray.Pin = pin_ks_;
-    KsStreamPointerUnlock(&stray, TRUE);
-    expectVerifierFailure("not locked");
 }
 
 using ReferenceClock = Processing;

@@ -47,7 +47,7 @@ NTSTATUS DeviceAdd(PKSDEVICE device) {
     return STATUS_SUCCESS;
 }
 
-extern const KSFILTER_DESCRIPTOR filterDescriptor;
+KSFILTER_DESCRIPTOR filterDescriptor;
 
 NTSTATUS DeviceStart(PKSDEVICE device, PIRP, PCM_RESOURCE_LIST, PCM_RESOURCE_LIST) {
     NTSTATUS status = STATUS_SUCCESS;
@@ -64,7 +64,7 @@ NTSTATUS DeviceStart(PKSDEVICE device, PIRP, PCM_RESOURCE_LIST, PCM_RESOURCE_LIS
 
 void DeviceStop(PKSDEVICE, PIRP) { Record(kStop, 0, 0); }
 
-// ---------------------------------------------------------------- filter and properties
+// ---------------------------------------------------------------- filter
 
 NTSTATUS FilterCreate(PKSFILTER filter, PIRP irp) {
     Record(kFilterCreate, KsGetFilterFromIrp(irp) == filter, 0);
@@ -83,45 +83,6 @@ NTSTATUS FilterClose(PKSFILTER, PIRP) {
     Record(kFilterClose, 0, 0);
     return STATUS_SUCCESS;
 }
-
-NTSTATUS GetHandler(PIRP irp, PKSIDENTIFIER request, PVOID data) {
-    Record(kGetHandler, static_cast<LONG>(request->Id), 0);
-    testDriver.filterSeenByHandler = KsGetFilterFromIrp(irp);
-    *static_cast<LONG*>(data) = testDriver.propertyValue;
-    irp->IoStatus.Information = sizeof(LONG);
-    return STATUS_SUCCESS;
-}
-
-NTSTATUS SetHandler(PIRP irp, PKSIDENTIFIER request, PVOID data) {
-    Record(kSetHandler, static_cast<LONG>(request->Id), 0);
-    testDriver.filterSeenByHandler = KsGetFilterFromIrp(irp);
-    testDriver.propertyValue = *static_cast<LONG*>(data);
-    return STATUS_SUCCESS;
-}
-
-const KSPROPERTY_ITEM propertyItems[] = {
-    {0,
-     {GetHandler},
-     sizeof(KSPROPERTY),
-     sizeof(LONG),
-     {SetHandler},
-     nullptr,
-     0,
-     nullptr,
-     nullptr,
-     0},
-    {1, {GetHandler}, sizeof(KSPROPERTY) + 8, 8, {nullptr}, nullptr, 0, nullptr, nullptr, 0},
-    {2, {nullptr}, sizeof(KSPROPERTY), sizeof(LONG), {SetHandler}, nullptr, 0, nullptr, nullptr, 0},
-};
-
-const KSPROPERTY_SET propertySets[] = {
-    {&kTestPropertySet, 3, propertyItems, 0, nullptr},
-};
-
-const KSAUTOMATION_TABLE filterAutomation = {
-    1, sizeof(KSPROPERTY_ITEM), propertySets, 0, sizeof(KSMETHOD_ITEM), nullptr,
-    0, sizeof(KSEVENT_ITEM),    nullptr,
-};
 
 // ---------------------------------------------------------------- pin
 
@@ -220,160 +181,67 @@ NTSTATUS PinProcess(PKSPIN pin) {
     return STATUS_PENDING;
 }
 
-// The client's range must name our subtype (the class driver checked the GUIDs already);
-// the result is our range with the client's sample size and an 8-byte tail of 0xAB.
-NTSTATUS PinIntersect(PVOID context, PIRP irp, PKSP_PIN, PKSDATARANGE callerRange,
-                      PKSDATARANGE ourRange, ULONG bufferSize, PVOID data, PULONG dataSize) {
-    if (KsGetFilterFromIrp(irp) != context) return STATUS_INVALID_PARAMETER;
-    if (bufferSize == 0) {
-        *dataSize = kIntersectResultSize;
-        return STATUS_BUFFER_OVERFLOW;
-    }
-    if (bufferSize < kIntersectResultSize) return STATUS_BUFFER_TOO_SMALL;
-    auto* format = static_cast<PKSDATAFORMAT>(data);
-    memcpy(format, ourRange, sizeof(KSDATAFORMAT));
-    format->FormatSize = kIntersectResultSize;
-    format->SampleSize = callerRange->SampleSize;
-    memset(format + 1, 0xAB, 8);
-    *dataSize = kIntersectResultSize;
-    return STATUS_SUCCESS;
-}
-
 // ---------------------------------------------------------------- descriptors
 
-KSDATARANGE testRange = {{
-    sizeof(KSDATARANGE),               // FormatSize
-    0,                                 // Flags
-    4096,                              // SampleSize
-    0,                                 // Reserved
-    KSDATAFORMAT_TYPE_VIDEO,           // MajorFormat
-    kTestSubFormat,                    // SubFormat
-    KSDATAFORMAT_SPECIFIER_VIDEOINFO,  // Specifier
-}};
+// Zero-initialised, filled once by TestDriverEntry: only the fields the class driver reads.
+KSDATARANGE testRange;
+PKSDATARANGE dataRanges[] = {&testRange};
+KSALLOCATOR_FRAMING_EX framing;  // two frames; the pin's private copy asks for three
+KSPIN_DISPATCH pinDispatch;
+KSPIN_DESCRIPTOR_EX pinDescriptor;
+KSFILTER_DISPATCH filterDispatch;
+KSDEVICE_DISPATCH deviceDispatch;
+KSDEVICE_DESCRIPTOR deviceDescriptor;
 
-const PKSDATARANGE dataRanges[] = {&testRange};
-
-const KSALLOCATOR_FRAMING_EX framing = {
-    1,          // CountItems
-    0,          // PinFlags
-    {1, 1, 0},  // OutputCompression
-    0,          // PinWeight
-    {{
-        KSMEMORY_TYPE_KERNEL_NONPAGED,  // MemoryType
-        KS_TYPE_DONT_CARE,              // BusType
-        0,                              // MemoryFlags
-        0,                              // BusFlags
-        KSALLOCATOR_REQUIREMENTF_SYSTEM_MEMORY |
-            KSALLOCATOR_REQUIREMENTF_PREFERENCES_ONLY,  // Flags
-        2,                                              // Frames
-        {FILE_BYTE_ALIGNMENT},                          // FileAlignment
-        0,                                              // MemoryTypeWeight
-        {0, 0xFFFFFFFF, 1},                             // PhysicalRange
-        {{4096, 4096, 1}, 0, 0},                        // FramingRange
-    }},
-};
-
-const KSPIN_DISPATCH pinDispatch = {
-    PinCreate,          // Create
-    PinClose,           // Close
-    PinProcess,         // Process
-    nullptr,            // Reset
-    PinSetDataFormat,   // SetDataFormat
-    PinSetDeviceState,  // SetDeviceState
-    nullptr,            // Connect
-    nullptr,            // Disconnect
-    nullptr,            // Clock
-    nullptr,            // Allocator
-};
-
-const KSPIN_DESCRIPTOR_EX pinDescriptors[] = {{
-    &pinDispatch,  // Dispatch
-    nullptr,       // AutomationTable
-    {
-        0,
-        nullptr,
-        0,
-        nullptr,  // Interfaces, Mediums
-        1,
-        dataRanges,                // DataRanges
-        KSPIN_DATAFLOW_OUT,        // DataFlow
-        KSPIN_COMMUNICATION_BOTH,  // Communication
-        &PIN_CATEGORY_CAPTURE,     // Category
-        &PIN_CATEGORY_CAPTURE,     // Name
-        {0},                       // ConstrainedDataRanges
-    },
-    KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING | KSPIN_FLAG_FRAMES_NOT_REQUIRED_FOR_PROCESSING |
-        KSPIN_FLAG_PROCESS_IN_RUN_STATE_ONLY,  // Flags
-    1,                                         // InstancesPossible
-    1,                                         // InstancesNecessary
-    &framing,                                  // AllocatorFraming
-    PinIntersect,                              // IntersectHandler
-}};
-
-const KSFILTER_DISPATCH filterDispatch = {
-    FilterCreate,  // Create
-    FilterClose,   // Close
-    nullptr,       // Process
-    nullptr,       // Reset
-};
-
-const GUID categories[] = {KSCATEGORY_VIDEO, KSCATEGORY_CAPTURE};
-
-const KSFILTER_DESCRIPTOR filterDescriptor = {
-    &filterDispatch,              // Dispatch
-    &filterAutomation,            // AutomationTable
-    KSFILTER_DESCRIPTOR_VERSION,  // Version
-    0,                            // Flags
-    &KSNAME_Filter,               // ReferenceGuid
-    1,                            // PinDescriptorsCount
-    sizeof(KSPIN_DESCRIPTOR_EX),  // PinDescriptorSize
-    pinDescriptors,               // PinDescriptors
-    2,                            // CategoriesCount
-    categories,                   // Categories
-    0,                            // NodeDescriptorsCount
-    sizeof(KSNODE_DESCRIPTOR),    // NodeDescriptorSize
-    nullptr,                      // NodeDescriptors
-    0,                            // ConnectionsCount
-    nullptr,                      // Connections
-    nullptr,                      // ComponentId
-};
-
-const KSDEVICE_DISPATCH deviceDispatch = {
-    DeviceAdd,    // Add
-    DeviceStart,  // Start
-    nullptr,      // PostStart
-    nullptr,      // QueryStop
-    nullptr,      // CancelStop
-    DeviceStop,   // Stop
-    nullptr,      // QueryRemove
-    nullptr,      // CancelRemove
-    nullptr,      // Remove
-    nullptr,      // QueryCapabilities
-    nullptr,      // SurpriseRemoval
-    nullptr,      // QueryPower
-    nullptr,      // SetPower
-    nullptr,      // QueryInterface
-};
-
-const KSDEVICE_DESCRIPTOR deviceDescriptor = {
-    &deviceDispatch,              // Dispatch
-    0,                            // FilterDescriptorsCount
-    nullptr,                      // FilterDescriptors
-    KSDEVICE_DESCRIPTOR_VERSION,  // Version
-    0,                            // Flags
-};
+void FillDescriptors() {
+    testRange.FormatSize = sizeof(KSDATARANGE);
+    testRange.SampleSize = 4096;
+    testRange.MajorFormat = KSDATAFORMAT_TYPE_VIDEO;
+    testRange.SubFormat = kTestSubFormat;
+    testRange.Specifier = KSDATAFORMAT_SPECIFIER_VIDEOINFO;
+    framing.CountItems = 1;
+    framing.FramingItem[0].Frames = 2;
+    pinDispatch.Create = PinCreate;
+    pinDispatch.Close = PinClose;
+    pinDispatch.Process = PinProcess;
+    pinDispatch.SetDataFormat = PinSetDataFormat;
+    pinDispatch.SetDeviceState = PinSetDeviceState;
+    pinDescriptor.Dispatch = &pinDispatch;
+    pinDescriptor.PinDescriptor.DataRangesCount = 1;
+    pinDescriptor.PinDescriptor.DataRanges = dataRanges;
+    pinDescriptor.PinDescriptor.DataFlow = KSPIN_DATAFLOW_OUT;
+    pinDescriptor.PinDescriptor.Communication = KSPIN_COMMUNICATION_BOTH;
+    pinDescriptor.Flags = KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING |
+                          KSPIN_FLAG_FRAMES_NOT_REQUIRED_FOR_PROCESSING |
+                          KSPIN_FLAG_PROCESS_IN_RUN_STATE_ONLY;
+    pinDescriptor.InstancesPossible = 1;
+    pinDescriptor.InstancesNecessary = 1;
+    pinDescriptor.AllocatorFraming = &framing;
+    filterDispatch.Create = FilterCreate;
+    filterDispatch.Close = FilterClose;
+    filterDescriptor.Dispatch = &filterDispatch;
+    filterDescriptor.Version = KSFILTER_DESCRIPTOR_VERSION;
+    filterDescriptor.ReferenceGuid = &KSNAME_Filter;
+    filterDescriptor.PinDescriptorsCount = 1;
+    filterDescriptor.PinDescriptorSize = sizeof(KSPIN_DESCRIPTOR_EX);
+    filterDescriptor.PinDescriptors = &pinDescriptor;
+    deviceDispatch.Add = DeviceAdd;
+    deviceDispatch.Start = DeviceStart;
+    deviceDispatch.Stop = DeviceStop;
+    deviceDescriptor.Dispatch = &deviceDispatch;
+    deviceDescriptor.Version = KSDEVICE_DESCRIPTOR_VERSION;
+}
 
 }  // namespace
 
 void ResetTestDriver() { testDriver = TestDriver{}; }
 
 NTSTATUS TestDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+    FillDescriptors();
     return KsInitializeDriver(driver, registryPath, &deviceDescriptor);
 }
 
-const KSFILTER_DESCRIPTOR* TestFilterDescriptor() { return &filterDescriptor; }
-
-const KSPIN_DESCRIPTOR_EX* TestPinDescriptor() { return &pinDescriptors[0]; }
+const KSPIN_DESCRIPTOR_EX* TestPinDescriptor() { return &pinDescriptor; }
 
 ULONG CountEvents(EventKind kind) {
     ULONG count = 0;

@@ -1,7 +1,7 @@
 // A small minidriver written against platform/ alone, to exercise the class driver: one device
-// with two bag items, one filter factory "GLOBAL" (free on stop), one property set, one pin
-// that edits its descriptor, takes the reference clock and ejects frames when processing.
-// Tests read what it saw in `testDriver` and steer it through the knobs there.
+// with two bag items, one filter factory "GLOBAL", one pin that edits its
+// descriptor, takes the reference clock and ejects frames when processing. Tests read what it
+// saw in `testDriver` and steer it through the knobs there.
 #pragma once
 
 #include "platform/ks.h"
@@ -22,19 +22,16 @@ enum EventKind : ULONG {
     kPinCreate,
     kPinClose,
     kSetDeviceState,
-    kGetHandler,
-    kSetHandler,
 };
 
 struct Event {
     EventKind kind;
-    LONG first;   // a state, a status or a property id
+    LONG first;   // a state, a status, a sample size or a property id
     LONG second;  // the old state, or 1 when an old format was given
 };
 
 struct TestDriver {
-    // Journal of the callbacks that run on client and PnP threads.
-    Event events[kMaxEvents];
+    Event events[kMaxEvents];  // callbacks of client and PnP threads, in order
     ULONG eventCount;
     // Knobs.
     KSSTATE failStepTo;        // the SetDeviceState step into this state fails ...
@@ -45,8 +42,6 @@ struct TestDriver {
     BOOLEAN leaveFrameLocked;  // passes lock the leading frame and keep it locked
     BOOLEAN keepClock;         // the pin keeps its clock reference past STOP
     // Set by callbacks.
-    PKSFILTER filterSeenByHandler;  // KsGetFilterFromIrp in the property handlers
-    LONG propertyValue;
     LONG volatile passes;
     LONG volatile activePasses;
     LONG volatile mostActivePasses;
@@ -56,25 +51,16 @@ struct TestDriver {
 
 extern TestDriver testDriver;
 
-// Clears the journal, counters and knobs.
 void ResetTestDriver();
 ULONG CountEvents(EventKind kind);
-
 NTSTATUS TestDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
+const KSPIN_DESCRIPTOR_EX* TestPinDescriptor();
 
-// The property set: id 0 get and set (a LONG), id 1 get only (needs 8 data bytes and a
-// request of 32 bytes), id 2 set only.
-inline constexpr GUID kTestPropertySet = {
-    0x1b2d6a11, 0x53c1, 0x4f8e, {0x9a, 0x10, 0x6e, 0x3c, 0x21, 0x7d, 0x44, 0x05}};
 // The pin's single data range: major format video, this subtype, the video-info specifier.
 inline constexpr GUID kTestSubFormat = {
     0x7c4f0a32, 0x1e55, 0x4b67, {0x8d, 0x21, 0x3a, 0x90, 0x5e, 0x12, 0x6b, 0x77}};
 // SetDataFormat refuses a format with this sample size.
 constexpr ULONG kRefusedSampleSize = 0xBAD;
-constexpr ULONG kIntersectResultSize = sizeof(KSDATAFORMAT) + 8;
 constexpr ULONG kTestEditTag = 'T' | ('d' << 8) | ('E' << 16) | ('d' << 24);
-
-const KSFILTER_DESCRIPTOR* TestFilterDescriptor();
-const KSPIN_DESCRIPTOR_EX* TestPinDescriptor();
 
 }  // namespace testminidriver
