@@ -38,9 +38,7 @@ NTSTATUS UsbBus::getDescriptor(PIRP irp, _URB_CONTROL_DESCRIPTOR_REQUEST& reques
         complete(irp, STATUS_UNSUCCESSFUL, 0);
         return STATUS_UNSUCCESSFUL;
     }
-    void* buffer = request.TransferBufferMDL != nullptr
-                       ? MmGetSystemAddressForMdlSafe(request.TransferBufferMDL, NormalPagePriority)
-                       : request.TransferBuffer;
+    void* buffer = urbTransferBuffer(request.TransferBufferMDL, request.TransferBuffer);
     if (buffer == nullptr && request.TransferBufferLength != 0) {
         request.Hdr.Status = USBD_STATUS_INVALID_PARAMETER;
         complete(irp, STATUS_INVALID_PARAMETER, 0);
