@@ -114,8 +114,7 @@ NTSTATUS BusDevice::submitUrb(PIRP irp, PURB urb) noexcept {
     NTSTATUS refused = refuseIfPortDown(irp, urb);
     if (refused != STATUS_SUCCESS) return refused;
     if (!lengthFits(urb->UrbHeader)) {
-        return refuse(irp, urb->UrbHeader, STATUS_INVALID_PARAMETER,
-                      USBD_STATUS_INVALID_PARAMETER);
+        return refuse(irp, urb->UrbHeader, STATUS_INVALID_PARAMETER, USBD_STATUS_INVALID_PARAMETER);
     }
     switch (urb->UrbHeader.Function) {
         case URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE:
