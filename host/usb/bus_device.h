@@ -26,6 +26,8 @@ class BusDevice {
     virtual std::vector<std::uint8_t> configurationDescriptor() const = 0;
     // The value of the configuration the device's driver selected; 0 while none is.
     virtual std::uint8_t configurationValue() const = 0;
+    // False once the device has left the bus.
+    virtual bool present() const = 0;
 
   protected:
     // Creates the physical device object. Throws std::runtime_error when it cannot.

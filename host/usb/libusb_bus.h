@@ -32,9 +32,10 @@ class LibusbBus final : public BusDevice {
     std::vector<std::uint8_t> configurationDescriptor() const override;
     std::uint8_t configurationValue() const override;
 
+    // Once the device has left, every request fails as on an unplugged port.
+    bool present() const override { return !gone_.load(); }
+
     const UsbDeviceInfo& device() const noexcept { return info_; }
-    // True once the device has left the bus; every request then fails as on an unplugged port.
-    bool gone() const noexcept { return gone_.load(); }
     // Transfers handed to libusb and not yet completed.
     std::size_t transfersInFlight() const;
 

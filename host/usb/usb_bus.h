@@ -33,6 +33,7 @@ class UsbBus final : public BusDevice, private UsbFunctionEvents {
     std::vector<std::uint8_t> deviceDescriptor() const override;
     std::vector<std::uint8_t> configurationDescriptor() const override;
     std::uint8_t configurationValue() const override;
+    bool present() const override { return function_.portState().connected; }
 
   private:
     struct Transfer {
