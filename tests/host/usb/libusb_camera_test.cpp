@@ -84,11 +84,18 @@ TEST_F(LibusbCameraTest, ToolReachesTheCameraThroughUsb) {
     EXPECT_EQ(info.exitCode, 0) << info.err;
     EXPECT_NE(info.out.find("USB\\" + idsText(true) + "\\BC0042"), std::string::npos) << info.out;
 
+    const ToolRun list = runBayercam({"list", "--json"});
+    EXPECT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_NE(list.out.find("\"camera\": \"usb:" + idsText(false) + ":BC0042\""), std::string::npos)
+        << list.out;
+
     rig.setClaimedElsewhere(true);
     const ToolRun busy =
         runBayercam({"--camera", "usb", "--registry", (dir / "r.db").string(), "info"});
     EXPECT_EQ(busy.exitCode, 1);
     EXPECT_NE(busy.err.find("busy"), std::string::npos) << busy.err;
+    const ToolRun claimed = runBayercam({"list"});
+    EXPECT_NE(claimed.out.find("cannot be opened: busy"), std::string::npos) << claimed.out;
 }
 
 }  // namespace
