@@ -4,6 +4,7 @@
 
 #include <linux/ioctl.h>
 #include <linux/usbdevice_fs.h>
+#include <pthread.h>
 #include <umockdev.h>
 
 #include <cerrno>
@@ -24,7 +25,7 @@ constexpr const char* kNode = "/dev/bus/usb/001/002";
 constexpr const char* kSysPath = "/sys/devices/usb1/1-1";
 // A reap with nothing to give is held this long before it says EAGAIN: the emulated node is a
 // socket that always polls writable, so answering at once would spin libusb's event loop.
-constexpr guint kHeldReapMs = 2;
+constexpr guint kHeldReapMs = 1;
 
 struct Urb {
     UMockdevIoctlData* data;    // the client's usbdevfs_urb; its buffer resolved below
@@ -74,6 +75,7 @@ struct LibusbRig::State final : UsbFunctionEvents {
     State() {
         g_signal_connect(handler, "handle-ioctl", G_CALLBACK(&State::onIoctl), this);
         thread = std::thread([this] {
+            pthread_setname_np(pthread_self(), "usb-rig");
             g_main_context_push_thread_default(context);
             while (!stop) g_main_context_iteration(context, TRUE);
             g_main_context_pop_thread_default(context);
