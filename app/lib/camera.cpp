@@ -10,6 +10,8 @@
 #include "host/kernel/pool.h"
 #include "host/kernel/registry_config.h"
 #include "host/pnp/installed_driver.h"
+#include "host/usb/libusb_bus.h"
+#include "host/usb/usb_bus.h"
 #include "sim/simulated_camera.h"
 
 namespace bayercam {
@@ -26,6 +28,40 @@ std::shared_ptr<const sim::Scene> sceneOf(const CameraOptions& options) {
             break;
     }
     return sim::makeColorBars();
+}
+
+Status openSimulatedCamera(Camera::Impl& impl, const CameraOptions& options) {
+    try {
+        auto camera = std::make_unique<sim::SimulatedCamera>(sim::SimulatedCameraOptions{
+            .pacing = options.framesPerSecond ? sim::FramePacing::FixedRate
+                                              : sim::FramePacing::AsFastAsPossible,
+            .framesPerSecond = options.framesPerSecond.value_or(30.0),
+            .clockMode = static_cast<std::uint8_t>(options.clockMode),
+            .exact = options.exact,
+            .scene = sceneOf(options),
+            .logPackets = false});
+        impl.simulated = camera.get();
+        impl.bus = std::make_unique<host::UsbBus>(*camera);
+        impl.device = std::move(camera);
+    } catch (const std::exception& error) {
+        return Error{std::string("cannot set up the simulated camera: ") + error.what()};
+    }
+    return Done{};
+}
+
+Status openUsbCamera(Camera::Impl& impl, const UsbCameraChoice& choice) {
+    host::UsbSelector selector;
+    selector.vendor = choice.vendor;
+    selector.product = choice.product;
+    selector.serial = choice.serial;
+    selector.bus = choice.bus;
+    selector.address = choice.address;
+    try {
+        impl.bus = std::make_unique<host::LibusbBus>(selector);
+    } catch (const std::exception& error) {
+        return Error{std::string("cannot open the USB camera: ") + error.what()};
+    }
+    return Done{};
 }
 
 }  // namespace
@@ -57,7 +93,7 @@ Camera::Impl::~Impl() {
     if (handle != nullptr) client->detachDevice(handle);
     client.reset();
     if (bus) host::unbindDeviceRegistryKey(bus->physicalDeviceObject());
-    bus.reset();
+    bus.reset();  // before the camera behind it
     device.reset();
     host::closeRegistry();
     // Freed pool blocks wait in a quarantine that catches late use; nothing can use them now.
@@ -87,23 +123,11 @@ Result<std::unique_ptr<Camera>> Camera::open(const CameraOptions& options,
     if (!access) return access.error();
     impl->storeWritable = access.value() == StoreAccess::kWritable;
     impl->framesPerSecond = options.framesPerSecond;
-    try {
-        auto camera = std::make_unique<sim::SimulatedCamera>(sim::SimulatedCameraOptions{
-            .pacing = options.framesPerSecond ? sim::FramePacing::FixedRate
-                                              : sim::FramePacing::AsFastAsPossible,
-            .framesPerSecond = options.framesPerSecond.value_or(30.0),
-            .clockMode = static_cast<std::uint8_t>(options.clockMode),
-            .exact = options.exact,
-            .scene = sceneOf(options),
-            .logPackets = false});
-        impl->simulated = camera.get();
-        impl->device = std::move(camera);
-        impl->bus = std::make_unique<host::UsbBus>(*impl->device);
-    } catch (const std::exception& error) {
-        return Error{std::string("cannot set up the simulated camera: ") + error.what()};
-    }
-    // The instance path comes from the device descriptor, so every process reaches the same
-    // stored settings.
+    Status attached =
+        options.usb ? openUsbCamera(*impl, *options.usb) : openSimulatedCamera(*impl, options);
+    if (!attached) return attached.error();
+    // The instance path comes from the device's ids (and a real camera's serial), so every
+    // process reaches the same stored settings, and each camera its own.
     const std::wstring& wide = impl->bus->instancePath();
     const std::string instancePath(wide.begin(), wide.end());
     Result<std::unique_ptr<CameraLock>> lock = CameraLock::take(instancePath, impl->registry);

@@ -12,7 +12,7 @@
 #include "app/lib/camera_lock.h"
 #include "app/lib/settings_store.h"
 #include "host/ks/ks_client.h"
-#include "host/usb/usb_bus.h"
+#include "host/usb/bus_device.h"
 #include "host/usb/usb_function.h"
 
 namespace bayercam {
@@ -36,10 +36,10 @@ struct Camera::Impl {
     std::unique_ptr<StoreSnapshot> snapshot;  // a read-only store's copy, which the driver uses
     std::filesystem::path registry;
     bool storeWritable = true;
-    std::optional<double> framesPerSecond;  // the simulated camera's pace; nothing: at once
-    std::unique_ptr<host::UsbFunction> device;  // the camera behind the bus
-    sim::SimulatedCamera* simulated = nullptr;  // the same camera, when it is the simulated one
-    std::unique_ptr<host::UsbBus> bus;
+    std::optional<double> framesPerSecond;      // the simulated camera's pace; nothing: at once
+    std::unique_ptr<host::UsbFunction> device;  // the simulated camera behind the bus, if it is
+    sim::SimulatedCamera* simulated = nullptr;  // the same camera
+    std::unique_ptr<host::BusDevice> bus;       // the simulated bus, or a real camera's
     std::unique_ptr<host::ks::KsClient> client;
     host::ks::KsDeviceHandle handle = nullptr;
     host::ks::KsFilterHandle filter = nullptr;

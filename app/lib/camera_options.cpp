@@ -1,14 +1,19 @@
 #include "app/lib/camera_options.h"
 
 #include <charconv>
+#include <cstdio>
+#include <type_traits>
 #include <vector>
+
+#include "bayercam/usb_ids.h"
 
 namespace bayercam {
 
 namespace {
 
 constexpr std::string_view kGrammar =
-    "sim[:scene=bars|moving|FILE.png][,exact][,fps=N|max][,clock=N]";
+    "sim[:scene=bars|moving|FILE.png][,exact][,fps=N|max][,clock=N] or "
+    "usb[:VID:PID[:SERIAL|:BUS:ADDRESS]]";
 
 Error badOption(std::string_view text, std::string_view why) {
     return Error{"bad camera '" + std::string(text) + "': " + std::string(why) + " (expected " +
@@ -16,22 +21,58 @@ Error badOption(std::string_view text, std::string_view why) {
                  Error::Kind::kBadValue};
 }
 
-std::vector<std::string_view> splitOnComma(std::string_view text) {
+std::vector<std::string_view> split(std::string_view text, char separator) {
     std::vector<std::string_view> parts;
     while (true) {
-        const std::size_t comma = text.find(',');
-        parts.push_back(text.substr(0, comma));
-        if (comma == std::string_view::npos) return parts;
-        text.remove_prefix(comma + 1);
+        const std::size_t at = text.find(separator);
+        parts.push_back(text.substr(0, at));
+        if (at == std::string_view::npos) return parts;
+        text.remove_prefix(at + 1);
     }
 }
 
 template <class T>
-std::optional<T> parseNumber(std::string_view text) {
+std::optional<T> parseNumber(std::string_view text, int base = 10) {
     T value{};
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = [&] {
+        if constexpr (std::is_integral_v<T>) return std::from_chars(text.data(), end, value, base);
+        return std::from_chars(text.data(), end, value);
+    }();
+    if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
     return value;
+}
+
+// "usb", "usb:VID:PID", "usb:VID:PID:SERIAL" or "usb:VID:PID:BUS:ADDRESS".
+Result<CameraOptions> parseUsb(std::string_view text) {
+    UsbCameraChoice choice;
+    choice.vendor = kCameraUsbVendorId;
+    choice.product = kCameraUsbProductId;
+    const std::vector<std::string_view> parts = split(text, ':');
+    if (parts.size() == 2 || parts.size() > 5) return badOption(text, "give both ids, VID:PID");
+    if (parts.size() >= 3) {
+        const auto vendor =
+            parts[1].size() == 4 ? parseNumber<std::uint16_t>(parts[1], 16) : std::nullopt;
+        const auto product =
+            parts[2].size() == 4 ? parseNumber<std::uint16_t>(parts[2], 16) : std::nullopt;
+        if (!vendor || !product) return badOption(text, "USB ids are four hex digits each");
+        choice.vendor = *vendor;
+        choice.product = *product;
+    }
+    if (parts.size() == 4) {
+        if (parts[3].empty()) return badOption(text, "the serial is empty");
+        choice.serial = std::string(parts[3]);
+    }
+    if (parts.size() == 5) {
+        const auto bus = parseNumber<std::uint8_t>(parts[3]);
+        const auto address = parseNumber<std::uint8_t>(parts[4]);
+        if (!bus || !address) return badOption(text, "bus and address are numbers to 255");
+        choice.bus = *bus;
+        choice.address = *address;
+    }
+    CameraOptions options;
+    options.usb = choice;
+    return options;
 }
 
 // One "key=value" or "flag" item; an empty string when it was understood.
@@ -68,12 +109,13 @@ std::string applyItem(CameraOptions& options, std::string_view item) {
 }  // namespace
 
 Result<CameraOptions> parseCameraOptions(std::string_view text) {
+    if (text == "usb" || text.starts_with("usb:")) return parseUsb(text);
     CameraOptions options;
-    if (!text.starts_with("sim")) return badOption(text, "only the simulated camera 'sim' exists");
+    if (!text.starts_with("sim")) return badOption(text, "a camera is 'sim' or 'usb'");
     std::string_view rest = text.substr(3);
     if (rest.empty()) return options;
     if (rest.front() != ':' || rest.size() == 1) return badOption(text, "options follow 'sim:'");
-    for (std::string_view item : splitOnComma(rest.substr(1))) {
+    for (std::string_view item : split(rest.substr(1), ',')) {
         const std::string why = applyItem(options, item);
         if (!why.empty()) return badOption(text, why);
     }
@@ -81,6 +123,16 @@ Result<CameraOptions> parseCameraOptions(std::string_view text) {
 }
 
 std::string CameraOptions::text() const {
+    if (usb) {
+        char ids[16];
+        std::snprintf(ids, sizeof ids, "usb:%04x:%04x", usb->vendor, usb->product);
+        std::string result = ids;
+        if (usb->serial) result += ":" + *usb->serial;
+        if (usb->bus && usb->address) {
+            result += ":" + std::to_string(*usb->bus) + ":" + std::to_string(*usb->address);
+        }
+        return result;
+    }
     std::string result = "sim:scene=";
     result += scene == Scene::kBars     ? "bars"
               : scene == Scene::kMoving ? "moving"

@@ -1,7 +1,9 @@
 // Which camera to open and how the simulated one behaves, as the --camera option spells it:
-// sim[:scene=bars|moving|FILE.png][,exact][,fps=N|max][,clock=N].
+// sim[:scene=bars|moving|FILE.png][,exact][,fps=N|max][,clock=N], or a camera on USB:
+// usb (the first with the build's ids), usb:VID:PID, usb:VID:PID:SERIAL, usb:VID:PID:BUS:ADDRESS.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -11,7 +13,17 @@
 
 namespace bayercam {
 
+// A camera on USB: its ids (hex), and a serial or a bus and address when several are attached.
+struct UsbCameraChoice {
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+    std::optional<std::string> serial;
+    std::optional<std::uint8_t> bus;
+    std::optional<std::uint8_t> address;
+};
+
 struct CameraOptions {
+    std::optional<UsbCameraChoice> usb;  // nothing: the simulated camera below
     enum class Scene { kBars, kMoving, kPng };
     Scene scene = Scene::kBars;
     std::filesystem::path pngScene;  // kPng only

@@ -178,6 +178,7 @@ Result<Frame> Camera::nextFrame(std::chrono::milliseconds timeout) {
             deadline - std::chrono::steady_clock::now());
         const NTSTATUS status = impl_->client->waitFrame(
             impl_->pin, std::max(left, std::chrono::milliseconds(0)), &delivered);
+        if (!impl_->bus->present()) return Error{"the camera was unplugged"};
         if (status == STATUS_TIMEOUT) {
             return Error{"no frame within " + std::to_string(timeout.count()) + " ms",
                          Error::Kind::kTimedOut};

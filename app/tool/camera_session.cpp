@@ -4,10 +4,13 @@ namespace bayercam::app {
 
 void CameraChoice::addOptions(CLI::App& tool) {
     tool.add_option("--camera", camera,
-                    "sim[:scene=bars|moving|FILE.png][,exact][,fps=N|max][,clock=N]")
+                    "sim[:scene=bars|moving|FILE.png][,exact][,fps=N|max][,clock=N], the "
+                    "simulated camera; or usb (the first attached camera with the build's ids), "
+                    "usb:VID:PID, usb:VID:PID:SERIAL or usb:VID:PID:BUS:ADDRESS")
         ->capture_default_str();
-    registryOption = tool.add_option("--registry", registry,
-                    "Settings store file (default: " + defaultRegistryPath().string() + ")");
+    registryOption =
+        tool.add_option("--registry", registry,
+                        "Settings store file (default: " + defaultRegistryPath().string() + ")");
 }
 
 void CameraChoice::checkRegistry() const {

@@ -13,6 +13,7 @@
 #include "app/tool/capture_command.h"
 #include "app/tool/convert_command.h"
 #include "app/tool/device_commands.h"
+#include "app/tool/list_command.h"
 #include "app/tool/name_matching.h"
 #include "app/tool/property_commands.h"
 #include "app/tool/settings_command.h"
@@ -22,8 +23,8 @@ namespace bayercam::app {
 
 namespace {
 
-constexpr std::array<std::string_view, 8> kCommands = {
-    "capture", "props", "get", "set", "roi", "info", "settings", "convert"};
+constexpr std::array<std::string_view, 9> kCommands = {
+    "list", "capture", "props", "get", "set", "roi", "info", "settings", "convert"};
 
 std::string commandList() {
     const std::vector<std::string> names(kCommands.begin(), kCommands.end());
@@ -88,6 +89,7 @@ int runTool(int argc, char** argv) {
     tool.require_subcommand(1);
     CameraChoice choice;
     choice.addOptions(tool);
+    const ListCommand list(tool);
     const CaptureCommand capture(tool, choice);
     const PropsCommand props(tool, choice);
     const GetSetCommand get(tool, choice, GetSetCommand::Verb::kGet);
@@ -104,6 +106,7 @@ int runTool(int argc, char** argv) {
         } catch (const CLI::ParseError& error) {
             return reportParseError(tool, error);
         }
+        if (list.selected()) list.run(std::cout);
         if (capture.selected()) return capture.run(std::cout, std::cerr);
         if (props.selected()) props.run(std::cout);
         if (get.selected()) get.run(std::cout);

@@ -14,33 +14,26 @@
 #include <thread>
 #include <vector>
 
+#include "host/usb/bus_device.h"
 #include "host/usb/usb_function.h"
 #include "platform/usb.h"
 
 namespace bayercam::host {
 
-class UsbBus final : private UsbFunctionEvents {
+class UsbBus final : public BusDevice, private UsbFunctionEvents {
   public:
     // Creates the physical device object for the function and starts the bus thread.
     // Throws std::runtime_error when the device object cannot be created.
     explicit UsbBus(UsbFunction& function);
-    ~UsbBus();
-
-    UsbBus(const UsbBus&) = delete;
-    UsbBus& operator=(const UsbBus&) = delete;
-
-    PDEVICE_OBJECT physicalDeviceObject() const noexcept { return pdo_; }
-    // Device instance path, e.g. USB\VID_1D50&PID_6A31\5&2C1A3F&0&1.
-    const std::wstring& instancePath() const noexcept { return instancePath_; }
+    ~UsbBus() override;
 
     // Transfers queued on all pipes and not yet completed.
     std::size_t pendingTransfers() const;
 
-    // What an application may read of the device on this bus: its descriptors, and the value
-    // of the configuration its driver selected (0 while none is).
-    std::vector<std::uint8_t> deviceDescriptor() const;
-    std::vector<std::uint8_t> configurationDescriptor() const;
-    std::uint8_t configurationValue() const;
+    std::vector<std::uint8_t> deviceDescriptor() const override;
+    std::vector<std::uint8_t> configurationDescriptor() const override;
+    std::uint8_t configurationValue() const override;
+    bool present() const override { return function_.portState().connected; }
 
   private:
     struct Transfer {
@@ -85,22 +78,17 @@ class UsbBus final : private UsbFunctionEvents {
         }
     };
 
-    static NTSTATUS dispatchInternalControl(PDEVICE_OBJECT device, PIRP irp);
-    static NTSTATUS dispatchPassThrough(PDEVICE_OBJECT device, PIRP irp);
-    static NTSTATUS dispatchPnp(PDEVICE_OBJECT device, PIRP irp);
     static VOID cancelTransfer(PDEVICE_OBJECT device, PIRP irp);
-    static UsbBus* fromDevice(PDEVICE_OBJECT device) noexcept;
 
-    NTSTATUS submitUrb(PIRP irp, PURB urb) noexcept;
-    NTSTATUS portStatus(PIRP irp) noexcept;
-    NTSTATUS resetPort(PIRP irp) noexcept;
-    NTSTATUS getDescriptor(PIRP irp, _URB_CONTROL_DESCRIPTOR_REQUEST& request) noexcept;
-    NTSTATUS selectConfiguration(PIRP irp, _URB_SELECT_CONFIGURATION& request) noexcept;
+    NTSTATUS refuseIfPortDown(PIRP irp, PURB urb) noexcept override;
+    NTSTATUS portStatus(PIRP irp) noexcept override;
+    NTSTATUS resetPort(PIRP irp) noexcept override;
+    NTSTATUS getDescriptor(PIRP irp, _URB_CONTROL_DESCRIPTOR_REQUEST& request) noexcept override;
+    NTSTATUS selectConfiguration(PIRP irp, _URB_SELECT_CONFIGURATION& request) noexcept override;
     NTSTATUS configure(_URB_SELECT_CONFIGURATION& request);
-    NTSTATUS queueTransfer(PIRP irp, _URB_BULK_OR_INTERRUPT_TRANSFER& request) noexcept;
-    NTSTATUS abortPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept;
-    NTSTATUS resetPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept;
-    NTSTATUS refuseIfPortDown(PIRP irp, PURB urb) noexcept;
+    NTSTATUS queueTransfer(PIRP irp, _URB_BULK_OR_INTERRUPT_TRANSFER& request) noexcept override;
+    NTSTATUS abortPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept override;
+    NTSTATUS resetPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept override;
 
     // Caller holds lock_.
     Pipe* findPipe(USBD_PIPE_HANDLE handle);
@@ -121,15 +109,11 @@ class UsbBus final : private UsbFunctionEvents {
     void failWhilePortDown();
 
     // Called with lock_ not held.
-    static void complete(PIRP irp, NTSTATUS status, ULONG_PTR information) noexcept;
     void completeRequests(const std::vector<Completion>& done) noexcept;
     void transferFinished(Pipe& pipe, std::uint64_t sequence) noexcept;
 
     UsbFunction& function_;
-    DRIVER_OBJECT driver_{};
-    PDEVICE_OBJECT pdo_ = nullptr;
     unsigned port_ = 0;  // in the instance path; free again once the bus is gone
-    std::wstring instancePath_;
 
     mutable std::mutex lock_;
     std::condition_variable changed_;           // guarded by lock_: work arrived or a claim ended

@@ -13,14 +13,6 @@
 namespace bayercam::host {
 namespace {
 
-std::uint8_t* transferBuffer(const _URB_BULK_OR_INTERRUPT_TRANSFER& request) noexcept {
-    if (request.TransferBufferMDL != nullptr) {
-        return static_cast<std::uint8_t*>(
-            MmGetSystemAddressForMdlSafe(request.TransferBufferMDL, NormalPagePriority));
-    }
-    return static_cast<std::uint8_t*>(request.TransferBuffer);
-}
-
 // The canceller sets the flag without our lock.
 bool cancelRequested(PIRP irp) noexcept {
     return std::atomic_ref<BOOLEAN>(irp->Cancel).load() != 0;
@@ -40,7 +32,7 @@ UsbBus::Pipe* UsbBus::findPipe(USBD_PIPE_HANDLE handle) {
 }
 
 NTSTATUS UsbBus::queueTransfer(PIRP irp, _URB_BULK_OR_INTERRUPT_TRANSFER& request) noexcept {
-    std::uint8_t* buffer = transferBuffer(request);
+    std::uint8_t* buffer = urbTransferBuffer(request.TransferBufferMDL, request.TransferBuffer);
     std::unique_lock lock(lock_);
     Pipe* pipe = findPipe(request.PipeHandle);
     USBD_STATUS refusal = USBD_STATUS_SUCCESS;
@@ -80,7 +72,7 @@ NTSTATUS UsbBus::queueTransfer(PIRP irp, _URB_BULK_OR_INTERRUPT_TRANSFER& reques
 // Runs with the cancel spin lock held, at dispatch level.
 VOID UsbBus::cancelTransfer(PDEVICE_OBJECT device, PIRP irp) {
     IoReleaseCancelSpinLock(irp->CancelIrql);
-    UsbBus* bus = fromDevice(device);
+    auto* bus = static_cast<UsbBus*>(fromDevice(device));
     std::unique_lock lock(bus->lock_);
     for (auto& pipe : bus->pipes_) {
         auto& queue = pipe->queue;

@@ -45,7 +45,10 @@ TEST(CameraOptionsText, MaxFpsAndPngScene) {
 
 TEST(CameraOptionsText, MistakesAreBadValuesThatSayWhy) {
     const std::pair<const char*, const char*> cases[] = {
-        {"usb", "only the simulated camera"},
+        {"usb:12", "give both ids"},
+        {"usb:12345:0001", "four hex digits"},
+        {"usb:ffff:0001:1:300", "bus and address"},
+        {"cam", "a camera is 'sim' or 'usb'"},
         {"sim:", "options follow"},
         {"sim:scene=stripes", "unknown item 'scene=stripes'"},
         {"sim:fps=0", "fps must be"},

@@ -61,7 +61,7 @@ TEST(BayercamHelp, VersionPrintsToolNameAndExitsZero) {
 // ---------------------------------------------------------------- commands
 
 TEST(BayercamCommands, NoCommandIsAUsageError) {
-    expectUsageError(runBayercam({}), "no command given; commands: capture, props, get, set, roi, info, settings or convert");
+    expectUsageError(runBayercam({}), "no command given; commands: list, capture, props, get, set, roi, info, settings or convert");
 }
 
 TEST(BayercamCommands, UnknownCommandIsAUsageErrorWithASuggestion) {

@@ -1,0 +1,102 @@
+// The library and the tool with --camera usb, end to end: the real libusb, the libusb bus, the
+// unchanged driver and the simulated camera emulated below libusb.
+#include <gtest/gtest.h>
+
+#include "app/lib/camera.h"
+#include "bayercam/usb_ids.h"
+#include "sim/simulated_camera.h"
+#include "tests/app/camera_reference.h"
+#include "tests/app/scratch_dir.h"
+#include "tests/app/tool_process.h"
+#include "tests/host/usb/libusb_rig.h"
+
+namespace bayercam::app::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+const host::testing::RigDevice kCamera{kCameraUsbVendorId, kCameraUsbProductId, "BC0042"};
+
+// "vvvv:pppp" (upper: false) or "VID_VVVV&PID_PPPP" (upper: true) for the build's ids.
+std::string idsText(bool upper) {
+    char text[32];
+    std::snprintf(text, sizeof text, upper ? "VID_%04X&PID_%04X" : "%04x:%04x", kCamera.vendor,
+                  kCamera.product);
+    return text;
+}
+
+class LibusbCameraTest : public ::testing::Test {
+  protected:
+    void SetUp() override { rig.plug(simulated, kCamera); }
+
+    std::unique_ptr<Camera> open(const std::string& choice) {
+        Result<CameraOptions> options = parseCameraOptions(choice);
+        EXPECT_TRUE(options) << options.error().message;
+        Result<std::unique_ptr<Camera>> opened = Camera::open(options.value(), dir / "registry.db");
+        EXPECT_TRUE(opened) << opened.error().message;
+        return opened ? std::move(opened).value() : nullptr;
+    }
+
+    ScratchDir dir;
+    sim::SimulatedCamera simulated{{.pacing = sim::FramePacing::FixedRate,
+                                    .framesPerSecond = 30.0,
+                                    .exact = true,
+                                    .scene = sim::makeMovingPattern(),
+                                    .logPackets = false}};
+    host::testing::LibusbRig rig;
+};
+
+TEST_F(LibusbCameraTest, LivePicturesMatchTheReferenceWhileSettingsTravel) {
+    auto camera = open("usb:" + idsText(false) + ":BC0042");
+    ASSERT_NE(camera, nullptr);
+    ASSERT_TRUE(camera->start());
+    simulated.setMemory(0x1234, 0x5A);
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        const Result<Frame> frame = camera->nextFrame(5000ms);
+        ASSERT_TRUE(frame) << frame.error().message;
+        EXPECT_GE(matchingMovingFrame(frame.value().upright(), frame.value().pictureNumber), 0)
+            << "picture " << i;
+        ASSERT_TRUE(camera->writeRegister(200 + i, 7 + i));
+        EXPECT_EQ(simulated.registerEntry(200 + i).value, 7 + i) << "register " << 200 + i;
+    }
+    const Result<std::uint8_t> memory = camera->readMemory(0x1234);
+    ASSERT_TRUE(memory) << memory.error().message;
+    EXPECT_EQ(memory.value(), 0x5A);
+    EXPECT_TRUE(camera->stop());
+}
+
+TEST_F(LibusbCameraTest, UnplugWhileStreamingSaysTheCameraIsGone) {
+    auto camera = open("usb");
+    ASSERT_NE(camera, nullptr);
+    ASSERT_TRUE(camera->start());
+    ASSERT_TRUE(camera->nextFrame(5000ms));
+    rig.unplug();
+    const Result<Frame> after = camera->nextFrame(5000ms);
+    ASSERT_FALSE(after);
+    EXPECT_NE(after.error().message.find("unplugged"), std::string::npos) << after.error().message;
+    camera.reset();
+    rig.plug(simulated, kCamera);
+}
+
+TEST_F(LibusbCameraTest, ToolReachesTheCameraThroughUsb) {
+    const ToolRun info =
+        runBayercam({"--camera", "usb", "--registry", (dir / "r.db").string(), "info"});
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_NE(info.out.find("USB\\" + idsText(true) + "\\BC0042"), std::string::npos) << info.out;
+
+    const ToolRun list = runBayercam({"list", "--json"});
+    EXPECT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_NE(list.out.find("\"camera\": \"usb:" + idsText(false) + ":BC0042\""), std::string::npos)
+        << list.out;
+
+    rig.setClaimedElsewhere(true);
+    const ToolRun busy =
+        runBayercam({"--camera", "usb", "--registry", (dir / "r.db").string(), "info"});
+    EXPECT_EQ(busy.exitCode, 1);
+    EXPECT_NE(busy.err.find("busy"), std::string::npos) << busy.err;
+    const ToolRun claimed = runBayercam({"list"});
+    EXPECT_NE(claimed.out.find("cannot be opened: busy"), std::string::npos) << claimed.out;
+}
+
+}  // namespace
+}  // namespace bayercam::app::testing

@@ -1,0 +1,505 @@
+// The rig's state lives on one thread, the one that iterates the GLib context umockdev answers
+// ioctls on; the public calls hand their work to that thread and wait for it.
+#include "tests/host/usb/libusb_rig.h"
+
+#include <linux/ioctl.h>
+#include <linux/usbdevice_fs.h>
+#include <pthread.h>
+#include <umockdev.h>
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <future>
+#include <map>
+#include <span>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace bayercam::host::testing {
+namespace {
+
+constexpr const char* kNode = "/dev/bus/usb/001/002";
+constexpr const char* kSysPath = "/sys/devices/usb1/1-1";
+// A reap with nothing to give is held this long before it says EAGAIN: the emulated node is a
+// socket that always polls writable, so answering at once would spin libusb's event loop.
+constexpr guint kHeldReapMs = 1;
+
+struct Urb {
+    UMockdevIoctlData* data;    // the client's usbdevfs_urb; its buffer resolved below
+    UMockdevIoctlData* buffer;  // null for a zero-length transfer
+    usbdevfs_urb* fields() const { return reinterpret_cast<usbdevfs_urb*>(data->data); }
+    std::span<std::uint8_t> bytes() const {
+        return buffer ? std::span(buffer->data, buffer->data_len) : std::span<std::uint8_t>();
+    }
+};
+
+std::vector<std::uint8_t> stringDescriptor(const std::string& text) {
+    std::vector<std::uint8_t> out{static_cast<std::uint8_t>(2 + 2 * text.size()), 3};
+    for (char c : text) out.insert(out.end(), {static_cast<std::uint8_t>(c), 0});
+    return out;
+}
+
+std::string hex(const std::vector<std::uint8_t>& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (std::uint8_t b : bytes) out += {digits[b >> 4], digits[b & 15]};
+    return out;
+}
+
+}  // namespace
+
+struct LibusbRig::State final : UsbFunctionEvents {
+    UMockdevTestbed* testbed = umockdev_testbed_new();
+    UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
+    GMainContext* context = g_main_context_new();
+    std::thread thread;
+    bool stop = false;  // everything below: touched on the rig's thread only
+
+    UsbFunction* function = nullptr;
+    std::vector<std::uint8_t> deviceDescriptor;
+    std::string serial;
+    bool gone = false;
+    bool attached = false;
+    bool claimedElsewhere = false;
+    std::map<std::uint8_t, std::deque<Urb>> queues;  // by endpoint, in submission order
+    std::map<std::uint8_t, bool> halted;
+    std::deque<Urb> reapable;
+    UMockdevIoctlClient* heldReap = nullptr;
+    guint heldReapTimer = 0;
+    guint retryTimer = 0;
+    std::atomic<bool> pumpPending{false};
+
+    State() {
+        g_signal_connect(handler, "handle-ioctl", G_CALLBACK(&State::onIoctl), this);
+        thread = std::thread([this] {
+            pthread_setname_np(pthread_self(), "usb-rig");
+            g_main_context_push_thread_default(context);
+            while (!stop) g_main_context_iteration(context, TRUE);
+            g_main_context_pop_thread_default(context);
+        });
+    }
+
+    ~State() {
+        run([this] {
+            if (function != nullptr) function->bind(nullptr);
+            for (auto& [endpoint, queue] : queues) {
+                for (Urb& urb : queue) release(urb);
+            }
+            for (Urb& urb : reapable) release(urb);
+            completeHeldReap(nullptr);
+            removeSource(retryTimer);
+            stop = true;
+        });
+        thread.join();
+        g_object_unref(handler);
+        g_object_unref(testbed);
+        g_main_context_unref(context);
+    }
+
+    // Runs work on the rig's thread and waits for it.
+    void run(std::function<void()> work) {
+        std::promise<void> done;
+        auto call = [&] {
+            work();
+            done.set_value();
+        };
+        using Call = decltype(call);
+        g_main_context_invoke(
+            context,
+            [](gpointer data) -> gboolean {
+                (*static_cast<Call*>(data))();
+                return G_SOURCE_REMOVE;
+            },
+            &call);
+        done.get_future().wait();
+    }
+
+    static void release(Urb& urb) {
+        if (urb.buffer != nullptr) umockdev_ioctl_data_unref(urb.buffer);
+        umockdev_ioctl_data_unref(urb.data);
+    }
+
+    // Called by the function from any thread: look at the queues again on the rig's thread.
+    void functionChanged() noexcept override {
+        if (pumpPending.exchange(true)) return;
+        GSource* idle = g_idle_source_new();
+        g_source_set_callback(
+            idle,
+            [](gpointer data) -> gboolean {
+                auto* self = static_cast<State*>(data);
+                self->pumpPending = false;
+                self->pump();
+                return G_SOURCE_REMOVE;
+            },
+            this, nullptr);
+        g_source_attach(idle, context);
+        g_source_unref(idle);
+    }
+
+    void finish(Urb urb, int status) {
+        urb.fields()->status = status;
+        reapable.push_back(urb);
+        if (heldReap != nullptr) completeHeldReap(&reapable.front());
+    }
+
+    // Gives the held reap its URB; null: nothing came (ENODEV once the device has gone).
+    void completeHeldReap(Urb* urb) {
+        if (heldReap == nullptr) return;
+        removeSource(heldReapTimer);
+        UMockdevIoctlClient* client = heldReap;
+        heldReap = nullptr;
+        if (urb != nullptr) {
+            giveUrb(client);
+        } else {
+            umockdev_ioctl_client_complete(client, -1, gone ? ENODEV : EAGAIN);
+        }
+        g_object_unref(client);
+    }
+
+    void giveUrb(UMockdevIoctlClient* client) {
+        Urb urb = reapable.front();
+        reapable.pop_front();
+        UMockdevIoctlData* pointer = umockdev_ioctl_data_resolve(
+            umockdev_ioctl_client_get_arg(client), 0, sizeof(void*), nullptr);
+        umockdev_ioctl_data_set_ptr(pointer, 0, urb.data);
+        umockdev_ioctl_client_complete(client, 0, 0);
+        umockdev_ioctl_data_unref(pointer);
+        release(urb);
+    }
+
+    // One attempt on the head of each endpoint's queue, until none moves.
+    void pump() {
+        UsbClock::time_point wakeAt = UsbClock::time_point::max();
+        for (bool progress = true; progress && function != nullptr;) {
+            progress = false;
+            for (auto& [endpoint, queue] : queues) {
+                if (!queue.empty()) progress |= serviceHead(endpoint, queue, wakeAt);
+            }
+        }
+        removeSource(retryTimer);
+        if (wakeAt == UsbClock::time_point::max()) return;
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - UsbClock::now());
+        retryTimer = attachTimer(static_cast<guint>(std::max<long>(wait.count(), 0)),
+                                 [](gpointer data) -> gboolean {
+                                     auto* self = static_cast<State*>(data);
+                                     self->retryTimer = 0;
+                                     self->pump();
+                                     return G_SOURCE_REMOVE;
+                                 });
+    }
+
+    void removeSource(guint& id) {
+        if (id == 0) return;
+        if (GSource* source = g_main_context_find_source_by_id(context, id))
+            g_source_destroy(source);
+        id = 0;
+    }
+
+    guint attachTimer(guint milliseconds, GSourceFunc callback) {
+        GSource* timer = g_timeout_source_new(milliseconds);
+        g_source_set_callback(timer, callback, this, nullptr);
+        guint id = g_source_attach(timer, context);
+        g_source_unref(timer);
+        return id;
+    }
+
+    bool serviceHead(std::uint8_t endpoint, std::deque<Urb>& queue, UsbClock::time_point& wakeAt) {
+        Urb urb = queue.front();
+        usbdevfs_urb* fields = urb.fields();
+        const UsbPortState port = function->portState();
+        int status = 0;
+        bool ended = false;
+        if (!port.connected) {
+            status = -ENODEV;
+            ended = true;
+        } else if (!port.enabled) {
+            status = -EPROTO;
+            ended = true;
+        } else if (halted[endpoint]) {
+            status = -EPIPE;
+            ended = true;
+        } else {
+            auto rest = urb.bytes().subspan(static_cast<std::size_t>(fields->actual_length));
+            const bool in = (endpoint & 0x80) != 0;
+            UsbDataResult result =
+                in ? function->dataIn(endpoint, rest) : function->dataOut(endpoint, rest);
+            fields->actual_length += static_cast<int>(std::min(result.bytes, rest.size()));
+            switch (result.handshake) {
+                case UsbHandshake::Stall:
+                    halted[endpoint] = true;
+                    status = -EPIPE;
+                    ended = true;
+                    break;
+                case UsbHandshake::Error:
+                    status = -EPROTO;
+                    ended = true;
+                    break;
+                case UsbHandshake::Nak:
+                    wakeAt = std::min(wakeAt, result.retryAt);
+                    return false;
+                case UsbHandshake::Ack:
+                    ended = fields->actual_length == fields->buffer_length ||
+                            (in && result.shortPacket);
+                    if (!ended) return result.bytes > 0;
+                    break;
+            }
+        }
+        queue.pop_front();
+        finish(urb, status);
+        return ended;
+    }
+
+    // Standard requests on endpoint 0: descriptors, as the device would answer them.
+    void control(Urb urb) {
+        auto bytes = urb.bytes();
+        if (bytes.size() < 8) return finish(urb, -EINVAL);
+        const std::uint8_t request = bytes[1];
+        const std::uint8_t type = bytes[3];
+        const std::uint8_t index = bytes[2];
+        std::vector<std::uint8_t> answer;
+        if (request == 6 && type == 1) answer = deviceDescriptor;
+        if (request == 6 && type == 2 && index == 0) answer = function->configurationDescriptor();
+        if (request == 6 && type == 3 && index == 0) answer = {4, 3, 0x09, 0x04};
+        if (request == 6 && type == 3 && index == 3) answer = stringDescriptor(serial);
+        if (request == 6 && type == 3 && (index == 1 || index == 2)) {
+            answer = stringDescriptor(index == 1 ? "bayercam" : "camera");
+        }
+        if (answer.empty()) return finish(urb, -EPIPE);
+        const std::size_t asked = bytes[6] | bytes[7] << 8;
+        const std::size_t moved = std::min({asked, answer.size(), bytes.size() - 8});
+        std::memcpy(bytes.data() + 8, answer.data(), moved);
+        urb.fields()->actual_length = static_cast<int>(moved);
+        finish(urb, 0);
+    }
+
+    void submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
+        UMockdevIoctlData* data =
+            umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+        auto* fields = reinterpret_cast<usbdevfs_urb*>(data->data);
+        UMockdevIoctlData* buffer =
+            fields->buffer_length > 0
+                ? umockdev_ioctl_data_resolve(data, G_STRUCT_OFFSET(usbdevfs_urb, buffer),
+                                              static_cast<gsize>(fields->buffer_length), nullptr)
+                : nullptr;
+        fields->actual_length = 0;
+        fields->status = 0;
+        umockdev_ioctl_client_complete(client, 0, 0);
+        Urb urb{umockdev_ioctl_data_ref(data), buffer};
+        umockdev_ioctl_data_unref(data);
+        if (fields->type == USBDEVFS_URB_TYPE_CONTROL) return control(urb);
+        queues[fields->endpoint].push_back(urb);
+        pump();
+    }
+
+    void reap(UMockdevIoctlClient* client) {
+        if (!reapable.empty()) return giveUrb(client);
+        heldReap = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
+        heldReapTimer = attachTimer(kHeldReapMs, [](gpointer data) -> gboolean {
+            auto* self = static_cast<State*>(data);
+            self->heldReapTimer = 0;
+            self->completeHeldReap(nullptr);
+            return G_SOURCE_REMOVE;
+        });
+    }
+
+    // A discarded URB is reaped with ENOENT, as the kernel gives it back.
+    void discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
+        const gulong address = *reinterpret_cast<gulong*>(arg->data);
+        for (auto& [endpoint, queue] : queues) {
+            for (auto it = queue.begin(); it != queue.end(); ++it) {
+                if (it->data->client_addr != address) continue;
+                Urb urb = *it;
+                queue.erase(it);
+                umockdev_ioctl_client_complete(client, 0, 0);
+                return finish(urb, -ENOENT);
+            }
+        }
+        umockdev_ioctl_client_complete(client, -1, EINVAL);
+    }
+
+    // Fails everything in flight as a vanished device does; they stay reapable.
+    void disconnect() {
+        gone = true;
+        for (auto& [endpoint, queue] : queues) {
+            while (!queue.empty()) {
+                Urb urb = queue.front();
+                queue.pop_front();
+                finish(urb, -ENODEV);
+            }
+        }
+    }
+
+    bool handle(UMockdevIoctlClient* client) {
+        const gulong request = umockdev_ioctl_client_get_request(client);
+        UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+        if (request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY) {
+            reap(client);
+            return true;
+        }
+        if (request == USBDEVFS_DISCARDURB) {
+            discard(client, arg);
+            return true;
+        }
+        if (gone) {
+            umockdev_ioctl_client_complete(client, -1, ENODEV);
+            return true;
+        }
+        switch (request) {
+            case USBDEVFS_SUBMITURB:
+                submit(client, arg);
+                return true;
+            case USBDEVFS_GET_CAPABILITIES: {
+                UMockdevIoctlData* caps = umockdev_ioctl_data_resolve(arg, 0, 4, nullptr);
+                *reinterpret_cast<guint32*>(caps->data) = USBDEVFS_CAP_BULK_SCATTER_GATHER |
+                                                          USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+                                                          USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
+                umockdev_ioctl_data_unref(caps);
+                break;
+            }
+            case USBDEVFS_CLAIMINTERFACE:
+            case USBDEVFS_DISCONNECT_CLAIM:
+                if (claimedElsewhere) {
+                    umockdev_ioctl_client_complete(client, -1, EBUSY);
+                    return true;
+                }
+                break;
+            case USBDEVFS_GETDRIVER:
+                umockdev_ioctl_client_complete(client, -1, ENODATA);
+                return true;
+            case USBDEVFS_CLEAR_HALT: {
+                UMockdevIoctlData* endpoint = umockdev_ioctl_data_resolve(arg, 0, 4, nullptr);
+                const auto address =
+                    static_cast<std::uint8_t>(*reinterpret_cast<unsigned*>(endpoint->data));
+                umockdev_ioctl_data_unref(endpoint);
+                halted[address] = false;
+                function->clearHalt(address);
+                break;
+            }
+            case USBDEVFS_RESET:
+                function->resetPort();
+                break;
+            case USBDEVFS_SETCONFIGURATION: {
+                UMockdevIoctlData* value = umockdev_ioctl_data_resolve(arg, 0, 4, nullptr);
+                function->setConfiguration(
+                    static_cast<std::uint8_t>(*reinterpret_cast<unsigned*>(value->data)));
+                umockdev_ioctl_data_unref(value);
+                break;
+            }
+            case USBDEVFS_RELEASEINTERFACE:
+            case USBDEVFS_IOCTL:
+                break;
+            default:
+                return false;
+        }
+        umockdev_ioctl_client_complete(client, 0, 0);
+        pump();
+        return true;
+    }
+
+    // umockdev emits this on a thread of its own; the request is answered on the rig's thread,
+    // where all its state lives.
+    static gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
+        auto* self = static_cast<State*>(data);
+        struct Request {
+            State* self;
+            UMockdevIoctlClient* client;
+        };
+        GSource* idle = g_idle_source_new();
+        g_source_set_callback(
+            idle,
+            [](gpointer request) -> gboolean {
+                auto* r = static_cast<Request*>(request);
+                if (!r->self->handle(r->client)) {
+                    umockdev_ioctl_client_complete(r->client, -1, ENOTTY);
+                }
+                return G_SOURCE_REMOVE;
+            },
+            new Request{self, static_cast<UMockdevIoctlClient*>(g_object_ref(client))},
+            [](gpointer request) {
+                auto* r = static_cast<Request*>(request);
+                g_object_unref(r->client);
+                delete r;
+            });
+        g_source_attach(idle, self->context);
+        g_source_unref(idle);
+        return TRUE;
+    }
+
+    void plug(UsbFunction& device, const RigDevice& ids) {
+        function = &device;
+        serial = ids.serial;
+        deviceDescriptor = device.deviceDescriptor();
+        deviceDescriptor[8] = static_cast<std::uint8_t>(ids.vendor & 0xFF);
+        deviceDescriptor[9] = static_cast<std::uint8_t>(ids.vendor >> 8);
+        deviceDescriptor[10] = static_cast<std::uint8_t>(ids.product & 0xFF);
+        deviceDescriptor[11] = static_cast<std::uint8_t>(ids.product >> 8);
+        const std::vector<std::uint8_t> config = device.configurationDescriptor();
+        // The kernel configures a new device with its first configuration.
+        device.setConfiguration(config.size() > 5 ? config[5] : 1);
+        device.bind(this);
+        gone = false;
+        halted.clear();
+        if (!attached && !umockdev_testbed_attach_ioctl(testbed, kNode, handler, nullptr)) {
+            throw std::runtime_error("umockdev could not emulate the device node");
+        }
+        attached = true;
+        const std::string record =
+            std::string("P: /devices/usb1/1-1\nN: bus/usb/001/002\nE: SUBSYSTEM=usb\n") +
+            "E: DEVTYPE=usb_device\nE: BUSNUM=001\nE: DEVNUM=002\n" + "E: DEVNAME=" + kNode +
+            "\nA: busnum=1\\n\nA: devnum=2\\n\n" +
+            "A: bConfigurationValue=" + std::to_string(config.size() > 5 ? config[5] : 1) +
+            "\\n\nA: speed=480\\n\nH: descriptors=" + hex(deviceDescriptor) + hex(config) + "\n";
+        GError* error = nullptr;
+        if (!umockdev_testbed_add_from_string(testbed, record.c_str(), &error)) {
+            std::string message = error->message;
+            g_error_free(error);
+            throw std::runtime_error("umockdev refused the device: " + message);
+        }
+    }
+
+    void unplug() {
+        disconnect();
+        umockdev_testbed_uevent(testbed, kSysPath, "remove");
+        umockdev_testbed_remove_device(testbed, kSysPath);
+        if (function != nullptr) function->bind(nullptr);
+        function = nullptr;
+    }
+};
+
+LibusbRig::LibusbRig() : state_(std::make_unique<State>()) {}
+
+LibusbRig::~LibusbRig() = default;
+
+void LibusbRig::plug(UsbFunction& function, const RigDevice& device) {
+    std::exception_ptr failure;
+    state_->run([&] {
+        try {
+            state_->plug(function, device);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
+    if (failure) std::rethrow_exception(failure);
+}
+
+void LibusbRig::unplug() {
+    state_->run([this] { state_->unplug(); });
+}
+
+void LibusbRig::setClaimedElsewhere(bool claimed) {
+    state_->run([&] { state_->claimedElsewhere = claimed; });
+}
+
+std::size_t LibusbRig::urbsInFlight() {
+    std::size_t count = 0;
+    state_->run([&] {
+        count = state_->reapable.size();
+        for (const auto& [endpoint, queue] : state_->queues) count += queue.size();
+    });
+    return count;
+}
+
+}  // namespace bayercam::host::testing
