@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/app/driver_conversion.h"
+#include "host/conversion/raw_frame_conversion.h"
 #include "tests/app/png_reader.h"
 #include "tests/app/scratch_dir.h"
 #include "tests/app/tool_process.h"
@@ -85,8 +85,15 @@ class ConvertOutput : public host::testing::KernelTest {
 struct SettingsCase {
     const char* name;
     std::vector<std::string> args;
-    DriverSettings driver;
+    std::int32_t phase;
+    host::ConversionSettings settings;
 };
+
+// The driver's conversion, hosted as the tool hosts it: the files must hold its picture.
+host::ConvertedPicture driverPicture(const std::vector<std::uint8_t>& raw, int width, int height,
+                                     std::int32_t phase, const host::ConversionSettings& settings) {
+    return host::convertRawFrame(raw, width, height, phase, settings).value();
+}
 
 void PrintTo(const SettingsCase& settingsCase, std::ostream* out) { *out << settingsCase.name; }
 
@@ -101,7 +108,8 @@ TEST_P(ConvertMatchesDriver, PngIsTheDriversFrameAsRgb) {
     const std::vector<std::uint8_t> raw = randomRaw(kWidth, kHeight);
     const DecodedPng png = convertToPng(raw, kWidth, kHeight, GetParam().args);
     ASSERT_EQ(png.rgb.size(), std::size_t(kWidth) * kHeight * 3);
-    const DriverFrame expected = convertWithDriver(raw, kWidth, kHeight, GetParam().driver);
+    const host::ConvertedPicture expected =
+        driverPicture(raw, kWidth, kHeight, GetParam().phase, GetParam().settings);
     EXPECT_TRUE(pngMatchesBgra(png, expected.bgra, kWidth));
 }
 
@@ -112,26 +120,30 @@ TEST_P(ConvertMatchesDriver, BgraIsTheDriversFrameByteForByte) {
     args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
     const ToolRun run = runBayercam(args);
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    const DriverFrame expected = convertWithDriver(raw, kWidth, kHeight, GetParam().driver);
+    const host::ConvertedPicture expected =
+        driverPicture(raw, kWidth, kHeight, GetParam().phase, GetParam().settings);
     EXPECT_EQ(readBytes(dir_ / "out.bgra"), expected.bgra);
 }
 
 const SettingsCase kSettingsCases[] = {
-    {"Defaults", {}, {}},
-    {"PhaseGRBG", {"--phase", "0"}, {.bayerPhase = 0}},
-    {"PhaseRGGBByName", {"--phase", "rggb"}, {.bayerPhase = 2}},
-    {"PhaseGBRG", {"--phase", "3"}, {.bayerPhase = 3}},
+    {"Defaults", {}, 1, {}},
+    {"PhaseGRBG", {"--phase", "0"}, 0, {}},
+    {"PhaseRGGBByName", {"--phase", "rggb"}, 2, {}},
+    {"PhaseGBRG", {"--phase", "3"}, 3, {}},
     {"Adjustments",
      {"--set", "Brightness=300", "--set", "contrast=13", "--set", "SATURATION=6", "--set",
       "Hue=40"},
+     1,
      {.brightness = 300, .contrast = 13, .saturation = 6, .hue = 40}},
     {"GainsWithoutCorrection",
      {"--set", "RedGain=200", "--set", "GreenGain=100", "--set", "BlueGain=0x40", "--set",
       "ColorCorrection=0"},
+     1,
      {.redGain = 200, .greenGain = 100, .blueGain = 64, .colorCorrection = 0}},
-    {"Grey", {"--set", "ColorEnable=0", "--phase", "2"}, {.bayerPhase = 2, .colorEnable = 0}},
+    {"Grey", {"--set", "ColorEnable=0", "--phase", "2"}, 2, {.colorEnable = 0}},
     {"WhiteBalance",
      {"--set", "WhiteBalance=1", "--set", "RedGain=300"},
+     1,
      {.whiteBalance = 1, .redGain = 300}},
 };
 
@@ -193,8 +205,8 @@ TEST_F(ConvertOutput, JsonReportsTheSettingsAndTheMeasuredGains) {
                      "37x21", "--set", "WhiteBalance=1", "--set", "hue=0x10", "--json"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const nlohmann::json report = nlohmann::json::parse(run.out);
-    const DriverFrame driver =
-        convertWithDriver(raw, kWidth, kHeight, {.whiteBalance = 1, .hue = 16});
+    const host::ConvertedPicture driver =
+        driverPicture(raw, kWidth, kHeight, 1, {.whiteBalance = 1, .hue = 16});
     EXPECT_EQ(report["output"], (dir_ / "out.png").string());
     EXPECT_EQ(report["format"], "png");
     EXPECT_EQ(report["width"], kWidth);
