@@ -50,14 +50,8 @@ Status openSimulatedCamera(Camera::Impl& impl, const CameraOptions& options) {
 }
 
 Status openUsbCamera(Camera::Impl& impl, const UsbCameraChoice& choice) {
-    host::UsbSelector selector;
-    selector.vendor = choice.vendor;
-    selector.product = choice.product;
-    selector.serial = choice.serial;
-    selector.bus = choice.bus;
-    selector.address = choice.address;
     try {
-        impl.bus = std::make_unique<host::LibusbBus>(selector);
+        impl.bus = std::make_unique<host::LibusbBus>(choice);
     } catch (const std::exception& error) {
         return Error{std::string("cannot open the USB camera: ") + error.what()};
     }

@@ -10,17 +10,12 @@
 #include <string_view>
 
 #include "app/lib/result.h"
+#include "host/usb/libusb_devices.h"
 
 namespace bayercam {
 
-// A camera on USB: its ids (hex), and a serial or a bus and address when several are attached.
-struct UsbCameraChoice {
-    std::uint16_t vendor = 0;
-    std::uint16_t product = 0;
-    std::optional<std::string> serial;
-    std::optional<std::uint8_t> bus;
-    std::optional<std::uint8_t> address;
-};
+// A camera on USB: its ids, and a serial or a bus and address when several are attached.
+using UsbCameraChoice = host::UsbSelector;
 
 struct CameraOptions {
     std::optional<UsbCameraChoice> usb;  // nothing: the simulated camera below

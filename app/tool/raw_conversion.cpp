@@ -8,32 +8,12 @@
 
 namespace bayercam::app {
 
-namespace {
-
-host::ConversionSettings hostSettings(const ConversionSettings& settings) {
-    host::ConversionSettings chosen;
-    chosen.colorEnable = settings.colorEnable;
-    chosen.whiteBalance = settings.whiteBalance;
-    chosen.redGain = settings.redGain;
-    chosen.greenGain = settings.greenGain;
-    chosen.blueGain = settings.blueGain;
-    chosen.colorCorrection = settings.colorCorrection;
-    chosen.brightness = settings.brightness;
-    chosen.contrast = settings.contrast;
-    chosen.saturation = settings.saturation;
-    chosen.hue = settings.hue;
-    return chosen;
-}
-
-}  // namespace
-
 ConvertedFrame convertRawFrame(std::span<const std::uint8_t> raw, FrameSize size,
                                std::int32_t bayerPhase, const ConversionSettings& settings) {
     assert(raw.size() == size.pixels());
     std::optional<host::ConvertedPicture> picture;
     try {
-        picture =
-            host::convertRawFrame(raw, size.width, size.height, bayerPhase, hostSettings(settings));
+        picture = host::convertRawFrame(raw, size.width, size.height, bayerPhase, settings);
     } catch (const std::logic_error& error) {
         throw failure(error.what());
     }

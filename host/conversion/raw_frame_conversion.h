@@ -13,16 +13,18 @@ namespace bayercam::host {
 // The settings that act on the conversion, as the driver stores them. They start at the values
 // a freshly started camera converts with.
 struct ConversionSettings {
-    std::int32_t colorEnable = 1;
-    std::int32_t whiteBalance = 0;
-    std::int32_t redGain = 128;
+    std::int32_t colorEnable = 1;   // 0: grey picture
+    std::int32_t whiteBalance = 0;  // 1: measure the gains on the frame itself
+    std::int32_t redGain = 128;     // units of 1/128
     std::int32_t greenGain = 128;
     std::int32_t blueGain = 128;
     std::int32_t colorCorrection = 1;
-    std::int32_t brightness = 255;
-    std::int32_t contrast = 10;
-    std::int32_t saturation = 10;
-    std::int32_t hue = 0;
+    std::int32_t brightness = 255;  // 255 neutral
+    std::int32_t contrast = 10;     // 10 neutral
+    std::int32_t saturation = 10;   // 10 neutral
+    std::int32_t hue = 0;           // degrees
+
+    bool operator==(const ConversionSettings&) const = default;
 };
 
 struct ConvertedPicture {

@@ -106,6 +106,20 @@ NTSTATUS BusDevice::dispatchInternalControl(PDEVICE_OBJECT device, PIRP irp) {
     }
 }
 
+NTSTATUS BusDevice::portStatus(PIRP irp) noexcept {
+    NTSTATUS refused = refuseIfPortDown(irp, nullptr);
+    if (refused != STATUS_SUCCESS) return refused;
+    auto* word =
+        static_cast<PULONG>(IoGetCurrentIrpStackLocation(irp)->Parameters.Others.Argument1);
+    if (word == nullptr) {
+        complete(irp, STATUS_INVALID_PARAMETER, 0);
+        return STATUS_INVALID_PARAMETER;
+    }
+    *word = portStatusBits();
+    complete(irp, STATUS_SUCCESS, 0);
+    return STATUS_SUCCESS;
+}
+
 NTSTATUS BusDevice::submitUrb(PIRP irp, PURB urb) noexcept {
     if (urb == nullptr) {
         complete(irp, STATUS_INVALID_PARAMETER, 0);

@@ -42,7 +42,8 @@ class BusDevice {
 
     // Completes the request and returns its status, or returns STATUS_SUCCESS to let it through.
     virtual NTSTATUS refuseIfPortDown(PIRP irp, PURB urb) noexcept = 0;
-    virtual NTSTATUS portStatus(PIRP irp) noexcept = 0;
+    // USBD_PORT_CONNECTED and USBD_PORT_ENABLED as the port is now.
+    virtual ULONG portStatusBits() noexcept = 0;
     virtual NTSTATUS resetPort(PIRP irp) noexcept = 0;
     virtual NTSTATUS getDescriptor(PIRP irp, _URB_CONTROL_DESCRIPTOR_REQUEST& request) noexcept = 0;
     virtual NTSTATUS selectConfiguration(PIRP irp, _URB_SELECT_CONFIGURATION& request) noexcept = 0;
@@ -55,6 +56,7 @@ class BusDevice {
     static NTSTATUS dispatchPassThrough(PDEVICE_OBJECT device, PIRP irp);
     static NTSTATUS dispatchPnp(PDEVICE_OBJECT device, PIRP irp);
     NTSTATUS submitUrb(PIRP irp, PURB urb) noexcept;
+    NTSTATUS portStatus(PIRP irp) noexcept;
 
     DRIVER_OBJECT driver_{};
     PDEVICE_OBJECT pdo_ = nullptr;

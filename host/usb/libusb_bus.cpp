@@ -120,19 +120,7 @@ NTSTATUS LibusbBus::refuseIfPortDown(PIRP irp, PURB urb) noexcept {
 }
 
 // A device that answers is connected and enabled; libusb sees no disabled port.
-NTSTATUS LibusbBus::portStatus(PIRP irp) noexcept {
-    NTSTATUS refused = refuseIfPortDown(irp, nullptr);
-    if (refused != STATUS_SUCCESS) return refused;
-    auto* word =
-        static_cast<PULONG>(IoGetCurrentIrpStackLocation(irp)->Parameters.Others.Argument1);
-    if (word == nullptr) {
-        complete(irp, STATUS_INVALID_PARAMETER, 0);
-        return STATUS_INVALID_PARAMETER;
-    }
-    *word = USBD_PORT_CONNECTED | USBD_PORT_ENABLED;
-    complete(irp, STATUS_SUCCESS, 0);
-    return STATUS_SUCCESS;
-}
+ULONG LibusbBus::portStatusBits() noexcept { return USBD_PORT_CONNECTED | USBD_PORT_ENABLED; }
 
 // The reset keeps the configuration and the claimed interface; a device that comes back as a
 // different one has, for this bus, left.

@@ -63,12 +63,14 @@ class LibusbBus final : public BusDevice {
     };
 
     NTSTATUS refuseIfPortDown(PIRP irp, PURB urb) noexcept override;
-    NTSTATUS portStatus(PIRP irp) noexcept override;
+    ULONG portStatusBits() noexcept override;
     NTSTATUS resetPort(PIRP irp) noexcept override;
     NTSTATUS getDescriptor(PIRP irp, _URB_CONTROL_DESCRIPTOR_REQUEST& request) noexcept override;
     NTSTATUS selectConfiguration(PIRP irp, _URB_SELECT_CONFIGURATION& request) noexcept override;
     NTSTATUS queueTransfer(PIRP irp, _URB_BULK_OR_INTERRUPT_TRANSFER& request) noexcept override;
     NTSTATUS abortPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept override;
+    // The pipe a handle names, or nothing; lock_ held.
+    Pipe* pipeLocked(USBD_PIPE_HANDLE handle) noexcept;
     NTSTATUS resetPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept override;
 
     static VOID cancelTransfer(PDEVICE_OBJECT device, PIRP irp);

@@ -50,16 +50,22 @@ std::size_t LibusbBus::transfersInFlight() const {
     return count;
 }
 
+LibusbBus::Pipe* LibusbBus::pipeLocked(USBD_PIPE_HANDLE handle) noexcept {
+    for (const auto& pipe : pipes_) {
+        if (pipe.get() == handle) return pipe.get();
+    }
+    return nullptr;
+}
+
 NTSTATUS LibusbBus::queueTransfer(PIRP irp, _URB_BULK_OR_INTERRUPT_TRANSFER& request) noexcept {
     std::uint8_t* buffer = urbTransferBuffer(request.TransferBufferMDL, request.TransferBuffer);
     std::unique_lock lock(lock_);
-    auto found = std::find_if(pipes_.begin(), pipes_.end(),
-                              [&](const auto& p) { return p.get() == request.PipeHandle; });
-    if (found == pipes_.end()) {
+    Pipe* found = pipeLocked(request.PipeHandle);
+    if (found == nullptr) {
         lock.unlock();
         return refuse(irp, request.Hdr, STATUS_INVALID_PARAMETER, USBD_STATUS_INVALID_PIPE_HANDLE);
     }
-    Pipe& pipe = **found;
+    Pipe& pipe = *found;
     if ((buffer == nullptr && request.TransferBufferLength != 0) ||
         request.TransferBufferLength > pipe.info.MaximumTransferSize ||
         request.TransferBufferLength > 0x7FFFFFFF) {
@@ -154,13 +160,12 @@ void LibusbBus::finishTransfer(Transfer& transfer) noexcept {
 // queued meanwhile are not waited for. Callable at dispatch level.
 NTSTATUS LibusbBus::abortPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept {
     std::unique_lock lock(lock_);
-    auto found = std::find_if(pipes_.begin(), pipes_.end(),
-                              [&](const auto& p) { return p.get() == request.PipeHandle; });
-    if (found == pipes_.end()) {
+    Pipe* found = pipeLocked(request.PipeHandle);
+    if (found == nullptr) {
         lock.unlock();
         return refuse(irp, request.Hdr, STATUS_INVALID_PARAMETER, USBD_STATUS_INVALID_PIPE_HANDLE);
     }
-    Pipe& pipe = **found;
+    Pipe& pipe = *found;
     if (pipe.inFlight.empty()) {
         lock.unlock();
         request.Hdr.Status = USBD_STATUS_SUCCESS;
@@ -179,9 +184,7 @@ NTSTATUS LibusbBus::resetPipe(PIRP irp, _URB_PIPE_REQUEST& request) noexcept {
     std::uint8_t endpoint = 0;
     {
         std::lock_guard guard(lock_);
-        for (const auto& pipe : pipes_) {
-            if (pipe.get() == request.PipeHandle) endpoint = pipe->info.EndpointAddress;
-        }
+        if (const Pipe* pipe = pipeLocked(request.PipeHandle)) endpoint = pipe->info.EndpointAddress;
     }
     if (endpoint == 0) {
         return refuse(irp, request.Hdr, STATUS_INVALID_PARAMETER, USBD_STATUS_INVALID_PIPE_HANDLE);

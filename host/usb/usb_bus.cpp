@@ -98,19 +98,9 @@ NTSTATUS UsbBus::refuseIfPortDown(PIRP irp, PURB urb) noexcept {
     return status;
 }
 
-NTSTATUS UsbBus::portStatus(PIRP irp) noexcept {
-    NTSTATUS refused = refuseIfPortDown(irp, nullptr);
-    if (refused != STATUS_SUCCESS) return refused;
-    auto* word =
-        static_cast<PULONG>(IoGetCurrentIrpStackLocation(irp)->Parameters.Others.Argument1);
-    if (word == nullptr) {
-        complete(irp, STATUS_INVALID_PARAMETER, 0);
-        return STATUS_INVALID_PARAMETER;
-    }
+ULONG UsbBus::portStatusBits() noexcept {
     UsbPortState port = function_.portState();
-    *word = (port.connected ? USBD_PORT_CONNECTED : 0) | (port.enabled ? USBD_PORT_ENABLED : 0);
-    complete(irp, STATUS_SUCCESS, 0);
-    return STATUS_SUCCESS;
+    return (port.connected ? USBD_PORT_CONNECTED : 0) | (port.enabled ? USBD_PORT_ENABLED : 0);
 }
 
 // The reset keeps the configuration and the queued transfers, as the platform restores the

@@ -81,7 +81,7 @@ class UsbBus final : public BusDevice, private UsbFunctionEvents {
     static VOID cancelTransfer(PDEVICE_OBJECT device, PIRP irp);
 
     NTSTATUS refuseIfPortDown(PIRP irp, PURB urb) noexcept override;
-    NTSTATUS portStatus(PIRP irp) noexcept override;
+    ULONG portStatusBits() noexcept override;
     NTSTATUS resetPort(PIRP irp) noexcept override;
     NTSTATUS getDescriptor(PIRP irp, _URB_CONTROL_DESCRIPTOR_REQUEST& request) noexcept override;
     NTSTATUS selectConfiguration(PIRP irp, _URB_SELECT_CONFIGURATION& request) noexcept override;
