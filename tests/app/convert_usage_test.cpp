@@ -58,30 +58,55 @@ TEST(BayercamHelp, VersionPrintsToolNameAndExitsZero) {
     EXPECT_EQ(run.out.rfind("bayercam ", 0), 0u) << run.out;
 }
 
-// ---------------------------------------------------------------- commands
+// ---------------------------------------------------------------- usage errors
 
-TEST(BayercamCommands, NoCommandIsAUsageError) {
-    expectUsageError(runBayercam({}), "no command given; commands: list, capture, props, get, set, roi, info, settings or convert");
+struct UsageCase {
+    std::vector<std::string> args;
+    const char* fragment;  // of the message on stderr
+};
+
+std::vector<std::string> convertSet(const char* assignment) {
+    return convertWith({"--set", assignment});
 }
 
-TEST(BayercamCommands, UnknownCommandIsAUsageErrorWithASuggestion) {
-    expectUsageError(runBayercam({"convrt"}), "unknown command 'convrt'; did you mean convert?");
-    expectUsageError(runBayercam({"frobnicate"}), "unknown command 'frobnicate'");
-}
-
-TEST(BayercamCommands, UnknownOptionPointsAtTheCommandsHelp) {
-    expectUsageError(runBayercam(convertWith({"--bogus"})), "bayercam convert --help");
-}
-
-TEST(BayercamCommands, MissingRequiredOptionsAreNamed) {
-    expectUsageError(runBayercam({"convert", "in.raw", "-o", "out.png"}), "--size");
-    expectUsageError(runBayercam({"convert", "in.raw", "--size", "8x8"}), "--output");
-    expectUsageError(runBayercam({"convert", "-o", "out.png", "--size", "8x8"}), "IN");
-}
-
-// ---------------------------------------------------------------- convert arguments
-
-TEST(ConvertArguments, MalformedSizesAreRefusedWithTheFormExpected) {
+TEST(BayercamUsage, EveryMistakeExitsTwoAndSaysWhatIsWrong) {
+    const UsageCase cases[] = {
+        {{},
+         "no command given; commands: list, capture, props, get, set, roi, info, settings or "
+         "convert"},
+        {{"convrt"}, "unknown command 'convrt'; did you mean convert?"},
+        {{"frobnicate"}, "unknown command 'frobnicate'"},
+        {convertWith({"--bogus"}), "bayercam convert --help"},
+        {{"convert", "in.raw", "-o", "out.png"}, "--size"},
+        {{"convert", "in.raw", "--size", "8x8"}, "--output"},
+        {{"convert", "-o", "out.png", "--size", "8x8"}, "IN"},
+        {convertWith({"--phase", "4"}), "--phase expects 0 (GRBG)"},
+        {convertWith({"--phase", "RGBG"}), "got 'RGBG'"},
+        {{"convert", "/nonexistent", "-o", "o.jpg", "--size", "8x8"},
+         "cannot tell the output format from 'o.jpg'"},
+        {convertWith({"--format", "tiff"}), "--format expects png or bgra"},
+        {convertSet("Brigthness=300"), "unknown setting 'Brigthness'; did you mean Brightness?"},
+        {convertSet("gain=1"), "did you mean RedGain, BlueGain or GreenGain?"},
+        {convertSet("Zoom=2"), "unknown setting 'Zoom'; convert takes WhiteBalance,"},
+        {convertSet("exposure=100"),
+         "Exposure is a camera setting and does not change the conversion"},
+        {convertSet("RedGain=513"),
+         "RedGain=513 is out of range: RedGain takes 1 to 512 (default 128)"},
+        {convertSet("bluegain=0"), "BlueGain=0 is out of range: BlueGain takes 1 to 512"},
+        {convertSet("Hue=0x168"),
+         "Hue=0x168 (360) is out of range: Hue takes 0 to 359 (default 0)"},
+        {convertSet("Brightness=-1"),
+         "Brightness=-1 is out of range: Brightness takes 0 to 510 (default 255)"},
+        {convertSet("ColorEnable=2"), "takes 0 to 1"},
+        {convertSet("Brightness"), "--set expects NAME=VALUE, got 'Brightness'"},
+        {convertSet("=3"), "--set expects NAME=VALUE"},
+        {convertSet("Hue=ten"), "Hue needs a whole number (decimal or 0x-hex), got 'ten'"},
+        {convertSet("Hue="), "got ''"},
+    };
+    for (const UsageCase& c : cases) {
+        SCOPED_TRACE(c.fragment);
+        expectUsageError(runBayercam(c.args), c.fragment);
+    }
     for (const char* size : {"1360", "x1024", "1360x", "0x0", "7x8", "8x7", "16385x8", "-8x8",
                              "0x10x8", "abcxdef", "1360x1024x3", "1360 x 1024"}) {
         SCOPED_TRACE(size);
@@ -90,66 +115,20 @@ TEST(ConvertArguments, MalformedSizesAreRefusedWithTheFormExpected) {
     }
 }
 
-TEST(ConvertArguments, PhaseTakesZeroToThreeOrThePatternName) {
-    expectUsageError(runBayercam(convertWith({"--phase", "4"})), "--phase expects 0 (GRBG)");
-    expectUsageError(runBayercam(convertWith({"--phase", "RGBG"})), "got 'RGBG'");
-    // Accepted phases get as far as reading the (missing) input.
-    EXPECT_EQ(runBayercam(convertWith({"--phase", "rggb"})).exitCode, 1);
-    EXPECT_EQ(runBayercam(convertWith({"--phase", "0x3"})).exitCode, 1);
-}
-
-TEST(ConvertArguments, OutputFormatComesFromTheNameOrFormat) {
-    expectUsageError(runBayercam({"convert", "/nonexistent", "-o", "o.jpg", "--size", "8x8"}),
-                     "cannot tell the output format from 'o.jpg'");
-    expectUsageError(runBayercam(convertWith({"--format", "tiff"})),
-                     "--format expects png or bgra");
-}
-
-// ---------------------------------------------------------------- convert settings
-
-TEST(ConvertSettings, UnknownNameListsCloseMatches) {
-    expectUsageError(runBayercam(convertWith({"--set", "Brigthness=300"})),
-                     "unknown setting 'Brigthness'; did you mean Brightness?");
-    expectUsageError(runBayercam(convertWith({"--set", "gain=1"})),
-                     "did you mean RedGain, BlueGain or GreenGain?");
-    expectUsageError(runBayercam(convertWith({"--set", "Zoom=2"})),
-                     "unknown setting 'Zoom'; convert takes WhiteBalance,");
-}
-
-TEST(ConvertSettings, CameraSettingsAreNamedAsSuch) {
-    expectUsageError(runBayercam(convertWith({"--set", "exposure=100"})),
-                     "Exposure is a camera setting and does not change the conversion");
-}
-
-TEST(ConvertSettings, OutOfRangeValueStatesTheRange) {
-    expectUsageError(runBayercam(convertWith({"--set", "RedGain=513"})),
-                     "RedGain=513 is out of range: RedGain takes 1 to 512 (default 128)");
-    expectUsageError(runBayercam(convertWith({"--set", "bluegain=0"})),
-                     "BlueGain=0 is out of range: BlueGain takes 1 to 512");
-    expectUsageError(runBayercam(convertWith({"--set", "Hue=0x168"})),
-                     "Hue=0x168 (360) is out of range: Hue takes 0 to 359 (default 0)");
-    expectUsageError(runBayercam(convertWith({"--set", "Brightness=-1"})),
-                     "Brightness=-1 is out of range: Brightness takes 0 to 510 (default 255)");
-    expectUsageError(runBayercam(convertWith({"--set", "ColorEnable=2"})), "takes 0 to 1");
-}
-
-TEST(ConvertSettings, RangeEndsAreAcceptedInDecimalAndHex) {
-    for (const char* value : {"RedGain=1", "RedGain=512", "Hue=0x167", "contrast=0X14"}) {
-        SCOPED_TRACE(value);
-        // Accepted settings get as far as reading the (missing) input: a failure, not usage.
-        const ToolRun run = runBayercam(convertWith({"--set", value}));
+// Accepted arguments get as far as reading the (missing) input: a failure, not usage.
+TEST(BayercamUsage, AcceptedPhasesAndRangeEndsReachTheInput) {
+    for (const std::vector<std::string>& extra :
+         std::vector<std::vector<std::string>>{{"--phase", "rggb"},
+                                               {"--phase", "0x3"},
+                                               {"--set", "RedGain=1"},
+                                               {"--set", "RedGain=512"},
+                                               {"--set", "Hue=0x167"},
+                                               {"--set", "contrast=0X14"}}) {
+        SCOPED_TRACE(extra.back());
+        const ToolRun run = runBayercam(convertWith(extra));
         EXPECT_EQ(run.exitCode, 1) << run.err;
         EXPECT_NE(run.err.find("cannot read '/nonexistent/in.raw'"), std::string::npos) << run.err;
     }
-}
-
-TEST(ConvertSettings, MalformedAssignmentsAreRefused) {
-    expectUsageError(runBayercam(convertWith({"--set", "Brightness"})),
-                     "--set expects NAME=VALUE, got 'Brightness'");
-    expectUsageError(runBayercam(convertWith({"--set", "=3"})), "--set expects NAME=VALUE");
-    expectUsageError(runBayercam(convertWith({"--set", "Hue=ten"})),
-                     "Hue needs a whole number (decimal or 0x-hex), got 'ten'");
-    expectUsageError(runBayercam(convertWith({"--set", "Hue="})), "got ''");
 }
 
 }  // namespace
