@@ -21,8 +21,8 @@ NTSTATUS fillValueInformation(const StoredValue& value, KEY_VALUE_INFORMATION_CL
     if (length < fixedSize || buffer == nullptr) return STATUS_BUFFER_TOO_SMALL;
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::memcpy(out, &header, fixedSize);
-    std::memcpy(out + fixedSize, value.data.data(),
-                std::min<std::size_t>(length - fixedSize, value.data.size()));
+    const std::size_t copied = std::min<std::size_t>(length - fixedSize, value.data.size());
+    if (copied != 0) std::memcpy(out + fixedSize, value.data.data(), copied);
     return length < *resultLength ? STATUS_BUFFER_OVERFLOW : STATUS_SUCCESS;
 }
 
