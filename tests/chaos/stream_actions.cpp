@@ -85,7 +85,7 @@ void checkFrame(CameraSlot& slot, const host::ks::StreamFrame& frame, ActionCont
         context.fault("frame info present " + std::to_string(frame.hasFrameInfo) + ", expected " +
                       std::to_string(expected.withFrameInfo));
     }
-    context.tally.frame(used != 0);
+    context.record.add(used != 0 ? Count::Pictures : Count::EmptyFrames);
 }
 
 }  // namespace
@@ -114,7 +114,7 @@ ActionResult createStreamPin(CameraSlot& slot, ActionContext& context) {
     ULONG returned = 0;
     NTSTATUS status = context.client.intersect(slot.streamFilter, 0, &range.DataRange, &format,
                                                sizeof(format), &returned);
-    context.tally.status(status);
+    context.record.status(status);
     if (!NT_SUCCESS(status)) return status;
     if (context.rng.chance(5)) damageFormat(format, context.rng, context);
     const ULONG pinId = context.rng.chance(95) ? 0 : static_cast<ULONG>(context.rng.between(1, 3));
@@ -175,7 +175,7 @@ ActionResult queueStreamFrames(CameraSlot& slot, ActionContext& context) {
         const bool withFrameInfo = context.rng.chance(85);
         context.note(std::to_string(bytes) + (withFrameInfo ? "+info" : ""));
         status = context.client.queueFrame(slot.pin, bytes, withFrameInfo);
-        context.tally.status(status);
+        context.record.status(status);
         if (NT_SUCCESS(status)) slot.queued.push_back({bytes, withFrameInfo});
     }
     return status;
@@ -190,39 +190,10 @@ ActionResult takeStreamFrames(CameraSlot& slot, ActionContext& context) {
         context.note(std::to_string(wait.count()) + "ms");
         host::ks::StreamFrame frame;
         status = context.client.waitFrame(slot.pin, wait, &frame);
-        context.tally.status(status);
+        context.record.status(status);
         if (status == STATUS_SUCCESS) checkFrame(slot, frame, context);
     }
     return status;
-}
-
-ActionResult probePin(CameraSlot& slot, host::ks::KsFilterHandle filter, ActionContext& context) {
-    if (filter == nullptr) return std::nullopt;
-    const KS_DATARANGE_VIDEO range = offeredRange(slot, context.client);
-    VideoFormat format{};
-    ULONG returned = 0;
-    NTSTATUS status =
-        context.client.intersect(filter, 0, &range.DataRange, &format, sizeof(format), &returned);
-    if (!NT_SUCCESS(status)) return status;
-    host::ks::KsPinHandle pin = nullptr;
-    status = context.client.createPin(filter, 0, &format.DataFormat, &pin);
-    if (!NT_SUCCESS(status)) return status;
-    const bool run = context.rng.chance(60);
-    const auto wait = std::chrono::milliseconds(context.rng.between(0, 300));
-    context.note(std::string(run ? "run" : "acquire") + " " + std::to_string(wait.count()) + "ms");
-    const ULONG picture = std::min(format.VideoInfoHeader.bmiHeader.biSizeImage, kLargestFrame);
-    context.tally.status(context.client.setPinState(pin, run ? KSSTATE_RUN : KSSTATE_ACQUIRE));
-    if (NT_SUCCESS(context.client.queueFrame(pin, picture, true))) {
-        host::ks::StreamFrame frame;
-        if (context.client.waitFrame(pin, wait, &frame) == STATUS_SUCCESS) {
-            const ULONG used = frame.header.DataUsed;
-            if (used != 0 && used != format.VideoInfoHeader.bmiHeader.biSizeImage) {
-                context.fault("a probing pin's frame carries DataUsed " + std::to_string(used));
-            }
-            context.tally.frame(used != 0);
-        }
-    }
-    return context.client.closePin(pin);
 }
 
 ActionResult fuzzIntersection(CameraSlot& slot, host::ks::KsFilterHandle filter,
