@@ -5,9 +5,9 @@
 
 #include "driver/device/camera_device.h"
 #include "driver/entry/driver_entry.h"
+#include "driver/streaming/frame_grabber.h"
 #include "host/kernel/failure_injection.h"
 #include "host/ks/ks_client.h"
-#include "driver/streaming/frame_grabber.h"
 
 namespace bayercam::testing {
 namespace {

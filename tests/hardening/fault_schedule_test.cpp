@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "driver/control/camera_properties.h"
+#include "driver/usb/frame_transfer.h"
 #include "tests/driver/control/property_client.h"
 #include "tests/hardening/stress_activities.h"
-#include "driver/usb/frame_transfer.h"
 
 namespace bayercam::testing {
 namespace {

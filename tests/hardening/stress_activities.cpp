@@ -13,25 +13,27 @@ namespace {
 
 using Random = std::mt19937_64;
 
-// A property that takes a value, and the values drawn for it: a little beyond its range on
-// both sides, so that the handlers' limits are crossed too.
-struct Writable {
-    ULONG id;
-    LONG low;
-    LONG high;
-};
-constexpr Writable kWritable[] = {
-    {1, 400, 2100},  // Timeout: bounded, so a run in trigger mode recovers in time
-    {2, -5, 1100},  {6, -5, 1100},  {10, 0, 1},     {11, 0, 1},     {12, 0, 1},   {13, 0, 1},
-    {14, -10, 600}, {15, -10, 600}, {16, -10, 600}, {20, -10, 520}, {24, -5, 25}, {28, -5, 25},
-    {32, -10, 370}, {47, 0, 10},    {48, -2, 4},    {49, 0, 3},     {55, 0, 1},   {56, 0, 1},
-    {58, -1, 600},  {63, 0, 10},    {64, 0, 10},    {65, 0, 10},    {66, 0, 10},
-};
-// Read back by ReadWritableProperties, white balance first so that the gains written after it
-// stay.
-constexpr ULONG kRestorable[] = {13, 0, 1, 2, 6, 10, 11, 12, 14, 15, 16, 20, 24, 28, 32, 48};
-constexpr ULONG kReadable[] = {0,  1,  2,  3,  5,  6,  7,  9,  10, 11, 12, 13, 14, 15, 16, 17,
-                               20, 24, 28, 32, 36, 38, 40, 42, 43, 45, 48, 55, 56, 58, 61, 68};
+// The property set as the driver's table offers it.
+bool Readable(ULONG id) { return CameraPropertySet.PropertyItem[id].GetPropertyHandler != nullptr; }
+bool Writable(ULONG id) { return CameraPropertySet.PropertyItem[id].SetPropertyHandler != nullptr; }
+
+// Properties whose values are not plain numbers: each has its own draw below, or (the register
+// read-back) answers with what the camera holds rather than what was set.
+bool Special(ULONG id) {
+    switch (CameraProperty(id)) {
+        case CameraProperty::ExTrigger:
+        case CameraProperty::Timeout:
+        case CameraProperty::Roi:
+        case CameraProperty::RegisterWrite:
+        case CameraProperty::RegisterRead:
+        case CameraProperty::RawPacket:
+        case CameraProperty::CameraByte:
+        case CameraProperty::Reinitialize:
+            return true;
+        default:
+            return false;
+    }
+}
 
 LONG Between(Random& random, LONG low, LONG high) {
     return low + LONG(random() % std::uint64_t(high - low + 1));
@@ -100,11 +102,16 @@ void ChangeOneProperty(host::ks::KsClient& client, host::ks::KsFilterHandle filt
     } else if (pick < 18) {
         id = ULONG(CameraProperty::RawPacket);
         status = SendPacket(client, filter, random);
+    } else if (pick < 22) {
+        id = ULONG(CameraProperty::Timeout);  // bounded, so that a run in trigger mode recovers
+        status = SetCameraProperty(client, filter, id, Between(random, 400, 2100));
     } else {
-        const Writable& property = kWritable[random() % std::size(kWritable)];
-        id = property.id;
-        status =
-            SetCameraProperty(client, filter, id, Between(random, property.low, property.high));
+        do {
+            id = ULONG(random() % CAMERA_PROPERTY_COUNT);
+        } while (!Writable(id) || Special(id));
+        // Flags and choices, or levels: a little beyond every range on both sides.
+        status = SetCameraProperty(
+            client, filter, id, Between(random, random() % 2 ? -2 : -10, random() % 2 ? 4 : 1100));
     }
     ++log.requests;
     if (!HandlerAnswer(status)) log.problem(Describe("a set", id, status));
@@ -112,7 +119,11 @@ void ChangeOneProperty(host::ks::KsClient& client, host::ks::KsFilterHandle filt
 
 void ReadEveryProperty(host::ks::KsClient& client, host::ks::KsFilterHandle filter,
                        ActivityLog& log) {
-    for (ULONG id : kReadable) {
+    for (ULONG id = 0; id < CAMERA_PROPERTY_COUNT; ++id) {
+        if (!Readable(id) || id == ULONG(CameraProperty::RegisterWrite) ||
+            id == ULONG(CameraProperty::RawPacket) || id == ULONG(CameraProperty::CameraByte)) {
+            continue;
+        }
         LONG value = 0;
         NTSTATUS status = GetCameraProperty(client, filter, id, &value);
         ++log.requests;
@@ -120,12 +131,6 @@ void ReadEveryProperty(host::ks::KsClient& client, host::ks::KsFilterHandle filt
             log.problem(Describe("a get", id, status));
         }
     }
-}
-
-KSSTATE RandomState(Random& random) {
-    static constexpr KSSTATE kStates[] = {KSSTATE_STOP, KSSTATE_ACQUIRE, KSSTATE_PAUSE,
-                                          KSSTATE_RUN};
-    return kStates[random() % std::size(kStates)];
 }
 
 // A second pin on a second filter while the first one streams: it may exist, but it must not
@@ -167,25 +172,27 @@ std::vector<std::string> ActivityLog::problems() const {
 
 PropertyValues ReadWritableProperties(host::ks::KsClient& client, host::ks::KsFilterHandle filter) {
     PropertyValues values;
-    for (ULONG id : kRestorable) {
-        LONG value = 0;
-        EXPECT_EQ(GetCameraProperty(client, filter, id, &value), STATUS_SUCCESS)
+    for (ULONG id = 0; id < CAMERA_PROPERTY_COUNT; ++id) {
+        const bool plain = !Special(id) || id == ULONG(CameraProperty::ExTrigger) ||
+                           id == ULONG(CameraProperty::Timeout);
+        if (!Readable(id) || !Writable(id) || !plain) continue;
+        EXPECT_EQ(GetCameraProperty(client, filter, id, &values[id]), STATUS_SUCCESS)
             << "property " << id;
-        values[id] = value;
     }
     return values;
 }
 
+// In id order: white balance before the gains, which it would otherwise overwrite.
 void RestoreProperties(host::ks::KsClient& client, host::ks::KsFilterHandle filter,
                        const PropertyValues& values) {
-    for (ULONG id : kRestorable) {
-        EXPECT_EQ(SetCameraProperty(client, filter, id, values.at(id)), STATUS_SUCCESS)
+    for (const auto& [id, value] : values) {
+        EXPECT_EQ(SetCameraProperty(client, filter, id, value), STATUS_SUCCESS)
             << "property " << id;
     }
-    for (ULONG id : kRestorable) {
-        LONG value = 0;
-        EXPECT_EQ(GetCameraProperty(client, filter, id, &value), STATUS_SUCCESS);
-        EXPECT_EQ(value, values.at(id)) << "property " << id << " restored";
+    for (const auto& [id, value] : values) {
+        LONG now = 0;
+        EXPECT_EQ(GetCameraProperty(client, filter, id, &now), STATUS_SUCCESS);
+        EXPECT_EQ(now, value) << "property " << id << " restored";
     }
 }
 
@@ -199,19 +206,6 @@ void AddPropertyChurn(ActivityThreads& threads, host::ks::KsClient& client,
     }
     threads.add(seed + setters, [&client, filter, &log](Random&, std::uint64_t) {
         ReadEveryProperty(client, filter, log);
-    });
-}
-
-void AddStateWalk(ActivityThreads& threads, host::ks::KsClient& client, host::ks::KsPinHandle pin,
-                  std::uint64_t seed, ActivityLog& log) {
-    threads.add(seed, [&client, pin, &log](Random& random, std::uint64_t) {
-        const KSSTATE target = RandomState(random);
-        NTSTATUS status = client.setPinState(pin, target);
-        ++log.requests;
-        if (status != STATUS_SUCCESS) {
-            log.problem(Describe("a state change", ULONG(target), status));
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
     });
 }
 
