@@ -27,37 +27,25 @@ KS_DATARANGE_VIDEO offeredRange(CameraSlot& slot, host::ks::KsClient& client) {
 // One field of the format changed to a value a careless or hostile client might send.
 void damageFormat(VideoFormat& format, ChaosRng& rng, ActionContext& context) {
     KS_BITMAPINFOHEADER& bitmap = format.VideoInfoHeader.bmiHeader;
-    static const LONG kOdd[] = {0, 1, -1, 7, 8, 0x7FFFFFFF, -0x7FFFFFFF - 1, 65536, 1360, 1024};
-    switch (rng.below(7)) {
-        case 0:
-            bitmap.biWidth = kOdd[rng.below(std::size(kOdd))];
-            context.note("width");
-            break;
-        case 1:
-            bitmap.biHeight = kOdd[rng.below(std::size(kOdd))];
-            context.note("height");
-            break;
-        case 2:
-            bitmap.biBitCount = rng.pick<WORD>({0, 8, 24, 32, 64, 0xFFFF});
-            context.note("bit count");
-            break;
-        case 3:
-            bitmap.biSizeImage = static_cast<ULONG>(rng.next());
-            context.note("image size");
-            break;
-        case 4:
-            bitmap.biSize = rng.pick<ULONG>({0, 39, 41, 0xFFFFFFFF});
-            context.note("header size");
-            break;
-        case 5:
-            // Never more than the buffer holds: a client cannot hand over bytes it does not have.
-            format.DataFormat.FormatSize = static_cast<ULONG>(rng.below(sizeof(VideoFormat) + 1));
-            context.note("format size");
-            break;
-        default:
-            bitmap.biCompression = static_cast<ULONG>(rng.next());
-            context.note("compression");
-            break;
+    static const LONG kOdd[] = {0,     1,   -1, 7, 8, 24, 39, 41, 0x7FFFFFFF, -0x7FFFFFFF - 1,
+                                65536, 1360};
+    const LONG odd = rng.chance(70) ? kOdd[rng.below(std::size(kOdd))] : LONG(rng.next());
+    const std::pair<const char*, void*> fields[] = {{"width", &bitmap.biWidth},
+                                                    {"height", &bitmap.biHeight},
+                                                    {"image size", &bitmap.biSizeImage},
+                                                    {"header size", &bitmap.biSize},
+                                                    {"compression", &bitmap.biCompression}};
+    const auto field = rng.below(std::size(fields) + 2);
+    if (field == std::size(fields)) {
+        bitmap.biBitCount = rng.pick<WORD>({0, 8, 24, 32, 64, 0xFFFF});
+        context.note("bit count");
+    } else if (field > std::size(fields)) {
+        // Never more than the buffer holds: a client cannot hand over bytes it does not have.
+        format.DataFormat.FormatSize = static_cast<ULONG>(rng.below(sizeof(VideoFormat) + 1));
+        context.note("format size");
+    } else {
+        std::memcpy(fields[field].second, &odd, sizeof(odd));
+        context.note(fields[field].first);
     }
 }
 

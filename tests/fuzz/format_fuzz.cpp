@@ -71,18 +71,10 @@ ULONG choosePin(FuzzInput& in) { return in.u8() % 4 == 3 ? in.u32() : 0; }
 constexpr ULONG kQueriedSize = ~0u;
 
 ULONG chooseDataLength(FuzzInput& in) {
-    switch (in.u8() % 5) {
-        case 0:
-            return 0;
-        case 1:
-            return kQueriedSize;
-        case 2:
-            return sizeof(KS_DATAFORMAT_VIDEOINFOHEADER);
-        case 3:
-            return sizeof(KS_DATAFORMAT_VIDEOINFOHEADER) - 1;
-        default:
-            return in.u16();
-    }
+    constexpr ULONG kLengths[] = {0, kQueriedSize, sizeof(KS_DATAFORMAT_VIDEOINFOHEADER),
+                                  sizeof(KS_DATAFORMAT_VIDEOINFOHEADER) - 1};
+    const std::uint8_t choice = in.u8() % (std::size(kLengths) + 1);
+    return choice < std::size(kLengths) ? kLengths[choice] : in.u16();
 }
 
 // What the device answers must describe itself: its FormatSize is the length returned.

@@ -6,12 +6,13 @@
 #include "driver/control/camera_properties.h"
 #include "driver/usb/frame_transfer.h"
 #include "sim/camera_protocol.h"
+#include "tests/chaos/chaos_rng.h"
 #include "tests/driver/control/property_client.h"
 
 namespace bayercam::testing {
 namespace {
 
-using Random = std::mt19937_64;
+using Random = chaos::ChaosRng;
 
 // The property set as the driver's table offers it.
 bool Readable(ULONG id) { return CameraPropertySet.PropertyItem[id].GetPropertyHandler != nullptr; }
@@ -35,10 +36,6 @@ bool Special(ULONG id) {
     }
 }
 
-LONG Between(Random& random, LONG low, LONG high) {
-    return low + LONG(random() % std::uint64_t(high - low + 1));
-}
-
 bool HandlerAnswer(NTSTATUS status) {
     return status == STATUS_SUCCESS || status == STATUS_UNSUCCESSFUL;
 }
@@ -51,10 +48,10 @@ std::string Describe(const char* what, ULONG id, NTSTATUS status) {
 
 NTSTATUS SendRegion(host::ks::KsClient& client, host::ks::KsFilterHandle filter, Random& random) {
     CameraRoiValue region{};
-    region.x = Between(random, -8, SENSOR_WIDTH);
-    region.y = Between(random, -8, SENSOR_HEIGHT);
-    region.width = Between(random, -8, SENSOR_WIDTH + 8);
-    region.height = Between(random, -8, SENSOR_HEIGHT + 8);
+    region.x = LONG(random.between(-8, SENSOR_WIDTH));
+    region.y = LONG(random.between(-8, SENSOR_HEIGHT));
+    region.width = LONG(random.between(-8, SENSOR_WIDTH + 8));
+    region.height = LONG(random.between(-8, SENSOR_HEIGHT + 8));
     PropertyBuffer data{};
     std::memcpy(data.data(), &region, sizeof(region));
     return SendCameraProperty(client, filter, ULONG(CameraProperty::Roi), KSPROPERTY_TYPE_SET, data,
@@ -67,11 +64,11 @@ NTSTATUS SendPacket(host::ks::KsClient& client, host::ks::KsFilterHandle filter,
     static constexpr std::uint8_t kHarmless[] = {std::uint8_t(sim::CommandCode::Prepare),
                                                  std::uint8_t(sim::CommandCode::RawPacket), 0x7F};
     CameraPacketValue packet{};
-    packet.count = Between(random, -1, 70);
-    packet.address = Between(random, 0, 0xFFFF);
-    for (UCHAR& byte : packet.payload) byte = UCHAR(random());
-    packet.payload[0] = kHarmless[random() % std::size(kHarmless)];
-    const bool raw = random() % 2 == 0;
+    packet.count = LONG(random.between(-1, 70));
+    packet.address = LONG(random.between(0, 0xFFFF));
+    for (UCHAR& byte : packet.payload) byte = UCHAR(random.next());
+    packet.payload[0] = kHarmless[random.below(std::size(kHarmless))];
+    const bool raw = random.chance(50);
     PropertyBuffer data{};
     std::memcpy(data.data(), &packet, sizeof(packet));
     return SendCameraProperty(
@@ -83,12 +80,12 @@ NTSTATUS SendPacket(host::ks::KsClient& client, host::ks::KsFilterHandle filter,
 // a while, so they come up rarely; trigger mode is mostly switched off.
 void ChangeOneProperty(host::ks::KsClient& client, host::ks::KsFilterHandle filter, Random& random,
                        ActivityLog& log) {
-    const std::uint64_t pick = random() % 100;
+    const std::uint64_t pick = random.below(100);
     NTSTATUS status;
     ULONG id;
     if (pick < 3) {
         id = ULONG(CameraProperty::ExTrigger);
-        status = SetCameraProperty(client, filter, id, random() % 4 == 0 ? 1 : 0);
+        status = SetCameraProperty(client, filter, id, random.chance(25) ? 1 : 0);
     } else if (pick < 4) {
         id = ULONG(CameraProperty::Reinitialize);
         status = SetCameraProperty(client, filter, id, 1);
@@ -97,21 +94,22 @@ void ChangeOneProperty(host::ks::KsClient& client, host::ks::KsFilterHandle filt
         status = SendRegion(client, filter, random);
     } else if (pick < 12) {
         id = ULONG(CameraProperty::RegisterWrite);
-        status = SetCameraProperty(client, filter, id, Between(random, 0, 420),
-                                   Between(random, 0, 0x3FFFFF));
+        status = SetCameraProperty(client, filter, id, LONG(random.between(0, 420)),
+                                   LONG(random.between(0, 0x3FFFFF)));
     } else if (pick < 18) {
         id = ULONG(CameraProperty::RawPacket);
         status = SendPacket(client, filter, random);
     } else if (pick < 22) {
         id = ULONG(CameraProperty::Timeout);  // bounded, so that a run in trigger mode recovers
-        status = SetCameraProperty(client, filter, id, Between(random, 400, 2100));
+        status = SetCameraProperty(client, filter, id, LONG(random.between(400, 2100)));
     } else {
         do {
-            id = ULONG(random() % CAMERA_PROPERTY_COUNT);
+            id = ULONG(random.below(CAMERA_PROPERTY_COUNT));
         } while (!Writable(id) || Special(id));
         // Flags and choices, or levels: a little beyond every range on both sides.
         status = SetCameraProperty(
-            client, filter, id, Between(random, random() % 2 ? -2 : -10, random() % 2 ? 4 : 1100));
+            client, filter, id,
+            LONG(random.between(random.chance(50) ? -2 : -10, random.chance(50) ? 4 : 1100)));
     }
     ++log.requests;
     if (!HandlerAnswer(status)) log.problem(Describe("a set", id, status));
@@ -223,7 +221,7 @@ void AddFilterChurn(ActivityThreads& threads, host::ks::KsClient& client,
             }
             LONG value = 0;
             GetCameraProperty(client, filter, ULONG(CameraProperty::Exposure), &value);
-            if (random() % 2 == 0) SecondPinRound(client, filter, range, log);
+            if (random.chance(50)) SecondPinRound(client, filter, range, log);
             client.closeFilter(filter);
         });
     }
@@ -243,14 +241,14 @@ void AddWhiteBalanceSwitching(ActivityThreads& threads, host::ks::KsClient& clie
             }
         }
         ++log.requests;
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+        std::this_thread::sleep_for(std::chrono::microseconds(random.below(20000)));
     });
 }
 
 void AddTimeoutWobble(ActivityThreads& threads, std::uint64_t seed, LONG lowMs, LONG highMs) {
     threads.add(seed, [lowMs, highMs](Random& random, std::uint64_t) {
-        InterlockedExchange(&transferTimeoutMs, Between(random, lowMs, highMs));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 200));
+        InterlockedExchange(&transferTimeoutMs, LONG(random.between(lowMs, highMs)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 + random.below(200)));
     });
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <random>
 
 #include "driver/control/camera_properties.h"
 #include "driver/usb/frame_transfer.h"

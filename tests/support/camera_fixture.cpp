@@ -1,5 +1,7 @@
 #include "tests/support/camera_fixture.h"
 
+#include <cstring>
+
 #include "driver/entry/driver_entry.h"
 #include "driver/usb/command_protocol.h"
 #include "driver/usb/frame_transfer.h"
@@ -61,10 +63,9 @@ std::optional<ULONG> CameraTest::storedSetting(PCWSTR name) const {
     ZwClose(key);
     ZwClose(driverKey);
     if (!NT_SUCCESS(status)) return std::nullopt;
-    return reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(buffer)->Data[0] |
-           ULONG(reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(buffer)->Data[1]) << 8 |
-           ULONG(reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(buffer)->Data[2]) << 16 |
-           ULONG(reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(buffer)->Data[3]) << 24;
+    ULONG value;
+    std::memcpy(&value, reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(buffer)->Data, 4);
+    return value;
 }
 
 void CameraTest::storeSetting(PCWSTR name, ULONG value) const {
