@@ -17,9 +17,8 @@ namespace bayercam::host::injection {
 // count under their own tags.
 constexpr ULONG kIrpSite = pool::makeTag("Irp ");  // IoAllocateIrp, IoBuildDeviceIoControlRequest
 constexpr ULONG kMdlSite = pool::makeTag("Mdl ");  // IoAllocateMdl
-constexpr ULONG kCompletionContextSite = pool::makeTag("IoCx");  // completion contexts: none now
-constexpr ULONG kDeviceSite = pool::makeTag("Devi");             // IoCreateDevice
-constexpr ULONG kThreadSite = pool::makeTag("Thrd");             // PsCreateSystemThread
+constexpr ULONG kDeviceSite = pool::makeTag("Devi");  // IoCreateDevice
+constexpr ULONG kThreadSite = pool::makeTag("Thrd");  // PsCreateSystemThread
 
 // The nth allocation from now (1 = the next one) fails, once.
 void failNth(std::size_t n) noexcept;

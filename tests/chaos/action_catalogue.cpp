@@ -22,8 +22,8 @@ constexpr Weighted kDeviceLane[] = {
 };
 
 constexpr Weighted kClientLane[] = {
-    {ActionKind::OpenFilter, 3},    {ActionKind::CloseFilter, 2}, {ActionKind::CreatePin, 2},
-    {ActionKind::PropertyFuzz, 20}, {ActionKind::Intersect, 3},   {ActionKind::Idle, 4},
+    {ActionKind::OpenFilter, 3}, {ActionKind::CloseFilter, 2}, {ActionKind::PropertyFuzz, 20},
+    {ActionKind::Intersect, 3},  {ActionKind::Idle, 4},
 };
 
 template <std::size_t N>

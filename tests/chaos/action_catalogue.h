@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
+#include "platform/kernel.h"
 #include "tests/chaos/chaos_rng.h"
 
 namespace bayercam::chaos {
@@ -47,5 +49,8 @@ struct Action {
 };
 
 Action nextAction(LaneRole role, ChaosRng& rng) noexcept;
+
+// What an action returns: the status of its last request, or nothing when it did not apply.
+using ActionResult = std::optional<NTSTATUS>;
 
 }  // namespace bayercam::chaos

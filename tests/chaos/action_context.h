@@ -1,5 +1,5 @@
 // What an action works with: its own parameter generator, the class driver's client, the run's
-// tally and a way to note the parameters it drew before it acts on them.
+// record and a way to note the parameters it drew before it acts on them.
 #pragma once
 
 #include <functional>
@@ -9,7 +9,7 @@
 
 #include "host/ks/ks_client.h"
 #include "tests/chaos/chaos_rng.h"
-#include "tests/chaos/run_tally.h"
+#include "tests/chaos/run_record.h"
 
 namespace bayercam::chaos {
 
@@ -19,13 +19,10 @@ struct ActionContext {
     // Device arrival, start, stop and removal come from one thread at a time, as PnP requests
     // do, whichever camera they are for.
     std::mutex& pnp;
-    RunTally& tally;
+    RunRecord& record;
     std::function<void(const std::string&)> note;
     // A fault of the system under test seen by the action (a bad frame, say).
     std::function<void(const std::string&)> fault;
 };
-
-// What an action returns: the status of its last request, or nothing when it did not apply.
-using ActionResult = std::optional<NTSTATUS>;
 
 }  // namespace bayercam::chaos

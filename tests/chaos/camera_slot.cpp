@@ -6,8 +6,8 @@
 
 #include "driver/device/pool_tags.h"
 #include "host/kernel/failure_injection.h"
-#include "host/kernel/registry_config.h"
 #include "sim/fault_schedule.h"
+#include "tests/support/usb_port.h"
 
 namespace bayercam::chaos {
 namespace {
@@ -19,23 +19,18 @@ namespace injection = host::injection;
 bool plugIn(CameraSlot& slot) {
     slot.camera = std::make_unique<sim::SimulatedCamera>(slot.options);
     try {
-        slot.bus = std::make_unique<host::UsbBus>(*slot.camera);
+        slot.bus = testing::PlugIn(*slot.camera, slot.instancePath);
     } catch (const std::runtime_error&) {
         slot.camera.reset();
         return false;
     }
-    if (slot.instancePath.empty()) {
-        const std::wstring& path = slot.bus->instancePath();
-        slot.instancePath.assign(path.begin(), path.end());
-    }
-    host::bindDeviceRegistryKey(slot.bus->physicalDeviceObject(), slot.instancePath);
+    if (slot.instancePath.empty()) slot.instancePath = testing::InstancePath(*slot.bus);
     return true;
 }
 
 // Returns the frames the camera sent.
 std::uint64_t takeOffBus(CameraSlot& slot) {
-    if (slot.bus) host::unbindDeviceRegistryKey(slot.bus->physicalDeviceObject());
-    slot.bus.reset();
+    testing::Unplug(slot.bus);
     const std::uint64_t sent = slot.camera ? slot.camera->counters().delivered : 0;
     slot.camera.reset();
     return sent;
@@ -103,7 +98,7 @@ ActionResult replugCamera(CameraSlot& slot, ActionContext& context) {
     std::unique_lock presence(slot.presence);
     std::lock_guard pnp(context.pnp);
     if (slot.device != nullptr) removeDevice(slot, context.client);
-    context.tally.cameraFramesSent(takeOffBus(slot));
+    context.record.add(Count::CameraFrames, takeOffBus(slot));
     if (!plugIn(slot)) return STATUS_INSUFFICIENT_RESOURCES;
     return arrive(slot, context.client);
 }
@@ -129,7 +124,7 @@ ActionResult injectCameraFault(CameraSlot& slot, ActionContext& context) {
     }
     context.note(sim::faultName(fault.kind));
     sim::armFault(*slot.camera, fault);
-    context.tally.cameraFault();
+    context.record.add(Count::CameraFaults);
     return STATUS_SUCCESS;
 }
 
@@ -141,7 +136,6 @@ ActionResult injectAllocationFault(ActionContext& context) {
         {POOL_TAG_FRAME, "frame"},
         {injection::kIrpSite, "irp"},
         {injection::kMdlSite, "mdl"},
-        {injection::kCompletionContextSite, "completion context"},
         {injection::kDeviceSite, "device object"},
         {injection::kThreadSite, "thread"},
     };
@@ -149,7 +143,7 @@ ActionResult injectAllocationFault(ActionContext& context) {
     const auto nth = static_cast<std::size_t>(context.rng.between(1, 16));
     context.note(std::string(name) + " #" + std::to_string(nth));
     injection::failNthOfTag(tag, nth);
-    context.tally.allocationFaultArmed();
+    context.record.add(Count::AllocationFaults);
     return STATUS_SUCCESS;
 }
 
@@ -159,10 +153,10 @@ ActionResult triggerCamera(CameraSlot& slot, ActionContext&) {
     return STATUS_SUCCESS;
 }
 
-void removeCamera(CameraSlot& slot, host::ks::KsClient& client, RunTally& tally) {
+void removeCamera(CameraSlot& slot, host::ks::KsClient& client, RunRecord& record) {
     std::unique_lock presence(slot.presence);
     if (slot.device != nullptr) removeDevice(slot, client);
-    tally.cameraFramesSent(takeOffBus(slot));
+    record.add(Count::CameraFrames, takeOffBus(slot));
 }
 
 }  // namespace bayercam::chaos

@@ -59,6 +59,6 @@ ActionResult injectAllocationFault(ActionContext& context);
 ActionResult triggerCamera(CameraSlot& slot, ActionContext& context);
 
 // Closes what is open, removes the device and takes the camera off the bus: the teardown.
-void removeCamera(CameraSlot& slot, host::ks::KsClient& client, RunTally& tally);
+void removeCamera(CameraSlot& slot, host::ks::KsClient& client, RunRecord& record);
 
 }  // namespace bayercam::chaos

@@ -7,6 +7,65 @@
 #include "tests/chaos/stream_actions.h"
 
 namespace bayercam::chaos {
+namespace {
+
+using Perform = ActionResult (*)(CameraSlot&, ActionContext&);
+
+ActionResult idle(CameraSlot&, ActionContext& context) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(context.rng.between(0, 150)));
+    return STATUS_SUCCESS;
+}
+
+ActionResult notApplicable(CameraSlot&, ActionContext&) { return std::nullopt; }
+
+ActionResult allocationFault(CameraSlot&, ActionContext& context) {
+    return injectAllocationFault(context);
+}
+
+ActionResult streamProperty(CameraSlot& slot, ActionContext& context) {
+    return fuzzProperty(slot.streamFilter, context);
+}
+
+ActionResult streamIntersection(CameraSlot& slot, ActionContext& context) {
+    return fuzzIntersection(slot, slot.streamFilter, context);
+}
+
+ActionResult openClientFilter(CameraSlot& slot, ActionContext& context) {
+    if (slot.device == nullptr || slot.clientFilter != nullptr) return std::nullopt;
+    host::ks::KsFilterHandle filter = nullptr;
+    NTSTATUS status = context.client.openFilter(slot.device, L"GLOBAL", &filter);
+    if (NT_SUCCESS(status)) slot.clientFilter = filter;
+    return status;
+}
+
+ActionResult closeClientFilter(CameraSlot& slot, ActionContext& context) {
+    if (slot.clientFilter == nullptr) return std::nullopt;
+    NTSTATUS status = context.client.closeFilter(slot.clientFilter);
+    slot.clientFilter = nullptr;
+    return status;
+}
+
+ActionResult clientProperty(CameraSlot& slot, ActionContext& context) {
+    return fuzzProperty(slot.clientFilter, context);
+}
+
+ActionResult clientIntersection(CameraSlot& slot, ActionContext& context) {
+    return fuzzIntersection(slot, slot.clientFilter, context);
+}
+
+// By ActionKind. The client lane acts holding the slot's presence shared.
+constexpr Perform kDeviceActions[kActionKinds] = {
+    attachCamera,     detachCamera,      stopDevice,         startDevice,        unplugCamera,
+    replugCamera,     injectCameraFault, allocationFault,    openStreamFilter,   closeStreamFilter,
+    createStreamPin,  closeStreamPin,    setStreamPinState,  setStreamPinFormat, queueStreamFrames,
+    takeStreamFrames, streamProperty,    streamIntersection, triggerCamera,      idle};
+constexpr Perform kClientActions[kActionKinds] = {
+    notApplicable, notApplicable,  notApplicable,      notApplicable,    notApplicable,
+    notApplicable, notApplicable,  notApplicable,      openClientFilter, closeClientFilter,
+    notApplicable, notApplicable,  notApplicable,      notApplicable,    notApplicable,
+    notApplicable, clientProperty, clientIntersection, notApplicable,    idle};
+
+}  // namespace
 
 ChaosLane::ChaosLane(int id, LaneRole role, CameraSlot& slot, RunShared& shared)
     : id_(id), role_(role), slot_(slot), shared_(shared), rng_(shared.seed, std::uint64_t(id)) {}
@@ -17,28 +76,28 @@ void ChaosLane::run(std::chrono::steady_clock::time_point until) {
 
 void ChaosLane::step(std::uint64_t index) {
     const Action action = nextAction(role_, rng_);
-    const std::uint64_t entry = shared_.log.begin(id_, index, actionName(action.kind));
+    const std::uint64_t entry = shared_.record.begin(id_, index, action.kind);
     ActionContext context{
         ChaosRng(action.parameterSeed),
         shared_.client,
         shared_.pnp,
-        shared_.tally,
-        [&](const std::string& detail) { shared_.log.note(entry, detail); },
+        shared_.record,
+        [&](const std::string& detail) { shared_.record.note(entry, detail); },
         [&](const std::string& what) { shared_.fault(id_, index, what); },
     };
     ActionResult result;
     {
         Deadline deadline(shared_.watchdog, id_,
                           "#" + std::to_string(index) + " " + actionName(action.kind));
-        result = perform(action.kind, context);
+        const auto kind = std::size_t(action.kind);
+        if (role_ == LaneRole::Device) {
+            result = kDeviceActions[kind](slot_, context);
+        } else {
+            std::shared_lock presence(slot_.presence);
+            result = kClientActions[kind](slot_, context);
+        }
     }
-    shared_.log.end(entry, result ? statusName(*result) : "skipped", result.has_value());
-    if (result) {
-        shared_.tally.ran(action.kind);
-        shared_.tally.status(*result);
-    } else {
-        shared_.tally.skipped(action.kind);
-    }
+    shared_.record.end(entry, result);
     lookForFaults(index);
 }
 
@@ -50,86 +109,6 @@ void ChaosLane::lookForFaults(std::uint64_t index) {
         shared_.fault(id_, index,
                       "the lane's thread is left at IRQL " + std::to_string(KeGetCurrentIrql()));
         KeLowerIrql(PASSIVE_LEVEL);
-    }
-}
-
-ActionResult ChaosLane::perform(ActionKind kind, ActionContext& context) {
-    if (kind == ActionKind::Idle) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(context.rng.between(0, 150)));
-        return STATUS_SUCCESS;
-    }
-    return role_ == LaneRole::Device ? performAsDevice(kind, context)
-                                     : performAsClient(kind, context);
-}
-
-ActionResult ChaosLane::performAsDevice(ActionKind kind, ActionContext& context) {
-    switch (kind) {
-        case ActionKind::Attach:
-            return attachCamera(slot_, context);
-        case ActionKind::Detach:
-            return detachCamera(slot_, context);
-        case ActionKind::StopDevice:
-            return stopDevice(slot_, context);
-        case ActionKind::StartDevice:
-            return startDevice(slot_, context);
-        case ActionKind::Unplug:
-            return unplugCamera(slot_, context);
-        case ActionKind::Replug:
-            return replugCamera(slot_, context);
-        case ActionKind::CameraFault:
-            return injectCameraFault(slot_, context);
-        case ActionKind::AllocationFault:
-            return injectAllocationFault(context);
-        case ActionKind::OpenFilter:
-            return openStreamFilter(slot_, context);
-        case ActionKind::CloseFilter:
-            return closeStreamFilter(slot_, context);
-        case ActionKind::CreatePin:
-            return createStreamPin(slot_, context);
-        case ActionKind::ClosePin:
-            return closeStreamPin(slot_, context);
-        case ActionKind::SetPinState:
-            return setStreamPinState(slot_, context);
-        case ActionKind::SetPinFormat:
-            return setStreamPinFormat(slot_, context);
-        case ActionKind::QueueFrames:
-            return queueStreamFrames(slot_, context);
-        case ActionKind::TakeFrames:
-            return takeStreamFrames(slot_, context);
-        case ActionKind::PropertyFuzz:
-            return fuzzProperty(slot_.streamFilter, context);
-        case ActionKind::Intersect:
-            return fuzzIntersection(slot_, slot_.streamFilter, context);
-        case ActionKind::Trigger:
-            return triggerCamera(slot_, context);
-        case ActionKind::Idle:
-            break;
-    }
-    return std::nullopt;
-}
-
-ActionResult ChaosLane::performAsClient(ActionKind kind, ActionContext& context) {
-    std::shared_lock presence(slot_.presence);
-    switch (kind) {
-        case ActionKind::OpenFilter: {
-            if (slot_.device == nullptr || slot_.clientFilter != nullptr) return std::nullopt;
-            host::ks::KsFilterHandle filter = nullptr;
-            NTSTATUS status = context.client.openFilter(slot_.device, L"GLOBAL", &filter);
-            if (NT_SUCCESS(status)) slot_.clientFilter = filter;
-            return status;
-        }
-        case ActionKind::CloseFilter: {
-            if (slot_.clientFilter == nullptr) return std::nullopt;
-            NTSTATUS status = context.client.closeFilter(slot_.clientFilter);
-            slot_.clientFilter = nullptr;
-            return status;
-        }
-        case ActionKind::PropertyFuzz:
-            return fuzzProperty(slot_.clientFilter, context);
-        case ActionKind::Intersect:
-            return fuzzIntersection(slot_, slot_.clientFilter, context);
-        default:
-            return std::nullopt;
     }
 }
 

@@ -1,6 +1,6 @@
 // One lane of the run: a thread that draws actions from its own generator and performs them on
-// one camera, each under the watchdog's deadline, recording each in the action log and the tally
-// and looking for verifier failures and a raised IRQL after each.
+// one camera, each under the watchdog's deadline, recording each in the run record and
+// looking for verifier failures and a raised IRQL after each.
 #pragma once
 
 #include <atomic>
@@ -12,10 +12,9 @@
 
 #include "host/ks/ks_client.h"
 #include "tests/chaos/action_catalogue.h"
-#include "tests/chaos/action_log.h"
 #include "tests/chaos/camera_slot.h"
 #include "tests/chaos/deadline_watchdog.h"
-#include "tests/chaos/run_tally.h"
+#include "tests/chaos/run_record.h"
 
 namespace bayercam::chaos {
 
@@ -24,8 +23,7 @@ struct RunShared {
     std::uint64_t seed;
     host::ks::KsClient& client;
     std::mutex pnp;
-    ActionLog& log;
-    RunTally& tally;
+    RunRecord& record;
     DeadlineWatchdog& watchdog;
     // Reports a fault found while lane was at step, with the recent history.
     std::function<void(int lane, std::uint64_t step, const std::string& what)> fault;
@@ -40,9 +38,6 @@ class ChaosLane {
 
   private:
     void step(std::uint64_t index);
-    ActionResult perform(ActionKind kind, ActionContext& context);
-    ActionResult performAsDevice(ActionKind kind, ActionContext& context);
-    ActionResult performAsClient(ActionKind kind, ActionContext& context);
     void lookForFaults(std::uint64_t index);
 
     const int id_;

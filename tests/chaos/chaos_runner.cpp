@@ -12,17 +12,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "driver/entry/driver_entry.h"
 #include "host/kernel/failure_injection.h"
-#include "host/kernel/registry_config.h"
-#include "host/kernel/verifier.h"
 #include "tests/chaos/chaos_lane.h"
 #include "tests/support/kernel_snapshot.h"
+#include "tests/support/scratch_registry.h"
 #include "tests/support/test_camera.h"
 
 namespace bayercam::chaos {
@@ -66,7 +64,7 @@ class ChaosRun {
   public:
     explicit ChaosRun(const RunOptions& options)
         : options_(options),
-          log_(kLoggedActions, options.verbose),
+          record_(kLoggedActions, options.verbose),
           watchdog_(std::chrono::milliseconds(std::int64_t(options.deadlineSeconds * 1000)),
                     [this](int lane, const std::string& what) { hang(lane, what); }) {}
 
@@ -76,12 +74,11 @@ class ChaosRun {
     void hang(int lane, const std::string& what);
     void fault(int lane, std::uint64_t step, const std::string& what);
     void runLanes(host::ks::KsClient& client, std::vector<std::unique_ptr<CameraSlot>>& slots);
-    std::vector<std::string> tearDown(std::unique_ptr<host::ks::KsClient> client,
-                                      std::vector<std::unique_ptr<CameraSlot>> slots);
+    void tearDown(std::unique_ptr<host::ks::KsClient> client,
+                  std::vector<std::unique_ptr<CameraSlot>> slots);
 
     const RunOptions options_;
-    ActionLog log_;
-    RunTally tally_;
+    RunRecord record_;
     DeadlineWatchdog watchdog_;
     std::mutex reportMutex_;
     std::size_t reported_ = 0;  // guarded by reportMutex_
@@ -91,7 +88,7 @@ void ChaosRun::hang(int lane, const std::string& what) {
     std::printf("HANG: seed %llu: lane %d is still in %s after %.1f s\nrecent actions:\n",
                 static_cast<unsigned long long>(options_.seed), lane, what.c_str(),
                 options_.deadlineSeconds);
-    printLines(log_.recent());
+    printLines(record_.recent());
     std::printf("replay: chaos_runner --seed %llu --cameras %d\n",
                 static_cast<unsigned long long>(options_.seed), options_.cameras);
     std::fflush(stdout);
@@ -102,13 +99,13 @@ void ChaosRun::hang(int lane, const std::string& what) {
 void ChaosRun::fault(int lane, std::uint64_t step, const std::string& what) {
     const std::string line =
         "lane " + std::to_string(lane) + " #" + std::to_string(step) + ": " + what;
-    tally_.finding(line);
+    record_.finding(line);
     std::lock_guard lock(reportMutex_);
     std::printf("FAULT: seed %llu: %s\n", static_cast<unsigned long long>(options_.seed),
                 line.c_str());
     if (reported_++ < kFindingsWithHistory) {
         std::printf("recent actions:\n");
-        printLines(log_.recent());
+        printLines(record_.recent());
     }
     std::fflush(stdout);
 }
@@ -119,8 +116,7 @@ void ChaosRun::runLanes(host::ks::KsClient& client,
         options_.seed,
         client,
         {},
-        log_,
-        tally_,
+        record_,
         watchdog_,
         [this](int lane, std::uint64_t step, const std::string& what) { fault(lane, step, what); }};
     std::vector<std::unique_ptr<ChaosLane>> lanes;
@@ -137,27 +133,16 @@ void ChaosRun::runLanes(host::ks::KsClient& client,
     for (std::thread& thread : threads) thread.join();
 }
 
-std::vector<std::string> ChaosRun::tearDown(std::unique_ptr<host::ks::KsClient> client,
-                                            std::vector<std::unique_ptr<CameraSlot>> slots) {
+void ChaosRun::tearDown(std::unique_ptr<host::ks::KsClient> client,
+                        std::vector<std::unique_ptr<CameraSlot>> slots) {
     Deadline deadline(watchdog_, kTeardownLane, "teardown");
-    for (auto& slot : slots) removeCamera(*slot, *client, tally_);
+    for (auto& slot : slots) removeCamera(*slot, *client, record_);
     slots.clear();
     client.reset();
-    host::closeRegistry();
-    std::vector<std::string> problems;
-    if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
-        problems.push_back("the main thread ends at IRQL " + std::to_string(KeGetCurrentIrql()));
-    }
-    return problems;
 }
 
 int ChaosRun::run() {
-    std::string folder = (std::filesystem::temp_directory_path() / "chaos-XXXXXX").string();
-    if (mkdtemp(folder.data()) == nullptr) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    host::setRegistryPath(std::filesystem::path(folder) / "registry.sqlite");
+    const testing::ScratchRegistry registry;
     const host::testing::KernelSnapshot audit;
     auto client = std::make_unique<host::ks::KsClient>();
     if (NTSTATUS status = client->loadDriver(DriverEntry); status != STATUS_SUCCESS) {
@@ -172,21 +157,11 @@ int ChaosRun::run() {
 
     const std::size_t injected = host::injection::injectedCount();
     host::injection::reset();
-    std::vector<std::string> problems = tearDown(std::move(client), std::move(slots));
-    if (std::string leaks = audit.leaksAfter(std::chrono::seconds(2)); !leaks.empty()) {
-        problems.push_back("left behind:\n" + leaks);
-    }
-    // Late writes into freed blocks are reported as verifier failures when the quarantine goes.
-    host::pool::flushQuarantine();
-    for (std::string& failure : host::verifier::takeFailures()) {
-        problems.push_back("verifier: " + std::move(failure));
-    }
-    std::filesystem::remove_all(folder);
-
-    for (const std::string& line : tally_.summary(injected)) std::printf("%s\n", line.c_str());
-    std::printf("left behind at the end: %zu\n", problems.size());
-    printLines(problems);
-    const bool clean = problems.empty() && tally_.findings() == 0;
+    tearDown(std::move(client), std::move(slots));
+    const std::string left = audit.problems(std::chrono::seconds(2));
+    for (const std::string& line : record_.summary(injected)) std::printf("%s\n", line.c_str());
+    std::printf("left behind at the end:\n%s", left.c_str());
+    const bool clean = left.empty() && record_.findings() == 0;
     std::printf("%s: seed %llu\n", clean ? "PASS" : "FAIL",
                 static_cast<unsigned long long>(options_.seed));
     return clean ? 0 : 1;

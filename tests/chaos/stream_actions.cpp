@@ -27,37 +27,25 @@ KS_DATARANGE_VIDEO offeredRange(CameraSlot& slot, host::ks::KsClient& client) {
 // One field of the format changed to a value a careless or hostile client might send.
 void damageFormat(VideoFormat& format, ChaosRng& rng, ActionContext& context) {
     KS_BITMAPINFOHEADER& bitmap = format.VideoInfoHeader.bmiHeader;
-    static const LONG kOdd[] = {0, 1, -1, 7, 8, 0x7FFFFFFF, -0x7FFFFFFF - 1, 65536, 1360, 1024};
-    switch (rng.below(7)) {
-        case 0:
-            bitmap.biWidth = kOdd[rng.below(std::size(kOdd))];
-            context.note("width");
-            break;
-        case 1:
-            bitmap.biHeight = kOdd[rng.below(std::size(kOdd))];
-            context.note("height");
-            break;
-        case 2:
-            bitmap.biBitCount = rng.pick<WORD>({0, 8, 24, 32, 64, 0xFFFF});
-            context.note("bit count");
-            break;
-        case 3:
-            bitmap.biSizeImage = static_cast<ULONG>(rng.next());
-            context.note("image size");
-            break;
-        case 4:
-            bitmap.biSize = rng.pick<ULONG>({0, 39, 41, 0xFFFFFFFF});
-            context.note("header size");
-            break;
-        case 5:
-            // Never more than the buffer holds: a client cannot hand over bytes it does not have.
-            format.DataFormat.FormatSize = static_cast<ULONG>(rng.below(sizeof(VideoFormat) + 1));
-            context.note("format size");
-            break;
-        default:
-            bitmap.biCompression = static_cast<ULONG>(rng.next());
-            context.note("compression");
-            break;
+    static const LONG kOdd[] = {0,     1,   -1, 7, 8, 24, 39, 41, 0x7FFFFFFF, -0x7FFFFFFF - 1,
+                                65536, 1360};
+    const LONG odd = rng.chance(70) ? kOdd[rng.below(std::size(kOdd))] : LONG(rng.next());
+    const std::pair<const char*, void*> fields[] = {{"width", &bitmap.biWidth},
+                                                    {"height", &bitmap.biHeight},
+                                                    {"image size", &bitmap.biSizeImage},
+                                                    {"header size", &bitmap.biSize},
+                                                    {"compression", &bitmap.biCompression}};
+    const auto field = rng.below(std::size(fields) + 2);
+    if (field == std::size(fields)) {
+        bitmap.biBitCount = rng.pick<WORD>({0, 8, 24, 32, 64, 0xFFFF});
+        context.note("bit count");
+    } else if (field > std::size(fields)) {
+        // Never more than the buffer holds: a client cannot hand over bytes it does not have.
+        format.DataFormat.FormatSize = static_cast<ULONG>(rng.below(sizeof(VideoFormat) + 1));
+        context.note("format size");
+    } else {
+        std::memcpy(fields[field].second, &odd, sizeof(odd));
+        context.note(fields[field].first);
     }
 }
 
@@ -85,7 +73,7 @@ void checkFrame(CameraSlot& slot, const host::ks::StreamFrame& frame, ActionCont
         context.fault("frame info present " + std::to_string(frame.hasFrameInfo) + ", expected " +
                       std::to_string(expected.withFrameInfo));
     }
-    context.tally.frame(used != 0);
+    context.record.add(used != 0 ? Count::Pictures : Count::EmptyFrames);
 }
 
 }  // namespace
@@ -114,7 +102,7 @@ ActionResult createStreamPin(CameraSlot& slot, ActionContext& context) {
     ULONG returned = 0;
     NTSTATUS status = context.client.intersect(slot.streamFilter, 0, &range.DataRange, &format,
                                                sizeof(format), &returned);
-    context.tally.status(status);
+    context.record.status(status);
     if (!NT_SUCCESS(status)) return status;
     if (context.rng.chance(5)) damageFormat(format, context.rng, context);
     const ULONG pinId = context.rng.chance(95) ? 0 : static_cast<ULONG>(context.rng.between(1, 3));
@@ -175,7 +163,7 @@ ActionResult queueStreamFrames(CameraSlot& slot, ActionContext& context) {
         const bool withFrameInfo = context.rng.chance(85);
         context.note(std::to_string(bytes) + (withFrameInfo ? "+info" : ""));
         status = context.client.queueFrame(slot.pin, bytes, withFrameInfo);
-        context.tally.status(status);
+        context.record.status(status);
         if (NT_SUCCESS(status)) slot.queued.push_back({bytes, withFrameInfo});
     }
     return status;
@@ -190,39 +178,10 @@ ActionResult takeStreamFrames(CameraSlot& slot, ActionContext& context) {
         context.note(std::to_string(wait.count()) + "ms");
         host::ks::StreamFrame frame;
         status = context.client.waitFrame(slot.pin, wait, &frame);
-        context.tally.status(status);
+        context.record.status(status);
         if (status == STATUS_SUCCESS) checkFrame(slot, frame, context);
     }
     return status;
-}
-
-ActionResult probePin(CameraSlot& slot, host::ks::KsFilterHandle filter, ActionContext& context) {
-    if (filter == nullptr) return std::nullopt;
-    const KS_DATARANGE_VIDEO range = offeredRange(slot, context.client);
-    VideoFormat format{};
-    ULONG returned = 0;
-    NTSTATUS status =
-        context.client.intersect(filter, 0, &range.DataRange, &format, sizeof(format), &returned);
-    if (!NT_SUCCESS(status)) return status;
-    host::ks::KsPinHandle pin = nullptr;
-    status = context.client.createPin(filter, 0, &format.DataFormat, &pin);
-    if (!NT_SUCCESS(status)) return status;
-    const bool run = context.rng.chance(60);
-    const auto wait = std::chrono::milliseconds(context.rng.between(0, 300));
-    context.note(std::string(run ? "run" : "acquire") + " " + std::to_string(wait.count()) + "ms");
-    const ULONG picture = std::min(format.VideoInfoHeader.bmiHeader.biSizeImage, kLargestFrame);
-    context.tally.status(context.client.setPinState(pin, run ? KSSTATE_RUN : KSSTATE_ACQUIRE));
-    if (NT_SUCCESS(context.client.queueFrame(pin, picture, true))) {
-        host::ks::StreamFrame frame;
-        if (context.client.waitFrame(pin, wait, &frame) == STATUS_SUCCESS) {
-            const ULONG used = frame.header.DataUsed;
-            if (used != 0 && used != format.VideoInfoHeader.bmiHeader.biSizeImage) {
-                context.fault("a probing pin's frame carries DataUsed " + std::to_string(used));
-            }
-            context.tally.frame(used != 0);
-        }
-    }
-    return context.client.closePin(pin);
 }
 
 ActionResult fuzzIntersection(CameraSlot& slot, host::ks::KsFilterHandle filter,

@@ -16,10 +16,6 @@ ActionResult setStreamPinFormat(CameraSlot& slot, ActionContext& context);
 ActionResult queueStreamFrames(CameraSlot& slot, ActionContext& context);
 ActionResult takeStreamFrames(CameraSlot& slot, ActionContext& context);
 
-// A second client's pin on `filter`: created, run or acquired, one frame asked for, closed.
-// Caller holds the slot's presence.
-ActionResult probePin(CameraSlot& slot, host::ks::KsFilterHandle filter, ActionContext& context);
-
 // A data intersection on `filter` (of the slot's device) with the offered range, sound or
 // damaged. Caller holds the slot's presence.
 ActionResult fuzzIntersection(CameraSlot& slot, host::ks::KsFilterHandle filter,

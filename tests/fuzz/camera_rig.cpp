@@ -1,9 +1,5 @@
 #include "tests/fuzz/camera_rig.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
-
 #include "driver/entry/driver_entry.h"
 #include "driver/usb/command_protocol.h"
 #include "driver/usb/frame_transfer.h"
@@ -11,25 +7,11 @@
 #include "host/kernel/registry_config.h"
 #include "tests/fuzz/kernel_baseline.h"
 #include "tests/support/test_camera.h"
+#include "tests/support/usb_port.h"
 
 namespace bayercam::fuzz {
-namespace {
 
-// The registry lives in memory when the machine offers a memory file system: every start and
-// stop writes settings, and a disk would bound the executions per second.
-std::filesystem::path scratchFolder() {
-    std::filesystem::path base = "/dev/shm";
-    std::error_code error;
-    if (!std::filesystem::is_directory(base, error)) base = std::filesystem::temp_directory_path();
-    std::string pattern = base / "bayercam-fuzz-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) fuzzFailure("cannot create a scratch folder");
-    return pattern;
-}
-
-}  // namespace
-
-CameraRig::CameraRig() : folder_(scratchFolder()) {
-    freshRegistry();
+CameraRig::CameraRig() {
     // A camera that does not answer costs the run this long per exchange, not seconds.
     InterlockedExchange(&commandTimeoutMs, 50);
     InterlockedExchange(&transferTimeoutMs, 200);
@@ -42,30 +24,16 @@ CameraRig::~CameraRig() {
     client_.reset();
     // Blocks waiting in the pool's quarantine would count as leaked when the process ends.
     host::pool::flushQuarantine();
-    host::closeRegistry();
-    std::error_code error;
-    std::filesystem::remove_all(folder_, error);
-}
-
-void CameraRig::freshRegistry() {
-    host::closeRegistry();
-    std::error_code error;
-    std::filesystem::remove(folder_ / ("registry-" + std::to_string(databases_) + ".db"), error);
-    ++databases_;
-    host::setRegistryPath(folder_ / ("registry-" + std::to_string(databases_) + ".db"));
 }
 
 void CameraRig::plug(host::UsbFunction& function, const std::string& instancePath) {
     unplug();
-    bus_ = std::make_unique<host::UsbBus>(function);
-    rebindRegistry(instancePath);
+    bus_ = testing::PlugIn(function, instancePath);
 }
 
 void CameraRig::unplug() {
     detach();
-    if (!bus_) return;
-    host::unbindDeviceRegistryKey(bus_->physicalDeviceObject());
-    bus_.reset();
+    testing::Unplug(bus_);
 }
 
 void CameraRig::rebindRegistry(const std::string& instancePath) {

@@ -1,9 +1,8 @@
-// The driver loaded into the class driver stand-in, for a whole fuzzing run, with a registry in a
-// scratch folder and short transfer time-outs. A USB function is plugged in behind a bus, the
-// device attached over it, a filter opened on it; the rig undoes each step in reverse.
+// The driver loaded into the class driver stand-in, for a whole fuzzing run, with a scratch
+// registry and short transfer time-outs. A USB function is plugged in behind a bus, the device
+// attached over it, a filter opened on it; the rig undoes each step in reverse.
 #pragma once
 
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -11,6 +10,7 @@
 #include "host/ks/ks_client.h"
 #include "host/usb/usb_bus.h"
 #include "sim/simulated_camera.h"
+#include "tests/support/scratch_registry.h"
 
 namespace bayercam::fuzz {
 
@@ -41,12 +41,10 @@ class CameraRig {
     host::ks::KsFilterHandle filter() const { return filter_; }
     // The camera device of the attached device; null when there is none.
     CameraDevice* camera();
-    // Lets go of the registry database and starts a fresh one; no key may be open.
-    void freshRegistry();
+
+    testing::ScratchRegistry registry;
 
   private:
-    std::filesystem::path folder_;
-    unsigned databases_ = 0;
     std::unique_ptr<host::ks::KsClient> client_;
     std::unique_ptr<host::UsbBus> bus_;
     host::ks::KsDeviceHandle device_ = nullptr;

@@ -51,20 +51,7 @@ Run::Run() {
 // A range or format: raw bytes, or a base with patches (offset, byte count, bytes), then a
 // FormatSize no larger than the buffer.
 std::vector<std::uint8_t> chooseFormat(FuzzInput& in, const std::vector<std::uint8_t>& base) {
-    std::vector<std::uint8_t> bytes;
-    const std::uint8_t mode = in.u8();
-    if (mode % 2 == 0) {
-        const auto raw = in.block();
-        bytes.assign(raw.begin(), raw.end());
-    } else {
-        bytes = base;
-        for (std::uint8_t patches = in.u8() % 8; patches > 0; --patches) {
-            const std::size_t at = in.u16() % bytes.size();
-            const auto given = in.take(in.u8() % 9);
-            const std::size_t n = std::min(given.size(), bytes.size() - at);
-            std::copy_n(given.begin(), n, bytes.begin() + static_cast<std::ptrdiff_t>(at));
-        }
-    }
+    std::vector<std::uint8_t> bytes = in.bytesOrPatched(base);
     bytes.resize(std::max(bytes.size(), sizeof(KSDATAFORMAT)), 0);
     ULONG formatSize;
     std::memcpy(&formatSize, bytes.data(), sizeof(formatSize));
@@ -84,18 +71,10 @@ ULONG choosePin(FuzzInput& in) { return in.u8() % 4 == 3 ? in.u32() : 0; }
 constexpr ULONG kQueriedSize = ~0u;
 
 ULONG chooseDataLength(FuzzInput& in) {
-    switch (in.u8() % 5) {
-        case 0:
-            return 0;
-        case 1:
-            return kQueriedSize;
-        case 2:
-            return sizeof(KS_DATAFORMAT_VIDEOINFOHEADER);
-        case 3:
-            return sizeof(KS_DATAFORMAT_VIDEOINFOHEADER) - 1;
-        default:
-            return in.u16();
-    }
+    constexpr ULONG kLengths[] = {0, kQueriedSize, sizeof(KS_DATAFORMAT_VIDEOINFOHEADER),
+                                  sizeof(KS_DATAFORMAT_VIDEOINFOHEADER) - 1};
+    const std::uint8_t choice = in.u8() % (std::size(kLengths) + 1);
+    return choice < std::size(kLengths) ? kLengths[choice] : in.u16();
 }
 
 // What the device answers must describe itself: its FormatSize is the length returned.

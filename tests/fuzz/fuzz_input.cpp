@@ -30,6 +30,20 @@ std::span<const std::uint8_t> FuzzInput::block() { return take(u16()); }
 
 std::span<const std::uint8_t> FuzzInput::rest() { return take(bytes_.size()); }
 
+std::vector<std::uint8_t> FuzzInput::bytesOrPatched(std::vector<std::uint8_t> base) {
+    if (u8() % 2 == 0) {
+        const auto raw = block();
+        return {raw.begin(), raw.end()};
+    }
+    for (std::uint8_t patches = u8() % 8; patches > 0 && !base.empty(); --patches) {
+        const std::size_t at = u16() % base.size();
+        const auto given = take(u8() % 9);
+        std::copy_n(given.begin(), std::min(given.size(), base.size() - at),
+                    base.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    return base;
+}
+
 FuzzSeed& FuzzSeed::u8(std::uint8_t value) {
     data_.push_back(value);
     return *this;

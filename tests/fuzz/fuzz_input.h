@@ -22,6 +22,8 @@ class FuzzInput {
     // A block written by FuzzSeed::block: a 16-bit length, then that many bytes.
     std::span<const std::uint8_t> block();
     std::span<const std::uint8_t> rest();
+    // Raw bytes (a block), or the base with up to seven patches of up to eight bytes each.
+    std::vector<std::uint8_t> bytesOrPatched(std::vector<std::uint8_t> base);
     bool empty() const { return bytes_.empty(); }
 
   private:

@@ -25,14 +25,6 @@ namespace {
 constexpr std::size_t kValuesPerInput = 32;
 constexpr unsigned kInputsPerDatabase = 512;
 
-// The names the device stores its settings under.
-constexpr const WCHAR* kSettingNames[] = {
-    L"Timeout",      L"Exposure",        L"GlobalGain", L"FlipH",    L"FlipV",      L"ColorEnable",
-    L"WhiteBalance", L"ColorCorrection", L"Brightness", L"Contrast", L"Saturation", L"Hue",
-    L"RedGain",      L"GreenGain",       L"BlueGain",   L"AGC",      L"AEC",        L"Clock",
-    L"ExTrigger",    L"SubSample",       L"RoiX",       L"RoiY",     L"RoiW",       L"RoiH"};
-constexpr std::size_t kSettingCount = std::size(kSettingNames);
-
 // Value types: the ones a registry editor offers, then any.
 constexpr ULONG kTypes[] = {REG_DWORD, REG_BINARY, REG_SZ, REG_QWORD, REG_NONE, REG_EXPAND_SZ};
 
@@ -55,9 +47,9 @@ Run::Run() : camera(testing::TestCameraOptions()) {
 // A setting's name, the same name in other letter case, or any name.
 std::wstring chooseName(FuzzInput& in) {
     const std::uint8_t choice = in.u8();
-    if (choice < 0xC0) return kSettingNames[choice % kSettingCount];
+    if (choice < 0xC0) return CAMERA_SETTING_NAMES[choice % CAMERA_SETTING_COUNT];
     if (choice < 0xE0) {
-        std::wstring name = kSettingNames[choice % kSettingCount];
+        std::wstring name = CAMERA_SETTING_NAMES[choice % CAMERA_SETTING_COUNT];
         for (WCHAR& c : name) c = (c >= L'a' && c <= L'z') ? c - L'a' + L'A' : c;
         return name;
     }
@@ -98,7 +90,7 @@ void storeValues(PDEVICE_OBJECT physicalDevice, FuzzInput& in) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace bayercam::fuzz;
     static Run run;
-    if (++run.inputs % kInputsPerDatabase == 0) run.rig.freshRegistry();
+    if (++run.inputs % kInputsPerDatabase == 0) run.rig.registry.fresh();
     run.rig.rebindRegistry("USB\\VID_1D50&PID_6A31\\settings-" + std::to_string(run.inputs));
     FuzzInput in(data, size);
     storeValues(run.rig.client().deviceObject(run.rig.device())->PhysicalDeviceObject, in);

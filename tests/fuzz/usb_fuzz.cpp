@@ -46,21 +46,6 @@ struct Run {
     KernelBaseline baseline;
 };
 
-// Raw bytes, or the base with up to seven patches of up to eight bytes each.
-std::vector<std::uint8_t> chooseBytes(FuzzInput& in, std::vector<std::uint8_t> base) {
-    if (in.u8() % 2 == 0) {
-        const auto raw = in.block();
-        return {raw.begin(), raw.end()};
-    }
-    for (std::uint8_t patches = in.u8() % 8; patches > 0 && !base.empty(); --patches) {
-        const std::size_t at = in.u16() % base.size();
-        const auto given = in.take(in.u8() % 9);
-        std::copy_n(given.begin(), std::min(given.size(), base.size() - at),
-                    base.begin() + static_cast<std::ptrdiff_t>(at));
-    }
-    return base;
-}
-
 testing::ScriptedAnswer chooseAnswer(FuzzInput& in) {
     testing::ScriptedAnswer answer;
     const std::uint8_t kind = in.u8();
@@ -112,9 +97,9 @@ void exercise(Run& run, FuzzInput& in) {
     sim::SimulatedCamera camera(options);
     testing::ObservedCamera function(camera);
     const std::uint8_t served = in.u8();
-    if (served & 1) function.replaceDeviceDescriptor(chooseBytes(in, camera.deviceDescriptor()));
+    if (served & 1) function.replaceDeviceDescriptor(in.bytesOrPatched(camera.deviceDescriptor()));
     if (served & 2)
-        function.replaceConfiguration(chooseBytes(in, camera.configurationDescriptor()));
+        function.replaceConfiguration(in.bytesOrPatched(camera.configurationDescriptor()));
     scriptPipe(in, function, sim::kReplyEndpoint);
     scriptPipe(in, function, sim::kFrameEndpoint);
     const std::uint8_t actions = in.u8();
@@ -134,7 +119,7 @@ void exercise(Run& run, FuzzInput& in) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace bayercam::fuzz;
     static Run run;
-    if (++run.inputs % kInputsPerDatabase == 0) run.rig.freshRegistry();
+    if (++run.inputs % kInputsPerDatabase == 0) run.rig.registry.fresh();
     FuzzInput in(data, size);
     exercise(run, in);
     run.baseline.expectClean("after a camera with these descriptors and answers");

@@ -5,9 +5,9 @@
 
 #include "driver/device/camera_device.h"
 #include "driver/entry/driver_entry.h"
+#include "driver/streaming/frame_grabber.h"
 #include "host/kernel/failure_injection.h"
 #include "host/ks/ks_client.h"
-#include "driver/streaming/frame_grabber.h"
 
 namespace bayercam::testing {
 namespace {
@@ -47,25 +47,20 @@ class Life {
     NTSTATUS setState(KSSTATE state) { return client_->setPinState(pin_, state); }
 
     void goForward() {
-        if (!step(LifeStep::Load, [&] { return client_->loadDriver(DriverEntry); })) return;
-        if (!step(LifeStep::Attach,
-                  [&] { return client_->attachDevice(physicalDevice_, &device_); })) {
-            return;
-        }
-        if (!step(LifeStep::OpenFilter,
-                  [&] { return client_->openFilter(device_, L"GLOBAL", &filter_); })) {
-            return;
-        }
-        if (!step(LifeStep::Intersect, [&] { return intersect(); })) return;
-        if (!step(LifeStep::CreatePin,
-                  [&] { return client_->createPin(filter_, 0, &format_.DataFormat, &pin_); })) {
-            return;
-        }
-        if (!step(LifeStep::Acquire, [&] { return setState(KSSTATE_ACQUIRE); })) return;
-        if (!step(LifeStep::Pause, [&] { return setState(KSSTATE_PAUSE); })) return;
-        if (!step(LifeStep::Run, [&] { return setState(KSSTATE_RUN); })) return;
-        if (!step(LifeStep::Frames, [&] { return takePictures(); })) return;
-        step(LifeStep::PauseAgain, [&] { return setState(KSSTATE_PAUSE); });
+        // Each step only while the ones before it succeeded.
+        (void)(step(LifeStep::Load, [&] { return client_->loadDriver(DriverEntry); }) &&
+               step(LifeStep::Attach,
+                    [&] { return client_->attachDevice(physicalDevice_, &device_); }) &&
+               step(LifeStep::OpenFilter,
+                    [&] { return client_->openFilter(device_, L"GLOBAL", &filter_); }) &&
+               step(LifeStep::Intersect, [&] { return intersect(); }) &&
+               step(LifeStep::CreatePin,
+                    [&] { return client_->createPin(filter_, 0, &format_.DataFormat, &pin_); }) &&
+               step(LifeStep::Acquire, [&] { return setState(KSSTATE_ACQUIRE); }) &&
+               step(LifeStep::Pause, [&] { return setState(KSSTATE_PAUSE); }) &&
+               step(LifeStep::Run, [&] { return setState(KSSTATE_RUN); }) &&
+               step(LifeStep::Frames, [&] { return takePictures(); }) &&
+               step(LifeStep::PauseAgain, [&] { return setState(KSSTATE_PAUSE); }));
     }
 
     // Whatever was set up goes, whatever failed on the way.

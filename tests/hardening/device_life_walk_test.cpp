@@ -11,12 +11,11 @@
 #include <memory>
 
 #include "host/kernel/failure_injection.h"
-#include "host/kernel/registry_config.h"
-#include "host/kernel/verifier.h"
 #include "tests/hardening/allocation_sites.h"
 #include "tests/hardening/device_life.h"
 #include "tests/hardening/stress_support.h"
 #include "tests/support/kernel_snapshot.h"
+#include "tests/support/usb_port.h"
 
 namespace bayercam::testing {
 namespace {
@@ -46,8 +45,7 @@ class DeviceLifeWalk : public CameraTest {
         CameraTest::SetUp();
         // Each run loads the driver itself.
         client.reset();
-        const std::wstring& path = bus->instancePath();
-        instancePath_.assign(path.begin(), path.end());
+        instancePath_ = InstancePath(*bus);
         // A frame read whose ReadsPosted packet could not be sent waits this long for its
         // chunks (the start applies it from the stored settings). A loaded machine may lose
         // a frame to it now and then, which the pictures' wait allows for.
@@ -63,14 +61,11 @@ class DeviceLifeWalk : public CameraTest {
     // comparison of pictures with the camera's frames needs, and no run inherits a register
     // another left half written. The settings stay in the registry.
     void replug() {
-        host::unbindDeviceRegistryKey(bus->physicalDeviceObject());
-        bus.reset();
+        Unplug(bus);
         observed.reset();
         camera = std::make_unique<sim::SimulatedCamera>(options());
         observed = std::make_unique<ObservedCamera>(*camera);
-        bus = std::make_unique<host::UsbBus>(*observed);
-        // Plugged into the same port: the same instance, the same driver key.
-        host::bindDeviceRegistryKey(bus->physicalDeviceObject(), instancePath_);
+        bus = PlugIn(*observed, instancePath_);  // the same port: the same driver key
     }
 
     // One life with the nth counted allocation of its sites failing; checks how it ended.
@@ -93,11 +88,8 @@ class DeviceLifeWalk : public CameraTest {
         const std::string where = "run " + std::to_string(failing) + ": " + Steps(record) + "\n" +
                                   sites->describe(failing);
         checkOutcome(record, injected, where);
-        const std::string leaks = before.leaksAfter(std::chrono::seconds(2));
-        EXPECT_TRUE(leaks.empty()) << where << "left behind:\n" << leaks;
-        for (const std::string& failure : host::verifier::takeFailures()) {
-            ADD_FAILURE() << where << "verifier: " << failure;
-        }
+        const std::string left = before.problems(std::chrono::seconds(2));
+        EXPECT_TRUE(left.empty()) << where << "left behind:\n" << left;
         if (record.hitStep) ++hits_[std::size_t(*record.hitStep)];
         if (injected) ++(record.firstFailure() ? reported_ : absorbed_);
     }

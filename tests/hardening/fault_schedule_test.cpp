@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "driver/control/camera_properties.h"
+#include "driver/usb/frame_transfer.h"
 #include "tests/driver/control/property_client.h"
 #include "tests/hardening/stress_activities.h"
-#include "driver/usb/frame_transfer.h"
 
 namespace bayercam::testing {
 namespace {
@@ -32,18 +34,8 @@ ULONG FramesCounted(CameraDevice* device) {
         InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&device->frameCount), 0, 0));
 }
 
-constexpr FaultKind kEveryKind[] = {
-    FaultKind::StallFramePipe, FaultKind::NeverAnswer, FaultKind::ShortChunk,
-    FaultKind::FailChunk,      FaultKind::FailReply,   FaultKind::ShortReply,
-    FaultKind::NeverReply,     FaultKind::DisablePort,
-};
-
 class FaultScheduleTest : public StressTest, public ::testing::WithParamInterface<ScheduleCase> {
   protected:
-    std::span<const FaultKind> kinds() const {
-        if (GetParam().kinds.empty()) return kEveryKind;
-        return GetParam().kinds;
-    }
     // Every picture is the reference of the frame whose number it carries, and the numbers rise.
     void expectWholeRisingPictures(const std::vector<StreamFrame>& pictures) const {
         std::int64_t previous = -1;
@@ -62,7 +54,7 @@ class FaultScheduleTest : public StressTest, public ::testing::WithParamInterfac
 // only as a handler fails.
 void AddQueries(ActivityThreads& threads, host::ks::KsClient& client,
                 host::ks::KsFilterHandle filter, std::uint64_t seed, ActivityLog& log) {
-    threads.add(seed, [&client, filter, &log](std::mt19937_64&, std::uint64_t round) {
+    threads.add(seed, [&client, filter, &log](chaos::ChaosRng&, std::uint64_t round) {
         const auto id = ULONG(round % 2 == 0 ? CameraProperty::Clock : CameraProperty::CameraByte);
         LONG value = 0;
         PropertyBuffer data{};
@@ -93,7 +85,13 @@ TEST_P(FaultScheduleTest, StreamingKeepsGoingAndEveryPictureIsWhole) {
         std::chrono::steady_clock::now() - start);
     const LONG timeoutMs = std::max<LONG>(200, LONG(took.count() / 1000) * 2);
     InterlockedExchange(&transferTimeoutMs, timeoutMs);
-    sim::FaultSchedule faults(seed, 0.5, kinds());
+    std::optional<sim::FaultSchedule> schedule;
+    if (GetParam().kinds.empty()) {
+        schedule.emplace(seed, 0.5);
+    } else {
+        schedule.emplace(seed, 0.5, GetParam().kinds);
+    }
+    sim::FaultSchedule& faults = *schedule;
     ActivityLog log;
     std::vector<StreamFrame> pictures;
     const std::uint64_t sentBefore = camera->counters().delivered;

@@ -3,21 +3,15 @@
 // place, and a value that is neither an old one nor one a save wrote shows at once.
 #pragma once
 
+#include <array>
 #include <cstddef>
 
-#include "platform/kernel.h"
+#include "driver/public/bayercam.h"
 
 namespace bayercam::testing {
 
-// The values in the order SaveSettings writes them.
-constexpr PCWSTR kSettingNames[] = {
-    L"Timeout",      L"Exposure",        L"GlobalGain", L"FlipH",    L"FlipV",      L"ColorEnable",
-    L"WhiteBalance", L"ColorCorrection", L"Brightness", L"Contrast", L"Saturation", L"Hue",
-    L"RedGain",      L"GreenGain",       L"BlueGain",   L"AGC",      L"AEC",        L"Clock",
-    L"ExTrigger",    L"SubSample",       L"RoiX",       L"RoiY",     L"RoiW",       L"RoiH",
-};
-constexpr std::size_t kSettingCount = std::size(kSettingNames);
-static_assert(kSettingCount <= 32, "the index must fit below the generation");
+using Values = std::array<ULONG, CAMERA_SETTING_COUNT>;
+static_assert(CAMERA_SETTING_COUNT <= 32, "the index must fit below the generation");
 
 constexpr ULONG GenerationValue(ULONG generation, std::size_t index) {
     return generation * 32 + ULONG(index);

@@ -1,9 +1,11 @@
 // The writer of the settings durability test, a process to be killed: it starts the driver over
 // a simulated camera bound to the instance path given, then saves the settings again and again
 // the way a client makes the driver save them, by closing a filter, each time with the whole
-// record set to the next generation (see settings_generations.h). It prints "saving" once the
+// record set to the next generation (see settings_generations.h). It prints "saving PID" once the
 // device has started and runs until it is killed.
 //   settings_saver REGISTRY_FILE INSTANCE_PATH FIRST_GENERATION
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -78,7 +80,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     CameraDevice* record = CameraDeviceOf(client.deviceObject(device));
-    std::printf("saving\n");
+    std::printf("saving %d\n", int(getpid()));
     std::fflush(stdout);
     for (ULONG g = ULONG(std::strtoul(argv[3], nullptr, 10));; ++g) {
         host::ks::KsFilterHandle filter = nullptr;

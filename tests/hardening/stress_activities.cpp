@@ -6,35 +6,34 @@
 #include "driver/control/camera_properties.h"
 #include "driver/usb/frame_transfer.h"
 #include "sim/camera_protocol.h"
+#include "tests/chaos/chaos_rng.h"
 #include "tests/driver/control/property_client.h"
 
 namespace bayercam::testing {
 namespace {
 
-using Random = std::mt19937_64;
+using Random = chaos::ChaosRng;
 
-// A property that takes a value, and the values drawn for it: a little beyond its range on
-// both sides, so that the handlers' limits are crossed too.
-struct Writable {
-    ULONG id;
-    LONG low;
-    LONG high;
-};
-constexpr Writable kWritable[] = {
-    {1, 400, 2100},  // Timeout: bounded, so a run in trigger mode recovers in time
-    {2, -5, 1100},  {6, -5, 1100},  {10, 0, 1},     {11, 0, 1},     {12, 0, 1},   {13, 0, 1},
-    {14, -10, 600}, {15, -10, 600}, {16, -10, 600}, {20, -10, 520}, {24, -5, 25}, {28, -5, 25},
-    {32, -10, 370}, {47, 0, 10},    {48, -2, 4},    {49, 0, 3},     {55, 0, 1},   {56, 0, 1},
-    {58, -1, 600},  {63, 0, 10},    {64, 0, 10},    {65, 0, 10},    {66, 0, 10},
-};
-// Read back by ReadWritableProperties, white balance first so that the gains written after it
-// stay.
-constexpr ULONG kRestorable[] = {13, 0, 1, 2, 6, 10, 11, 12, 14, 15, 16, 20, 24, 28, 32, 48};
-constexpr ULONG kReadable[] = {0,  1,  2,  3,  5,  6,  7,  9,  10, 11, 12, 13, 14, 15, 16, 17,
-                               20, 24, 28, 32, 36, 38, 40, 42, 43, 45, 48, 55, 56, 58, 61, 68};
+// The property set as the driver's table offers it.
+bool Readable(ULONG id) { return CameraPropertySet.PropertyItem[id].GetPropertyHandler != nullptr; }
+bool Writable(ULONG id) { return CameraPropertySet.PropertyItem[id].SetPropertyHandler != nullptr; }
 
-LONG Between(Random& random, LONG low, LONG high) {
-    return low + LONG(random() % std::uint64_t(high - low + 1));
+// Properties whose values are not plain numbers: each has its own draw below, or (the register
+// read-back) answers with what the camera holds rather than what was set.
+bool Special(ULONG id) {
+    switch (CameraProperty(id)) {
+        case CameraProperty::ExTrigger:
+        case CameraProperty::Timeout:
+        case CameraProperty::Roi:
+        case CameraProperty::RegisterWrite:
+        case CameraProperty::RegisterRead:
+        case CameraProperty::RawPacket:
+        case CameraProperty::CameraByte:
+        case CameraProperty::Reinitialize:
+            return true;
+        default:
+            return false;
+    }
 }
 
 bool HandlerAnswer(NTSTATUS status) {
@@ -49,10 +48,10 @@ std::string Describe(const char* what, ULONG id, NTSTATUS status) {
 
 NTSTATUS SendRegion(host::ks::KsClient& client, host::ks::KsFilterHandle filter, Random& random) {
     CameraRoiValue region{};
-    region.x = Between(random, -8, SENSOR_WIDTH);
-    region.y = Between(random, -8, SENSOR_HEIGHT);
-    region.width = Between(random, -8, SENSOR_WIDTH + 8);
-    region.height = Between(random, -8, SENSOR_HEIGHT + 8);
+    region.x = LONG(random.between(-8, SENSOR_WIDTH));
+    region.y = LONG(random.between(-8, SENSOR_HEIGHT));
+    region.width = LONG(random.between(-8, SENSOR_WIDTH + 8));
+    region.height = LONG(random.between(-8, SENSOR_HEIGHT + 8));
     PropertyBuffer data{};
     std::memcpy(data.data(), &region, sizeof(region));
     return SendCameraProperty(client, filter, ULONG(CameraProperty::Roi), KSPROPERTY_TYPE_SET, data,
@@ -65,11 +64,11 @@ NTSTATUS SendPacket(host::ks::KsClient& client, host::ks::KsFilterHandle filter,
     static constexpr std::uint8_t kHarmless[] = {std::uint8_t(sim::CommandCode::Prepare),
                                                  std::uint8_t(sim::CommandCode::RawPacket), 0x7F};
     CameraPacketValue packet{};
-    packet.count = Between(random, -1, 70);
-    packet.address = Between(random, 0, 0xFFFF);
-    for (UCHAR& byte : packet.payload) byte = UCHAR(random());
-    packet.payload[0] = kHarmless[random() % std::size(kHarmless)];
-    const bool raw = random() % 2 == 0;
+    packet.count = LONG(random.between(-1, 70));
+    packet.address = LONG(random.between(0, 0xFFFF));
+    for (UCHAR& byte : packet.payload) byte = UCHAR(random.next());
+    packet.payload[0] = kHarmless[random.below(std::size(kHarmless))];
+    const bool raw = random.chance(50);
     PropertyBuffer data{};
     std::memcpy(data.data(), &packet, sizeof(packet));
     return SendCameraProperty(
@@ -81,12 +80,12 @@ NTSTATUS SendPacket(host::ks::KsClient& client, host::ks::KsFilterHandle filter,
 // a while, so they come up rarely; trigger mode is mostly switched off.
 void ChangeOneProperty(host::ks::KsClient& client, host::ks::KsFilterHandle filter, Random& random,
                        ActivityLog& log) {
-    const std::uint64_t pick = random() % 100;
+    const std::uint64_t pick = random.below(100);
     NTSTATUS status;
     ULONG id;
     if (pick < 3) {
         id = ULONG(CameraProperty::ExTrigger);
-        status = SetCameraProperty(client, filter, id, random() % 4 == 0 ? 1 : 0);
+        status = SetCameraProperty(client, filter, id, random.chance(25) ? 1 : 0);
     } else if (pick < 4) {
         id = ULONG(CameraProperty::Reinitialize);
         status = SetCameraProperty(client, filter, id, 1);
@@ -95,16 +94,22 @@ void ChangeOneProperty(host::ks::KsClient& client, host::ks::KsFilterHandle filt
         status = SendRegion(client, filter, random);
     } else if (pick < 12) {
         id = ULONG(CameraProperty::RegisterWrite);
-        status = SetCameraProperty(client, filter, id, Between(random, 0, 420),
-                                   Between(random, 0, 0x3FFFFF));
+        status = SetCameraProperty(client, filter, id, LONG(random.between(0, 420)),
+                                   LONG(random.between(0, 0x3FFFFF)));
     } else if (pick < 18) {
         id = ULONG(CameraProperty::RawPacket);
         status = SendPacket(client, filter, random);
+    } else if (pick < 22) {
+        id = ULONG(CameraProperty::Timeout);  // bounded, so that a run in trigger mode recovers
+        status = SetCameraProperty(client, filter, id, LONG(random.between(400, 2100)));
     } else {
-        const Writable& property = kWritable[random() % std::size(kWritable)];
-        id = property.id;
-        status =
-            SetCameraProperty(client, filter, id, Between(random, property.low, property.high));
+        do {
+            id = ULONG(random.below(CAMERA_PROPERTY_COUNT));
+        } while (!Writable(id) || Special(id));
+        // Flags and choices, or levels: a little beyond every range on both sides.
+        status = SetCameraProperty(
+            client, filter, id,
+            LONG(random.between(random.chance(50) ? -2 : -10, random.chance(50) ? 4 : 1100)));
     }
     ++log.requests;
     if (!HandlerAnswer(status)) log.problem(Describe("a set", id, status));
@@ -112,7 +117,11 @@ void ChangeOneProperty(host::ks::KsClient& client, host::ks::KsFilterHandle filt
 
 void ReadEveryProperty(host::ks::KsClient& client, host::ks::KsFilterHandle filter,
                        ActivityLog& log) {
-    for (ULONG id : kReadable) {
+    for (ULONG id = 0; id < CAMERA_PROPERTY_COUNT; ++id) {
+        if (!Readable(id) || id == ULONG(CameraProperty::RegisterWrite) ||
+            id == ULONG(CameraProperty::RawPacket) || id == ULONG(CameraProperty::CameraByte)) {
+            continue;
+        }
         LONG value = 0;
         NTSTATUS status = GetCameraProperty(client, filter, id, &value);
         ++log.requests;
@@ -120,12 +129,6 @@ void ReadEveryProperty(host::ks::KsClient& client, host::ks::KsFilterHandle filt
             log.problem(Describe("a get", id, status));
         }
     }
-}
-
-KSSTATE RandomState(Random& random) {
-    static constexpr KSSTATE kStates[] = {KSSTATE_STOP, KSSTATE_ACQUIRE, KSSTATE_PAUSE,
-                                          KSSTATE_RUN};
-    return kStates[random() % std::size(kStates)];
 }
 
 // A second pin on a second filter while the first one streams: it may exist, but it must not
@@ -167,25 +170,27 @@ std::vector<std::string> ActivityLog::problems() const {
 
 PropertyValues ReadWritableProperties(host::ks::KsClient& client, host::ks::KsFilterHandle filter) {
     PropertyValues values;
-    for (ULONG id : kRestorable) {
-        LONG value = 0;
-        EXPECT_EQ(GetCameraProperty(client, filter, id, &value), STATUS_SUCCESS)
+    for (ULONG id = 0; id < CAMERA_PROPERTY_COUNT; ++id) {
+        const bool plain = !Special(id) || id == ULONG(CameraProperty::ExTrigger) ||
+                           id == ULONG(CameraProperty::Timeout);
+        if (!Readable(id) || !Writable(id) || !plain) continue;
+        EXPECT_EQ(GetCameraProperty(client, filter, id, &values[id]), STATUS_SUCCESS)
             << "property " << id;
-        values[id] = value;
     }
     return values;
 }
 
+// In id order: white balance before the gains, which it would otherwise overwrite.
 void RestoreProperties(host::ks::KsClient& client, host::ks::KsFilterHandle filter,
                        const PropertyValues& values) {
-    for (ULONG id : kRestorable) {
-        EXPECT_EQ(SetCameraProperty(client, filter, id, values.at(id)), STATUS_SUCCESS)
+    for (const auto& [id, value] : values) {
+        EXPECT_EQ(SetCameraProperty(client, filter, id, value), STATUS_SUCCESS)
             << "property " << id;
     }
-    for (ULONG id : kRestorable) {
-        LONG value = 0;
-        EXPECT_EQ(GetCameraProperty(client, filter, id, &value), STATUS_SUCCESS);
-        EXPECT_EQ(value, values.at(id)) << "property " << id << " restored";
+    for (const auto& [id, value] : values) {
+        LONG now = 0;
+        EXPECT_EQ(GetCameraProperty(client, filter, id, &now), STATUS_SUCCESS);
+        EXPECT_EQ(now, value) << "property " << id << " restored";
     }
 }
 
@@ -199,19 +204,6 @@ void AddPropertyChurn(ActivityThreads& threads, host::ks::KsClient& client,
     }
     threads.add(seed + setters, [&client, filter, &log](Random&, std::uint64_t) {
         ReadEveryProperty(client, filter, log);
-    });
-}
-
-void AddStateWalk(ActivityThreads& threads, host::ks::KsClient& client, host::ks::KsPinHandle pin,
-                  std::uint64_t seed, ActivityLog& log) {
-    threads.add(seed, [&client, pin, &log](Random& random, std::uint64_t) {
-        const KSSTATE target = RandomState(random);
-        NTSTATUS status = client.setPinState(pin, target);
-        ++log.requests;
-        if (status != STATUS_SUCCESS) {
-            log.problem(Describe("a state change", ULONG(target), status));
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
     });
 }
 
@@ -229,7 +221,7 @@ void AddFilterChurn(ActivityThreads& threads, host::ks::KsClient& client,
             }
             LONG value = 0;
             GetCameraProperty(client, filter, ULONG(CameraProperty::Exposure), &value);
-            if (random() % 2 == 0) SecondPinRound(client, filter, range, log);
+            if (random.chance(50)) SecondPinRound(client, filter, range, log);
             client.closeFilter(filter);
         });
     }
@@ -249,14 +241,14 @@ void AddWhiteBalanceSwitching(ActivityThreads& threads, host::ks::KsClient& clie
             }
         }
         ++log.requests;
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+        std::this_thread::sleep_for(std::chrono::microseconds(random.below(20000)));
     });
 }
 
 void AddTimeoutWobble(ActivityThreads& threads, std::uint64_t seed, LONG lowMs, LONG highMs) {
     threads.add(seed, [lowMs, highMs](Random& random, std::uint64_t) {
-        InterlockedExchange(&transferTimeoutMs, Between(random, lowMs, highMs));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 200));
+        InterlockedExchange(&transferTimeoutMs, LONG(random.between(lowMs, highMs)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 + random.below(200)));
     });
 }
 

@@ -42,10 +42,6 @@ void AddPropertyChurn(ActivityThreads& threads, host::ks::KsClient& client,
                       host::ks::KsFilterHandle filter, std::uint64_t seed, int setters,
                       ActivityLog& log);
 
-// States of the pin chosen at random, on one thread.
-void AddStateWalk(ActivityThreads& threads, host::ks::KsClient& client, host::ks::KsPinHandle pin,
-                  std::uint64_t seed, ActivityLog& log);
-
 // Filters opened on the device, asked for properties and a format, given a pin that must not
 // take the busy camera, and closed, on `count` threads.
 void AddFilterChurn(ActivityThreads& threads, host::ks::KsClient& client,

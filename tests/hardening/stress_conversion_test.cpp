@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "driver/pixel/pixel_kernels.h"
-#include "sim/scene.h"
 #include "driver/streaming/color_pipeline.h"
-#include "tests/hardening/stress_activities.h"
 #include "driver/usb/frame_transfer.h"
+#include "sim/scene.h"
+#include "tests/hardening/stress_activities.h"
 
 namespace bayercam::testing {
 namespace {

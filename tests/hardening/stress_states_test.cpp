@@ -1,12 +1,13 @@
 // The pin's states walked in every order the class driver allows, thousands of times, while a
-// consumer queues frames; and two threads that change the state of the same pin at once. The
-// camera is in trigger mode: a frame it renders holds it for a long time under the sanitizers,
-// so frames come only when the test pulls the trigger, and every run still starts the sensor,
-// the buffers and the thread.
+// consumer queues frames. The camera is in trigger mode: a frame it renders holds it for a long
+// time under the sanitizers, so frames come only when the test pulls the trigger, and every run
+// still starts the sensor, the buffers and the thread. (State changes of one pin are serialised
+// by the class driver, so two threads changing them would show the driver nothing more.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <random>
 
 #include "driver/control/camera_properties.h"
 #include "driver/usb/frame_transfer.h"
@@ -52,20 +53,6 @@ std::vector<std::array<KSSTATE, 4>> EveryOrder() {
     return orders;
 }
 
-// What each state leaves of the capture: the camera taken from ACQUIRE on, the run's thread
-// and buffers only while running.
-void ExpectCaptureOf(KSSTATE state, CameraDevice* device, int step) {
-    const FrameGrabber* grabber = device->frameGrabber;
-    const LONG busy = InterlockedCompareExchange(&device->captureBusy, 0, 0);
-    EXPECT_EQ(busy, state == KSSTATE_STOP ? 0 : 1) << "state " << state << " at step " << step;
-    const bool running = state == KSSTATE_RUN;
-    EXPECT_EQ(grabber->thread != nullptr, running) << "state " << state << " at step " << step;
-    if (state == KSSTATE_RUN || state == KSSTATE_STOP || state == KSSTATE_ACQUIRE) {
-        EXPECT_EQ(grabber->rawBuffer0 != nullptr, running)
-            << "state " << state << " at step " << step;
-    }
-}
-
 TEST_F(StressStatesTest, EveryTransitionThousandsOfTimesWithFramesQueued) {
     const std::uint64_t seed = StressSeed(0x57A7E);
     SCOPED_TRACE("seed " + std::to_string(seed) + " (BAYERCAM_STRESS_SEED repeats it)");
@@ -87,7 +74,6 @@ TEST_F(StressStatesTest, EveryTransitionThousandsOfTimesWithFramesQueued) {
                 KSSTATE reached = KSSTATE_STOP;
                 ASSERT_EQ(client->getPinState(pin, &reached), STATUS_SUCCESS);
                 ASSERT_EQ(reached, state);
-                ExpectCaptureOf(state, device(), step);
                 ++step;
             }
         }
@@ -98,45 +84,6 @@ TEST_F(StressStatesTest, EveryTransitionThousandsOfTimesWithFramesQueued) {
     ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
     consumer.stop();
     EXPECT_EQ(consumer.problems(), std::vector<std::string>{});
-    ASSERT_EQ(client->closePin(pin), STATUS_SUCCESS);
-    pin = nullptr;
-    triggerMode(false);
-    expectCaptureWorks(seed);
-}
-
-TEST_F(StressStatesTest, TwoThreadsChangeTheStateOfOnePinAtOnce) {
-    const std::uint64_t seed = StressSeed(0x2D0075);
-    SCOPED_TRACE("seed " + std::to_string(seed) + " (BAYERCAM_STRESS_SEED repeats it)");
-    open();
-    triggerMode(true);
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    ActivityLog log;
-    {
-        CheckingConsumer consumer(*client, pin, imageBytes(), frameDuration(), 0);
-        ActivityThreads threads;
-        AddStateWalk(threads, *client, pin, seed, log);
-        AddStateWalk(threads, *client, pin, seed + 1, log);
-        threads.add(seed + 2, [this](std::mt19937_64&, std::uint64_t) {
-            camera->trigger();
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        });
-        const auto end = std::chrono::steady_clock::now() + kBudget;
-        EXPECT_TRUE(Eventually(
-            [&] {
-                return log.requests >= 600 ||
-                       (log.requests >= 50 && std::chrono::steady_clock::now() >= end);
-            },
-            kPictureDeadline));
-        RecordProperty("state_changes", std::to_string(log.requests));
-        threads.stop();
-        ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
-        EXPECT_TRUE(triggeredPicture(consumer)) << "frames flow after";
-        ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
-        consumer.stop();
-        EXPECT_EQ(consumer.problems(), std::vector<std::string>{});
-    }
-    EXPECT_EQ(log.problems(), std::vector<std::string>{});
-    ExpectCaptureOf(KSSTATE_STOP, device(), -1);
     ASSERT_EQ(client->closePin(pin), STATUS_SUCCESS);
     pin = nullptr;
     triggerMode(false);

@@ -73,9 +73,9 @@ std::string FrameProblem(const StreamFrame& frame, ULONG imageBytes, LONGLONG fr
 }
 
 void ActivityThreads::add(std::uint64_t seed,
-                          std::function<void(std::mt19937_64&, std::uint64_t)> step) {
+                          std::function<void(chaos::ChaosRng&, std::uint64_t)> step) {
     threads_.emplace_back([this, seed, step = std::move(step)] {
-        std::mt19937_64 random(seed);
+        chaos::ChaosRng random(seed);
         for (std::uint64_t round = 0; !stop_; ++round) step(random, round);
     });
 }
@@ -89,13 +89,13 @@ void ActivityThreads::stop() {
 
 CheckingConsumer::CheckingConsumer(host::ks::KsClient& client, host::ks::KsPinHandle pin,
                                    ULONG imageBytes, LONGLONG frameDuration, std::size_t keep,
-                                   std::optional<std::uint64_t> samplingSeed)
+                                   std::uint64_t samplingSeed)
     : client_(client),
       pin_(pin),
       imageBytes_(imageBytes),
       frameDuration_(frameDuration),
       keep_(keep),
-      sampling_(samplingSeed ? std::optional<std::mt19937_64>(*samplingSeed) : std::nullopt),
+      sampling_(samplingSeed),
       thread_([this] {
           while (!stop_) takeOne();
       }) {}
@@ -120,13 +120,9 @@ void CheckingConsumer::takeOne() {
     if (!problem.empty()) problems_.push_back(std::move(problem));
     if (frame.header.DataUsed == 0) return;
     const int arrival = pictures_++;
-    if (keep_ == 0) return;
     if (kept_.size() < keep_) {
         kept_.emplace_back(arrival, std::move(frame));
-    } else if (!sampling_) {
-        kept_.erase(kept_.begin());
-        kept_.emplace_back(arrival, std::move(frame));
-    } else if (std::size_t slot = (*sampling_)() % std::uint64_t(arrival + 1); slot < keep_) {
+    } else if (std::size_t slot = sampling_.below(std::uint64_t(arrival + 1)); slot < keep_) {
         // Each picture so far stays with the same chance keep / pictures.
         kept_[slot] = {arrival, std::move(frame)};
     }

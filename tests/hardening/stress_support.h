@@ -10,11 +10,11 @@
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/chaos/chaos_rng.h"
 #include "tests/driver/streaming/capture_fixture.h"
 
 namespace bayercam::testing {
@@ -43,9 +43,8 @@ class ActivityThreads {
     ActivityThreads& operator=(const ActivityThreads&) = delete;
 
     // step gets its round number; each thread gets a generator of its own, drawn from seed.
-    void add(std::uint64_t seed, std::function<void(std::mt19937_64&, std::uint64_t)> step);
+    void add(std::uint64_t seed, std::function<void(chaos::ChaosRng&, std::uint64_t)> step);
     void stop();
-    bool stopping() const { return stop_; }
 
   private:
     std::atomic<bool> stop_{false};
@@ -53,13 +52,11 @@ class ActivityThreads {
 };
 
 // Queues full-size frames on a pin and takes them back, each wait bounded; checks every frame
-// and keeps some pictures for the test to compare: the last few, or with a sampling seed an even
-// sample of all of them (in the order they came).
+// and keeps an even sample of the pictures for the test to compare (in the order they came).
 class CheckingConsumer {
   public:
     CheckingConsumer(host::ks::KsClient& client, host::ks::KsPinHandle pin, ULONG imageBytes,
-                     LONGLONG frameDuration, std::size_t keep = 4,
-                     std::optional<std::uint64_t> samplingSeed = std::nullopt);
+                     LONGLONG frameDuration, std::size_t keep = 4, std::uint64_t samplingSeed = 0);
     ~CheckingConsumer() { stop(); }
     void stop();
 
@@ -82,7 +79,7 @@ class CheckingConsumer {
     mutable std::mutex lock_;
     std::vector<std::string> problems_;              // guarded by lock_
     std::vector<std::pair<int, StreamFrame>> kept_;  // by arrival; guarded by lock_
-    std::optional<std::mt19937_64> sampling_;        // guarded by lock_
+    chaos::ChaosRng sampling_;                       // guarded by lock_
     std::thread thread_;
 };
 

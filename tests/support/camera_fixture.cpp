@@ -1,42 +1,35 @@
 #include "tests/support/camera_fixture.h"
 
-#include <cstdlib>
+#include <cstring>
 
 #include "driver/entry/driver_entry.h"
 #include "driver/usb/command_protocol.h"
 #include "driver/usb/frame_transfer.h"
-#include "host/kernel/registry_config.h"
 #include "tests/support/settings_key.h"
 #include "tests/support/test_camera.h"
+#include "tests/support/usb_port.h"
 
 namespace bayercam::testing {
 
 void CameraTest::SetUp() {
     KernelTest::SetUp();
-    std::string pattern = std::filesystem::temp_directory_path() / "camera-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-    host::setRegistryPath(folder_ / "registry.sqlite");
+    registry_.emplace();
     InterlockedExchange(&transferTimeoutMs, 3000);
     InterlockedExchange(&commandTimeoutMs, 1000);
     camera = std::make_unique<sim::SimulatedCamera>(options());
     observed = std::make_unique<ObservedCamera>(*camera);
-    bus = std::make_unique<host::UsbBus>(*observed);
-    const std::wstring& path = bus->instancePath();
-    host::bindDeviceRegistryKey(bus->physicalDeviceObject(), std::string(path.begin(), path.end()));
+    bus = PlugIn(*observed);
     client = std::make_unique<host::ks::KsClient>();
     ASSERT_EQ(client->loadDriver(DriverEntry), STATUS_SUCCESS);
 }
 
 void CameraTest::TearDown() {
     client.reset();
-    if (bus) host::unbindDeviceRegistryKey(bus->physicalDeviceObject());
-    bus.reset();
+    Unplug(bus);
     observed.reset();
     camera.reset();
     KernelTest::TearDown();
-    host::closeRegistry();
-    std::filesystem::remove_all(folder_);
+    registry_.reset();
 }
 
 sim::SimulatedCameraOptions CameraTest::options() const { return TestCameraOptions(); }
@@ -70,10 +63,9 @@ std::optional<ULONG> CameraTest::storedSetting(PCWSTR name) const {
     ZwClose(key);
     ZwClose(driverKey);
     if (!NT_SUCCESS(status)) return std::nullopt;
-    return reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(buffer)->Data[0] |
-           ULONG(reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(buffer)->Data[1]) << 8 |
-           ULONG(reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(buffer)->Data[2]) << 16 |
-           ULONG(reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(buffer)->Data[3]) << 24;
+    ULONG value;
+    std::memcpy(&value, reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(buffer)->Data, 4);
+    return value;
 }
 
 void CameraTest::storeSetting(PCWSTR name, ULONG value) const {

@@ -1,9 +1,8 @@
 // The driver loaded into the class driver stand-in, attached to a simulated camera behind the
-// USB bus, with a registry in a fresh temporary folder. Tests reach the CameraDevice directly.
+// USB bus, with a registry in a fresh scratch folder. Tests reach the CameraDevice directly.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -12,8 +11,9 @@
 #include "host/ks/ks_client.h"
 #include "host/usb/usb_bus.h"
 #include "sim/simulated_camera.h"
-#include "tests/support/observed_camera.h"
 #include "tests/support/kernel_test.h"
+#include "tests/support/observed_camera.h"
+#include "tests/support/scratch_registry.h"
 
 namespace bayercam::testing {
 
@@ -49,7 +49,7 @@ class CameraTest : public host::testing::KernelTest {
     host::ks::KsDeviceHandle handle = nullptr;
 
   private:
-    std::filesystem::path folder_;
+    std::optional<ScratchRegistry> registry_;
 };
 
 // A 64-byte packet: the code, the bytes that follow, zeros.

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "host/kernel/handle_table.h"
+#include "host/kernel/verifier.h"
 
 namespace bayercam::host::testing {
 namespace {
@@ -35,6 +36,23 @@ std::string KernelSnapshot::leaksAfter(std::chrono::milliseconds patience) const
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         report = differences();
     }
+    return report;
+}
+
+std::string KernelSnapshot::problems(std::chrono::milliseconds patience) const {
+    std::string report;
+    if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
+        report += "the thread ends at IRQL " + std::to_string(int(KeGetCurrentIrql())) +
+                  " (expected PASSIVE_LEVEL)\n";
+        KeLowerIrql(PASSIVE_LEVEL);
+    }
+    report += leaksAfter(patience);
+    pool::flushQuarantine();
+    const auto failures = verifier::takeFailures();
+    if (!failures.empty()) {
+        report += std::to_string(failures.size()) + " unexpected verifier failure(s):\n";
+    }
+    for (const std::string& failure : failures) report += "  " + failure + "\n";
     return report;
 }
 

@@ -1,5 +1,6 @@
 // What the kernel stand-in holds at one moment (pool blocks per tag, live requests, MDLs,
-// thread and device objects, open handles): the leak check of every test, fuzz input and run.
+// thread and device objects, open handles): the leak check of every test, fuzz input and run,
+// with the IRQL and the verifier's findings.
 #pragma once
 
 #include <array>
@@ -20,6 +21,10 @@ class KernelSnapshot {
     // threads up to `patience` to let go (a request completed elsewhere, a thread object whose
     // thread is just ending); empty when everything is back.
     std::string leaksAfter(std::chrono::milliseconds patience) const;
+    // Everything left wrong, one line each, or empty: the calling thread at a raised IRQL (which
+    // this lowers), the leaks after `patience`, and the verifier failures recorded so far
+    // (taken), the late writes into freed blocks among them.
+    std::string problems(std::chrono::milliseconds patience) const;
 
   private:
     std::string differences() const;

@@ -24,19 +24,8 @@ void KernelTest::SetUp() {
 void KernelTest::TearDown() {
     injection::reset();
     pool::setGuardedTags({});
-    if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
-        ADD_FAILURE() << "the test thread ends at IRQL " << int(KeGetCurrentIrql())
-                      << " (expected PASSIVE_LEVEL)";
-        KeLowerIrql(PASSIVE_LEVEL);
-    }
-    const std::string leaks = before_->leaksAfter(leakPatience_);
-    if (!leaks.empty()) ADD_FAILURE() << "kernel objects leaked by the test:\n" << leaks;
-    pool::flushQuarantine();
-    const auto failures = verifier::takeFailures();
-    if (!failures.empty()) {
-        ADD_FAILURE() << failures.size() << " unexpected verifier failure(s):\n"
-                      << joined(failures);
-    }
+    const std::string problems = before_->problems(leakPatience_);
+    if (!problems.empty()) ADD_FAILURE() << "the test left behind:\n" << problems;
 }
 
 std::vector<std::string> KernelTest::takeVerifierFailures() { return verifier::takeFailures(); }

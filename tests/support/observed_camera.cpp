@@ -14,11 +14,6 @@ void ObservedCamera::replaceConfiguration(std::vector<std::uint8_t> descriptor) 
     configuration_ = std::move(descriptor);
 }
 
-void ObservedCamera::failFrameReads(bool fail) {
-    std::lock_guard guard(lock_);
-    failFrameReads_ = fail;
-}
-
 void ObservedCamera::replaceDeviceDescriptor(std::vector<std::uint8_t> descriptor) {
     std::lock_guard guard(lock_);
     device_ = std::move(descriptor);
@@ -85,7 +80,6 @@ host::UsbDataResult ObservedCamera::dataIn(std::uint8_t endpoint, std::span<std:
             attempts_.back().bytes != buffer.size()) {
             attempts_.push_back({buffer.data(), buffer.size()});
         }
-        if (failFrameReads_) return {host::UsbHandshake::Error};
     }
     return camera_.dataIn(endpoint, buffer);
 }

@@ -42,8 +42,6 @@ class ObservedCamera final : public host::UsbFunction {
     void replaceDeviceDescriptor(std::vector<std::uint8_t> descriptor);
     // Answers the next reads of the IN endpoint, in order, before the camera does.
     void script(std::uint8_t endpoint, ScriptedAnswer answer);
-    // While set, every attempt on the frame pipe fails at once with a transmission error.
-    void failFrameReads(bool fail);
     // Distinct (address, length) pairs the bus asked the frame pipe for, in order.
     std::vector<FrameAttempt> frameAttempts() const;
 
@@ -65,7 +63,6 @@ class ObservedCamera final : public host::UsbFunction {
     std::optional<std::vector<std::uint8_t>> device_;             // guarded by lock_
     std::map<std::uint8_t, std::deque<ScriptedAnswer>> answers_;  // guarded by lock_
     std::vector<FrameAttempt> attempts_;                          // guarded by lock_
-    bool failFrameReads_ = false;                                 // guarded by lock_
 };
 
 }  // namespace bayercam::testing
