@@ -442,7 +442,6 @@ typedef struct _IRP {
 
 // ---------------------------------------------------------------- registry
 
-#define PLUGPLAY_REGKEY_DEVICE 1
 #define PLUGPLAY_REGKEY_DRIVER 2
 #define PLUGPLAY_REGKEY_CURRENT_HWPROFILE 4
 
@@ -470,7 +469,8 @@ typedef struct _KEY_VALUE_BASIC_INFORMATION {
     ULONG NameLength;  // bytes
     WCHAR Name[1];
 } KEY_VALUE_BASIC_INFORMATION, *PKEY_VALUE_BASIC_INFORMATION;
-static_assert(offsetof(KEY_VALUE_BASIC_INFORMATION, Name) == 12, "KEY_VALUE_BASIC_INFORMATION layout");
+static_assert(offsetof(KEY_VALUE_BASIC_INFORMATION, Name) == 12,
+              "KEY_VALUE_BASIC_INFORMATION layout");
 
 typedef struct _KEY_VALUE_FULL_INFORMATION {
     ULONG TitleIndex;
@@ -480,7 +480,8 @@ typedef struct _KEY_VALUE_FULL_INFORMATION {
     ULONG NameLength;  // bytes
     WCHAR Name[1];
 } KEY_VALUE_FULL_INFORMATION, *PKEY_VALUE_FULL_INFORMATION;
-static_assert(offsetof(KEY_VALUE_FULL_INFORMATION, Name) == 20, "KEY_VALUE_FULL_INFORMATION layout");
+static_assert(offsetof(KEY_VALUE_FULL_INFORMATION, Name) == 20,
+              "KEY_VALUE_FULL_INFORMATION layout");
 
 typedef struct _KEY_VALUE_PARTIAL_INFORMATION {
     ULONG TitleIndex;
@@ -488,7 +489,8 @@ typedef struct _KEY_VALUE_PARTIAL_INFORMATION {
     ULONG DataLength;
     UCHAR Data[1];
 } KEY_VALUE_PARTIAL_INFORMATION, *PKEY_VALUE_PARTIAL_INFORMATION;
-static_assert(offsetof(KEY_VALUE_PARTIAL_INFORMATION, Data) == 12, "KEY_VALUE_PARTIAL_INFORMATION layout");
+static_assert(offsetof(KEY_VALUE_PARTIAL_INFORMATION, Data) == 12,
+              "KEY_VALUE_PARTIAL_INFORMATION layout");
 
 // ---------------------------------------------------------------- memory helpers
 
@@ -568,9 +570,8 @@ NTSTATUS ZwClose(HANDLE Handle);
 // ---------------------------------------------------------------- device objects
 
 NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
-                        PUNICODE_STRING DeviceName, ULONG DeviceType,
-                        ULONG DeviceCharacteristics, BOOLEAN Exclusive,
-                        PDEVICE_OBJECT* DeviceObject);
+                        PUNICODE_STRING DeviceName, ULONG DeviceType, ULONG DeviceCharacteristics,
+                        BOOLEAN Exclusive, PDEVICE_OBJECT* DeviceObject);
 VOID IoDeleteDevice(PDEVICE_OBJECT DeviceObject);
 PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT SourceDevice,
                                            PDEVICE_OBJECT TargetDevice);
@@ -587,8 +588,7 @@ VOID IoSkipCurrentIrpStackLocation(PIRP Irp);
 VOID IoCopyCurrentIrpStackLocationToNext(PIRP Irp);
 VOID IoMarkIrpPending(PIRP Irp);
 VOID IoSetCompletionRoutine(PIRP Irp, PIO_COMPLETION_ROUTINE CompletionRoutine, PVOID Context,
-                            BOOLEAN InvokeOnSuccess, BOOLEAN InvokeOnError,
-                            BOOLEAN InvokeOnCancel);
+                            BOOLEAN InvokeOnSuccess, BOOLEAN InvokeOnError, BOOLEAN InvokeOnCancel);
 NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp);
 #define IoCallDriver(DeviceObject, Irp) IofCallDriver((DeviceObject), (Irp))
 VOID IofCompleteRequest(PIRP Irp, CCHAR PriorityBoost);
@@ -598,15 +598,14 @@ BOOLEAN IoCancelIrp(PIRP Irp);
 VOID IoAcquireCancelSpinLock(PKIRQL Irql);
 VOID IoReleaseCancelSpinLock(KIRQL Irql);
 PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObject,
-                                   PVOID InputBuffer, ULONG InputBufferLength,
-                                   PVOID OutputBuffer, ULONG OutputBufferLength,
-                                   BOOLEAN InternalDeviceIoControl, PKEVENT Event,
-                                   PIO_STATUS_BLOCK IoStatusBlock);
+                                   PVOID InputBuffer, ULONG InputBufferLength, PVOID OutputBuffer,
+                                   ULONG OutputBufferLength, BOOLEAN InternalDeviceIoControl,
+                                   PKEVENT Event, PIO_STATUS_BLOCK IoStatusBlock);
 
 // ---------------------------------------------------------------- MDLs
 
-PMDL IoAllocateMdl(PVOID VirtualAddress, ULONG Length, BOOLEAN SecondaryBuffer,
-                   BOOLEAN ChargeQuota, PIRP Irp);
+PMDL IoAllocateMdl(PVOID VirtualAddress, ULONG Length, BOOLEAN SecondaryBuffer, BOOLEAN ChargeQuota,
+                   PIRP Irp);
 VOID IoFreeMdl(PMDL Mdl);
 VOID MmBuildMdlForNonPagedPool(PMDL MemoryDescriptorList);
 VOID IoBuildPartialMdl(PMDL SourceMdl, PMDL TargetMdl, PVOID VirtualAddress, ULONG Length);
@@ -619,15 +618,13 @@ PVOID MmGetSystemAddressForMdlSafe(PMDL Mdl, ULONG Priority);
 NTSTATUS IoOpenDeviceRegistryKey(PDEVICE_OBJECT DeviceObject, ULONG DevInstKeyType,
                                  ACCESS_MASK DesiredAccess, PHANDLE DevInstRegKey);
 NTSTATUS ZwCreateKey(PHANDLE KeyHandle, ACCESS_MASK DesiredAccess,
-                     POBJECT_ATTRIBUTES ObjectAttributes, ULONG TitleIndex,
-                     PUNICODE_STRING Class, ULONG CreateOptions, PULONG Disposition);
-NTSTATUS ZwOpenKey(PHANDLE KeyHandle, ACCESS_MASK DesiredAccess,
-                   POBJECT_ATTRIBUTES ObjectAttributes);
+                     POBJECT_ATTRIBUTES ObjectAttributes, ULONG TitleIndex, PUNICODE_STRING Class,
+                     ULONG CreateOptions, PULONG Disposition);
 NTSTATUS ZwQueryValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName,
                          KEY_VALUE_INFORMATION_CLASS KeyValueInformationClass,
                          PVOID KeyValueInformation, ULONG Length, PULONG ResultLength);
-NTSTATUS ZwSetValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName, ULONG TitleIndex,
-                       ULONG Type, PVOID Data, ULONG DataSize);
+NTSTATUS ZwSetValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName, ULONG TitleIndex, ULONG Type,
+                       PVOID Data, ULONG DataSize);
 
 }  // extern "C"
 

@@ -117,10 +117,9 @@ extern "C" NTSTATUS IoOpenDeviceRegistryKey(PDEVICE_OBJECT DeviceObject, ULONG D
     return guarded("IoOpenDeviceRegistryKey", [&] {
         if (DevInstRegKey == nullptr) return STATUS_INVALID_PARAMETER;
         *DevInstRegKey = nullptr;
-        if (DevInstKeyType != PLUGPLAY_REGKEY_DEVICE && DevInstKeyType != PLUGPLAY_REGKEY_DRIVER) {
-            return STATUS_INVALID_PARAMETER;
-        }
-        std::optional<std::string> path = deviceRegistryKeyPath(DeviceObject, DevInstKeyType);
+        // The driver keeps its settings under its software key; nothing uses the hardware key.
+        if (DevInstKeyType != PLUGPLAY_REGKEY_DRIVER) return STATUS_INVALID_PARAMETER;
+        std::optional<std::string> path = driverRegistryKeyPath(DeviceObject);
         if (!path) return STATUS_INVALID_DEVICE_REQUEST;
         std::shared_ptr<RegistryStore> store;
         NTSTATUS status = currentRegistryStore(store);
@@ -152,22 +151,6 @@ extern "C" NTSTATUS ZwCreateKey(PHANDLE KeyHandle, ACCESS_MASK DesiredAccess,
         status = store->createKey(path, false, id, created);
         if (!NT_SUCCESS(status)) return status;
         if (Disposition) *Disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-        return insertKeyHandle(std::move(store), id, std::move(path), DesiredAccess, KeyHandle);
-    });
-}
-
-extern "C" NTSTATUS ZwOpenKey(PHANDLE KeyHandle, ACCESS_MASK DesiredAccess,
-                              POBJECT_ATTRIBUTES ObjectAttributes) {
-    return guarded("ZwOpenKey", [&] {
-        if (KeyHandle == nullptr) return STATUS_INVALID_PARAMETER;
-        *KeyHandle = nullptr;
-        std::shared_ptr<RegistryStore> store;
-        std::string path;
-        NTSTATUS status = resolveKeyPath(ObjectAttributes, store, path);
-        if (!NT_SUCCESS(status)) return status;
-        RegistryStore::KeyId id = 0;
-        status = store->openKey(path, id);
-        if (!NT_SUCCESS(status)) return status;
         return insertKeyHandle(std::move(store), id, std::move(path), DesiredAccess, KeyHandle);
     });
 }

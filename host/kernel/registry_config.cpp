@@ -12,7 +12,6 @@
 namespace bayercam::host {
 namespace {
 
-constexpr const char* kEnumRoot = "Registry\\Machine\\System\\CurrentControlSet\\Enum\\";
 constexpr const char* kClassRoot = "Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\";
 
 struct RegistryConfig {
@@ -102,13 +101,12 @@ NTSTATUS currentRegistryStore(std::shared_ptr<RegistryStore>& store) noexcept {
     }
 }
 
-std::optional<std::string> deviceRegistryKeyPath(PDEVICE_OBJECT physicalDevice, ULONG keyType) {
+std::optional<std::string> driverRegistryKeyPath(PDEVICE_OBJECT physicalDevice) {
     RegistryConfig& c = config();
     std::lock_guard guard(c.lock);
     auto it = c.instances.find(physicalDevice);
     if (it == c.instances.end()) return std::nullopt;
-    if (keyType == PLUGPLAY_REGKEY_DRIVER) return kClassRoot + it->second;
-    return kEnumRoot + it->second + "\\Device Parameters";
+    return kClassRoot + it->second;
 }
 
 std::optional<ULONG> readDriverKeyDword(PDEVICE_OBJECT physicalDevice, PCWSTR subkey,
@@ -118,8 +116,7 @@ std::optional<ULONG> readDriverKeyDword(PDEVICE_OBJECT physicalDevice, PCWSTR su
         UNICODE_STRING wideName;
         RtlInitUnicodeString(&wideSubkey, subkey);
         RtlInitUnicodeString(&wideName, name);
-        const std::optional<std::string> key =
-            deviceRegistryKeyPath(physicalDevice, PLUGPLAY_REGKEY_DRIVER);
+        const std::optional<std::string> key = driverRegistryKeyPath(physicalDevice);
         const std::optional<std::string> below = utf8FromUnicodeString(wideSubkey);
         const std::optional<std::string> value = utf8FromUnicodeString(wideName);
         std::shared_ptr<RegistryStore> store;

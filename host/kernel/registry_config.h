@@ -22,10 +22,8 @@ std::filesystem::path registryPath();
 void closeRegistry() noexcept;
 
 // Binds a physical device object to its device instance path (such as
-// "USB\VID_1234&PID_5678\0001"). IoOpenDeviceRegistryKey then gives, creating them when missing,
-//   PLUGPLAY_REGKEY_DEVICE: \Registry\Machine\System\CurrentControlSet\Enum\<instance>\Device
-//   Parameters PLUGPLAY_REGKEY_DRIVER:
-//   \Registry\Machine\System\CurrentControlSet\Control\Class\<instance>
+// "USB\VID_1234&PID_5678\0001"). IoOpenDeviceRegistryKey then gives, creating it when missing,
+//   PLUGPLAY_REGKEY_DRIVER: \Registry\Machine\System\CurrentControlSet\Control\Class\<instance>
 // The same instance path in a later process reaches the same stored values.
 void bindDeviceRegistryKey(PDEVICE_OBJECT physicalDevice, std::string instancePath);
 void unbindDeviceRegistryKey(PDEVICE_OBJECT physicalDevice) noexcept;

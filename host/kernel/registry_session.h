@@ -15,8 +15,8 @@ namespace bayercam::host {
 // each time, so a repaired file is picked up by the next call.
 NTSTATUS currentRegistryStore(std::shared_ptr<RegistryStore>& store) noexcept;
 
-// The absolute key path (without the leading backslash) of a bound device's key of one
-// PLUGPLAY_REGKEY_ type; nothing for an unbound device object.
-std::optional<std::string> deviceRegistryKeyPath(PDEVICE_OBJECT physicalDevice, ULONG keyType);
+// The absolute key path (without the leading backslash) of a bound device's driver key; nothing
+// for an unbound device object.
+std::optional<std::string> driverRegistryKeyPath(PDEVICE_OBJECT physicalDevice);
 
 }  // namespace bayercam::host

@@ -30,15 +30,15 @@ std::filesystem::path writeTinyPng(int width, int height, bool sixteenBits = fal
     std::vector<std::uint16_t> rgb;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            rgb.insert(rgb.end(), {std::uint16_t(10 * x + y), std::uint16_t(100 + x),
-                                   std::uint16_t(200 - y)});
+            rgb.insert(rgb.end(),
+                       {std::uint16_t(10 * x + y), std::uint16_t(100 + x), std::uint16_t(200 - y)});
         }
     }
     auto path =
         std::filesystem::temp_directory_path() /
         ("bayercam_tiny_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         "_" + std::to_string(width) + "x" + std::to_string(height) +
-         (sixteenBits ? "_16" : "") + ".png");
+         "_" + std::to_string(width) + "x" + std::to_string(height) + (sixteenBits ? "_16" : "") +
+         ".png");
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     image.width = width;
@@ -77,14 +77,34 @@ TEST(PngScene, TinyImageCroppedAtTheOriginIsMosaicedPixelByPixel) {
     std::filesystem::remove(path);
 }
 
-TEST(PngScene, TinyImageResizedFillsTheSensor) {
+// A 2 x 2 image stretched over the sensor, or covering it with its shape kept: each source pixel
+// is 680 sensor pixels wide, and 512 tall when stretched (cover crops the lower ones' bottom rows).
+TEST(PngScene, TinyImageFillsTheSensorByItsFit) {
+    struct Sample {
+        int x, y, value;
+        const char* what;
+    };
+    const struct {
+        PngFit fit;
+        std::vector<Sample> samples;
+    } cases[] = {
+        {PngFit::Resize,
+         {{1359, 1023, 11, "red of (1, 1)"},
+          {680, 512, 199, "blue of (1, 1)"},
+          {0, 0, 200, "blue of (0, 0)"},
+          {1, 1, 0, "red of (0, 0)"}}},
+        {PngFit::Cover,
+         {{600, 600, 200, "blue of (0, 0)"},
+          {680, 680, 199, "blue of (1, 1)"},
+          {1359, 1023, 11, "red of (1, 1)"}}},
+    };
     auto path = writeTinyPng(2, 2);
-    auto raw = rawOf(*makePngScene(path, PngFit::Resize), 0, {1.0, true, 0});
-    // Source pixel (1, 1) covers x 680..1359, y 512..1023.
-    EXPECT_EQ(raw[1023 * kSensorWidth + 1359], 10 * 1 + 1) << "red of (1, 1)";
-    EXPECT_EQ(raw[512 * kSensorWidth + 680], 199) << "blue of (1, 1)";
-    EXPECT_EQ(raw[0], 200) << "blue of (0, 0)";
-    EXPECT_EQ(raw[1 * kSensorWidth + 1], 0) << "red of (0, 0)";
+    for (const auto& c : cases) {
+        auto raw = rawOf(*makePngScene(path, c.fit), 0, {1.0, true, 0});
+        for (const Sample& at : c.samples) {
+            EXPECT_EQ(raw[at.y * kSensorWidth + at.x], at.value) << at.what;
+        }
+    }
     std::filesystem::remove(path);
 }
 
@@ -95,17 +115,6 @@ TEST(PngScene, SixteenBitImageGivesTheSameSamplesAsEightBit) {
     EXPECT_EQ(loadPng(sixteen).rgb, loadPng(eight).rgb);
     std::filesystem::remove(eight);
     std::filesystem::remove(sixteen);
-}
-
-TEST(PngScene, SmallImageCoversTheSensorKeepingItsShape) {
-    auto path = writeTinyPng(2, 2);
-    auto raw = rawOf(*makePngScene(path, PngFit::Cover), 0, {1.0, true, 0});
-    // Each source pixel is 680 sensor pixels square; the bottom 336 rows of the lower ones are
-    // cropped.
-    EXPECT_EQ(raw[600 * kSensorWidth + 600], 200) << "blue of (0, 0)";
-    EXPECT_EQ(raw[680 * kSensorWidth + 680], 199) << "blue of (1, 1)";
-    EXPECT_EQ(raw[1023 * kSensorWidth + 1359], 10 * 1 + 1) << "red of (1, 1)";
-    std::filesystem::remove(path);
 }
 
 TEST(PngScene, UnreadableFileThrows) {

@@ -101,47 +101,24 @@ TEST_F(PoolTest, InjectedFailuresHitTheChosenAllocationOnce) {
     EXPECT_EQ(allocateAndFree(2, kUsbTag), std::vector<int>{}) << "reset disarms";
 }
 
-// A frame-read-like operation: a slot table, a request and an MDL for it; every failure unwinds
+// A frame-read-like set-up: a slot table, a request and an MDL for it; every failure unwinds
 // what was built.
-NTSTATUS keepRequest(PDEVICE_OBJECT, PIRP, PVOID) { return STATUS_MORE_PROCESSING_REQUIRED; }
-
-NTSTATUS postOneRead(PDEVICE_OBJECT device, void* buffer) {
+NTSTATUS buildOneRead(void* buffer) {
     void* slots = ExAllocatePoolWithTag(NonPagedPoolNx, 64, kUsbTag);
-    if (!slots) return STATUS_INSUFFICIENT_RESOURCES;
-    NTSTATUS status = STATUS_INSUFFICIENT_RESOURCES;
-    PIRP irp = IoAllocateIrp(device->StackSize, FALSE);
-    if (irp) {
-        PMDL mdl = IoAllocateMdl(buffer, 4096, FALSE, FALSE, irp);
-        if (mdl) {
-            IoSetCompletionRoutine(irp, keepRequest, nullptr, TRUE, TRUE, TRUE);
-            IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_READ;
-            status = IoCallDriver(device, irp);
-            IoFreeMdl(mdl);
-            irp->MdlAddress = nullptr;
-        }
-        IoFreeIrp(irp);
-    }
-    ExFreePoolWithTag(slots, kUsbTag);
-    return status;
-}
-
-NTSTATUS completeAtOnce(PDEVICE_OBJECT, PIRP irp) {
-    irp->IoStatus.Status = STATUS_SUCCESS;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return STATUS_SUCCESS;
+    PIRP irp = slots ? IoAllocateIrp(2, FALSE) : nullptr;
+    PMDL mdl = irp ? IoAllocateMdl(buffer, 4096, FALSE, FALSE, nullptr) : nullptr;
+    if (mdl) IoFreeMdl(mdl);
+    if (irp) IoFreeIrp(irp);
+    if (slots) ExFreePoolWithTag(slots, kUsbTag);
+    return mdl ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES;
 }
 
 TEST_F(PoolTest, TheWalkerFailsEveryAllocationSiteInTurnThenRunsClean) {
-    DRIVER_OBJECT driver{};
-    for (auto& entry : driver.MajorFunction) entry = completeAtOnce;
-    PDEVICE_OBJECT device = nullptr;
-    ASSERT_EQ(IoCreateDevice(&driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device),
-              STATUS_SUCCESS);
     std::vector<unsigned char> buffer(4096);
     std::vector<NTSTATUS> statuses;
     const std::size_t runs = injection::walkAllocationFailures([&](std::size_t) {
         const pool::Snapshot before = pool::snapshot();
-        statuses.push_back(postOneRead(device, buffer.data()));
+        statuses.push_back(buildOneRead(buffer.data()));
         EXPECT_EQ(pool::leakReport(before), "") << "failure path leaked";
     });
     EXPECT_EQ(runs, 4u) << "slots, request, MDL, then a clean run";
@@ -149,7 +126,6 @@ TEST_F(PoolTest, TheWalkerFailsEveryAllocationSiteInTurnThenRunsClean) {
     expected.push_back(STATUS_SUCCESS);
     EXPECT_EQ(statuses, expected);
     EXPECT_EQ(allocateAndFree(3, kCameraTag), std::vector<int>{}) << "the walker disarms";
-    IoDeleteDevice(device);
 }
 
 }  // namespace

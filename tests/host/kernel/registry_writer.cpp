@@ -1,10 +1,9 @@
-// A second process for the registry sharing tests; see registry_writer.h.
-#include "tests/host/kernel/registry_writer.h"
-
+// A second process for the registry sharing tests. It binds a device object to the instance path
+// it is given and writes REG_DWORD values PREFIX0 .. PREFIX<COUNT-1>, value i holding i, to
+// "Settings" below its driver key; exit status 0 when all writes succeeded.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "host/kernel/registry_config.h"
 #include "tests/host/kernel/registry_helpers.h"
@@ -31,28 +30,11 @@ bool writeDwords(HANDLE key, const std::string& prefix, int count) {
     return true;
 }
 
-bool writeGenerations(HANDLE key) {
-    for (ULONG generation = 1;; ++generation) {
-        std::vector<ULONG> words(kBlockSize / sizeof(ULONG), generation);
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(words.data());
-        for (int block = 0; block < kBlockCount; ++block) {
-            std::vector<std::uint8_t> data(bytes, bytes + kBlockSize);
-            if (!succeeded(setValue(key, L"Block" + std::to_wstring(block), REG_BINARY, data),
-                           "set block")) {
-                return false;
-            }
-        }
-        if (!succeeded(setDword(key, L"Generation", generation), "set generation")) return false;
-    }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string mode = argc > 3 ? argv[3] : "";
-    if (!((mode == "dwords" && argc == 6) || (mode == "generations" && argc == 4))) {
-        std::fprintf(stderr,
-                     "usage: registry_writer FILE INSTANCE (dwords PREFIX COUNT | generations)\n");
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: registry_writer FILE INSTANCE PREFIX COUNT\n");
         return 2;
     }
     setRegistryPath(argv[1]);
@@ -65,8 +47,7 @@ int main(int argc, char** argv) {
         !succeeded(createKey(driverKey, L"Settings", settings), "create Settings")) {
         return 1;
     }
-    bool ok = mode == "dwords" ? writeDwords(settings, argv[4], std::atoi(argv[5]))
-                               : writeGenerations(settings);
+    const bool ok = writeDwords(settings, argv[3], std::atoi(argv[4]));
     ZwClose(settings);
     ZwClose(driverKey);
     return ok ? 0 : 1;

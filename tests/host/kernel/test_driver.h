@@ -38,8 +38,6 @@ class TestDriver {
         return device;
     }
 
-    DRIVER_OBJECT& driverObject() { return driver_; }
-
   private:
     static Handler& handlerOf(PDEVICE_OBJECT device) {
         return *static_cast<Handler*>(device->DeviceExtension);

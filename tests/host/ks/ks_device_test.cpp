@@ -190,20 +190,14 @@ TEST_F(KsDevice, PinsTakeOnlyFormatsInTheirRangesAndOneInstance) {
     EXPECT_EQ(client_->pinObject(pin_)->ConnectionFormat->SampleSize, 8192u);
 }
 
-TEST_F(KsDevice, DescriptorEditsArePrivateToThePinAndEveryFailedCreationLeavesNothing) {
+// Failed pin creations are walked site by site with the driver, in the device-life walk.
+TEST_F(KsDevice, DescriptorEditsArePrivateToThePin) {
     ASSERT_NO_FATAL_FAILURE(connectPin());
     PKSPIN pin = client_->pinObject(pin_);
     EXPECT_EQ(pin->Descriptor->AllocatorFraming->FramingItem[0].Frames, 3u);
     EXPECT_EQ(TestPinDescriptor()->AllocatorFraming->FramingItem[0].Frames, 2u);
     ASSERT_EQ(client_->closePin(pin_), STATUS_SUCCESS);
     EXPECT_EQ(pool::usage(kTestEditTag).blocks, 0u);
-
-    KSDATAFORMAT format = testFormat();
-    std::size_t runs = injection::walkAllocationFailures([&](std::size_t) {
-        KsPinHandle pin = nullptr;
-        if (NT_SUCCESS(client_->createPin(filter_, 0, &format, &pin))) client_->closePin(pin);
-    });
-    EXPECT_GE(runs, 4u) << "request, context, bag entries and descriptor copies all allocate";
 }
 
 TEST_F(KsDevice, TheStateWalksOneStepAtATimeAndStopsAtAFailedStep) {

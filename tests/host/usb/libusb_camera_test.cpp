@@ -65,7 +65,8 @@ TEST_F(LibusbCameraTest, LivePicturesMatchTheReferenceWhileSettingsTravel) {
     EXPECT_TRUE(camera->stop());
 }
 
-TEST_F(LibusbCameraTest, UnplugWhileStreamingSaysTheCameraIsGone) {
+// Unplugged mid-stream, the camera is gone; plugged in again, it starts from power-up.
+TEST_F(LibusbCameraTest, UnplugWhileStreamingSaysTheCameraIsGoneAndReplugStreamsAgain) {
     auto camera = open("usb");
     ASSERT_NE(camera, nullptr);
     ASSERT_TRUE(camera->start());
@@ -75,7 +76,14 @@ TEST_F(LibusbCameraTest, UnplugWhileStreamingSaysTheCameraIsGone) {
     ASSERT_FALSE(after);
     EXPECT_NE(after.error().message.find("unplugged"), std::string::npos) << after.error().message;
     camera.reset();
-    rig.plug(simulated, kCamera);
+    sim::SimulatedCamera replugged{{.exact = true, .scene = nullptr, .logPackets = false}};
+    rig.plug(replugged, kCamera);
+    camera = open("usb");
+    ASSERT_NE(camera, nullptr);
+    ASSERT_TRUE(camera->start());
+    EXPECT_TRUE(camera->nextFrame(5000ms));
+    camera.reset();
+    rig.unplug();
 }
 
 TEST_F(LibusbCameraTest, ToolReachesTheCameraThroughUsb) {

@@ -99,21 +99,31 @@ struct LibusbRig::State final : UsbFunctionEvents {
         g_main_context_unref(context);
     }
 
-    // Runs work on the rig's thread and waits for it.
-    void run(std::function<void()> work) {
-        std::promise<void> done;
-        auto call = [&] {
-            work();
-            done.set_value();
-        };
-        using Call = decltype(call);
-        g_main_context_invoke(
-            context,
+    // Runs work on the rig's thread at its next turn.
+    void post(std::function<void()> work, gint priority = G_PRIORITY_DEFAULT_IDLE) {
+        GSource* idle = g_idle_source_new();
+        g_source_set_priority(idle, priority);
+        g_source_set_callback(
+            idle,
             [](gpointer data) -> gboolean {
-                (*static_cast<Call*>(data))();
+                (*static_cast<std::function<void()>*>(data))();
                 return G_SOURCE_REMOVE;
             },
-            &call);
+            new std::function<void()>(std::move(work)),
+            [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+        g_source_attach(idle, context);
+        g_source_unref(idle);
+    }
+
+    // Runs work on the rig's thread and waits for it.
+    void run(const std::function<void()>& work) {
+        std::promise<void> done;
+        post(
+            [&] {
+                work();
+                done.set_value();
+            },
+            G_PRIORITY_DEFAULT);
         done.get_future().wait();
     }
 
@@ -125,18 +135,10 @@ struct LibusbRig::State final : UsbFunctionEvents {
     // Called by the function from any thread: look at the queues again on the rig's thread.
     void functionChanged() noexcept override {
         if (pumpPending.exchange(true)) return;
-        GSource* idle = g_idle_source_new();
-        g_source_set_callback(
-            idle,
-            [](gpointer data) -> gboolean {
-                auto* self = static_cast<State*>(data);
-                self->pumpPending = false;
-                self->pump();
-                return G_SOURCE_REMOVE;
-            },
-            this, nullptr);
-        g_source_attach(idle, context);
-        g_source_unref(idle);
+        post([this] {
+            pumpPending = false;
+            pump();
+        });
     }
 
     void finish(Urb urb, int status) {
@@ -264,9 +266,6 @@ struct LibusbRig::State final : UsbFunctionEvents {
         if (request == 6 && type == 2 && index == 0) answer = function->configurationDescriptor();
         if (request == 6 && type == 3 && index == 0) answer = {4, 3, 0x09, 0x04};
         if (request == 6 && type == 3 && index == 3) answer = stringDescriptor(serial);
-        if (request == 6 && type == 3 && (index == 1 || index == 2)) {
-            answer = stringDescriptor(index == 1 ? "bayercam" : "camera");
-        }
         if (answer.empty()) return finish(urb, -EPIPE);
         const std::size_t asked = bytes[6] | bytes[7] << 8;
         const std::size_t moved = std::min({asked, answer.size(), bytes.size() - 8});
@@ -332,6 +331,14 @@ struct LibusbRig::State final : UsbFunctionEvents {
         }
     }
 
+    // The low byte of the request's 32-bit argument: an endpoint or a configuration value.
+    static std::uint8_t argByte(UMockdevIoctlData* arg) {
+        UMockdevIoctlData* word = umockdev_ioctl_data_resolve(arg, 0, 4, nullptr);
+        const auto value = static_cast<std::uint8_t>(*reinterpret_cast<unsigned*>(word->data));
+        umockdev_ioctl_data_unref(word);
+        return value;
+    }
+
     bool handle(UMockdevIoctlClient* client) {
         const gulong request = umockdev_ioctl_client_get_request(client);
         UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
@@ -369,25 +376,16 @@ struct LibusbRig::State final : UsbFunctionEvents {
             case USBDEVFS_GETDRIVER:
                 umockdev_ioctl_client_complete(client, -1, ENODATA);
                 return true;
-            case USBDEVFS_CLEAR_HALT: {
-                UMockdevIoctlData* endpoint = umockdev_ioctl_data_resolve(arg, 0, 4, nullptr);
-                const auto address =
-                    static_cast<std::uint8_t>(*reinterpret_cast<unsigned*>(endpoint->data));
-                umockdev_ioctl_data_unref(endpoint);
-                halted[address] = false;
-                function->clearHalt(address);
+            case USBDEVFS_CLEAR_HALT:
+                halted[argByte(arg)] = false;
+                function->clearHalt(argByte(arg));
                 break;
-            }
             case USBDEVFS_RESET:
                 function->resetPort();
                 break;
-            case USBDEVFS_SETCONFIGURATION: {
-                UMockdevIoctlData* value = umockdev_ioctl_data_resolve(arg, 0, 4, nullptr);
-                function->setConfiguration(
-                    static_cast<std::uint8_t>(*reinterpret_cast<unsigned*>(value->data)));
-                umockdev_ioctl_data_unref(value);
+            case USBDEVFS_SETCONFIGURATION:
+                function->setConfiguration(argByte(arg));
                 break;
-            }
             case USBDEVFS_RELEASEINTERFACE:
             case USBDEVFS_IOCTL:
                 break;
@@ -403,32 +401,16 @@ struct LibusbRig::State final : UsbFunctionEvents {
     // where all its state lives.
     static gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
         auto* self = static_cast<State*>(data);
-        struct Request {
-            State* self;
-            UMockdevIoctlClient* client;
-        };
-        GSource* idle = g_idle_source_new();
-        g_source_set_callback(
-            idle,
-            [](gpointer request) -> gboolean {
-                auto* r = static_cast<Request*>(request);
-                if (!r->self->handle(r->client)) {
-                    umockdev_ioctl_client_complete(r->client, -1, ENOTTY);
-                }
-                return G_SOURCE_REMOVE;
-            },
-            new Request{self, static_cast<UMockdevIoctlClient*>(g_object_ref(client))},
-            [](gpointer request) {
-                auto* r = static_cast<Request*>(request);
-                g_object_unref(r->client);
-                delete r;
-            });
-        g_source_attach(idle, self->context);
-        g_source_unref(idle);
+        std::shared_ptr<UMockdevIoctlClient> held(
+            static_cast<UMockdevIoctlClient*>(g_object_ref(client)), g_object_unref);
+        self->post([self, held] {
+            if (!self->handle(held.get())) umockdev_ioctl_client_complete(held.get(), -1, ENOTTY);
+        });
         return TRUE;
     }
 
-    void plug(UsbFunction& device, const RigDevice& ids) {
+    // Empty, or why umockdev would not take the device.
+    std::string plug(UsbFunction& device, const RigDevice& ids) {
         function = &device;
         serial = ids.serial;
         deviceDescriptor = device.deviceDescriptor();
@@ -443,7 +425,7 @@ struct LibusbRig::State final : UsbFunctionEvents {
         gone = false;
         halted.clear();
         if (!attached && !umockdev_testbed_attach_ioctl(testbed, kNode, handler, nullptr)) {
-            throw std::runtime_error("umockdev could not emulate the device node");
+            return "umockdev could not emulate the device node";
         }
         attached = true;
         const std::string record =
@@ -453,11 +435,10 @@ struct LibusbRig::State final : UsbFunctionEvents {
             "A: bConfigurationValue=" + std::to_string(config.size() > 5 ? config[5] : 1) +
             "\\n\nA: speed=480\\n\nH: descriptors=" + hex(deviceDescriptor) + hex(config) + "\n";
         GError* error = nullptr;
-        if (!umockdev_testbed_add_from_string(testbed, record.c_str(), &error)) {
-            std::string message = error->message;
-            g_error_free(error);
-            throw std::runtime_error("umockdev refused the device: " + message);
-        }
+        if (umockdev_testbed_add_from_string(testbed, record.c_str(), &error)) return "";
+        std::string message = std::string("umockdev refused the device: ") + error->message;
+        g_error_free(error);
+        return message;
     }
 
     void unplug() {
@@ -474,15 +455,9 @@ LibusbRig::LibusbRig() : state_(std::make_unique<State>()) {}
 LibusbRig::~LibusbRig() = default;
 
 void LibusbRig::plug(UsbFunction& function, const RigDevice& device) {
-    std::exception_ptr failure;
-    state_->run([&] {
-        try {
-            state_->plug(function, device);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    });
-    if (failure) std::rethrow_exception(failure);
+    std::string failure;
+    state_->run([&] { failure = state_->plug(function, device); });
+    if (!failure.empty()) throw std::runtime_error(failure);
 }
 
 void LibusbRig::unplug() {
