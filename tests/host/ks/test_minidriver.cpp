@@ -104,12 +104,6 @@ NTSTATUS PinCreate(PKSPIN pin, PIRP irp) {
         return status;
     }
     pin->Context = context;
-    status = KsEdit(pin, &pin->Descriptor, kTestEditTag);
-    if (!NT_SUCCESS(status)) return status;
-    auto* descriptor = const_cast<PKSPIN_DESCRIPTOR_EX>(pin->Descriptor);
-    status = KsEdit(pin, &descriptor->AllocatorFraming, kTestEditTag);
-    if (!NT_SUCCESS(status)) return status;
-    const_cast<PKSALLOCATOR_FRAMING_EX>(descriptor->AllocatorFraming)->FramingItem[0].Frames = 3;
     return STATUS_SUCCESS;
 }
 
@@ -186,7 +180,7 @@ NTSTATUS PinProcess(PKSPIN pin) {
 // Zero-initialised, filled once by TestDriverEntry: only the fields the class driver reads.
 KSDATARANGE testRange;
 PKSDATARANGE dataRanges[] = {&testRange};
-KSALLOCATOR_FRAMING_EX framing;  // two frames; the pin's private copy asks for three
+KSALLOCATOR_FRAMING_EX framing;
 KSPIN_DISPATCH pinDispatch;
 KSPIN_DESCRIPTOR_EX pinDescriptor;
 KSFILTER_DISPATCH filterDispatch;
@@ -240,8 +234,6 @@ NTSTATUS TestDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
     FillDescriptors();
     return KsInitializeDriver(driver, registryPath, &deviceDescriptor);
 }
-
-const KSPIN_DESCRIPTOR_EX* TestPinDescriptor() { return &pinDescriptor; }
 
 ULONG CountEvents(EventKind kind) {
     ULONG count = 0;

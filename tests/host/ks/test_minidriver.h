@@ -1,7 +1,7 @@
 // A small minidriver written against platform/ alone, to exercise the class driver: one device
-// with two bag items, one filter factory "GLOBAL", one pin that edits its
-// descriptor, takes the reference clock and ejects frames when processing. Tests read what it
-// saw in `testDriver` and steer it through the knobs there.
+// with two bag items, one filter factory "GLOBAL", one pin that takes the reference clock and
+// ejects frames when processing. Tests read what it saw in `testDriver` and steer it through the
+// knobs there.
 #pragma once
 
 #include "platform/ks.h"
@@ -54,13 +54,11 @@ extern TestDriver testDriver;
 void ResetTestDriver();
 ULONG CountEvents(EventKind kind);
 NTSTATUS TestDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
-const KSPIN_DESCRIPTOR_EX* TestPinDescriptor();
 
 // The pin's single data range: major format video, this subtype, the video-info specifier.
 inline constexpr GUID kTestSubFormat = {
     0x7c4f0a32, 0x1e55, 0x4b67, {0x8d, 0x21, 0x3a, 0x90, 0x5e, 0x12, 0x6b, 0x77}};
 // SetDataFormat refuses a format with this sample size.
 constexpr ULONG kRefusedSampleSize = 0xBAD;
-constexpr ULONG kTestEditTag = 'T' | ('d' << 8) | ('E' << 16) | ('d' << 24);
 
 }  // namespace testminidriver
