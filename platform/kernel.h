@@ -543,6 +543,7 @@ PVOID InterlockedCompareExchangePointer(PVOID volatile* Destination, PVOID Excha
 VOID KeInitializeEvent(PRKEVENT Event, EVENT_TYPE Type, BOOLEAN State);
 LONG KeSetEvent(PRKEVENT Event, KPRIORITY Increment, BOOLEAN Wait);
 LONG KeResetEvent(PRKEVENT Event);
+VOID KeClearEvent(PRKEVENT Event);
 // Timeout: null waits forever; a negative value is relative, in 100-ns units.
 NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR_MODE WaitMode,
                                BOOLEAN Alertable, PLARGE_INTEGER Timeout);

@@ -37,3 +37,7 @@ extern "C" LONG KeResetEvent(PRKEVENT Event) {
     if (!isEvent(Event, "KeResetEvent")) return 0;
     return dispatcher::reset(Event->Header);
 }
+
+extern "C" VOID KeClearEvent(PRKEVENT Event) {
+    if (isEvent(Event, "KeClearEvent")) dispatcher::reset(Event->Header);
+}

@@ -20,7 +20,7 @@ class PendingTransfer {
 
     NTSTATUS send();  // what IofCallDriver returned
     bool wait(unsigned milliseconds);
-    bool done() const { return KeReadStateEvent(const_cast<KEVENT*>(&done_)) != 0; }
+    bool done() { return wait(0); }
     void cancel() { IoCancelIrp(irp_); }
     NTSTATUS status() const { return irp_->IoStatus.Status; }
     ULONG moved() const { return urb_.UrbBulkOrInterruptTransfer.TransferBufferLength; }
