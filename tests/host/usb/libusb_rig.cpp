@@ -7,6 +7,7 @@
 #include <pthread.h>
 #include <umockdev.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -85,10 +86,8 @@ struct LibusbRig::State final : UsbFunctionEvents {
     ~State() {
         run([this] {
             if (function != nullptr) function->bind(nullptr);
-            for (auto& [endpoint, queue] : queues) {
-                for (Urb& urb : queue) release(urb);
-            }
-            for (Urb& urb : reapable) release(urb);
+            for (auto& [endpoint, queue] : queues) std::ranges::for_each(queue, release);
+            std::ranges::for_each(reapable, release);
             completeHeldReap(nullptr);
             removeSource(retryTimer);
             stop = true;
@@ -208,50 +207,36 @@ struct LibusbRig::State final : UsbFunctionEvents {
         return id;
     }
 
+    // True when the head URB moved or ended.
     bool serviceHead(std::uint8_t endpoint, std::deque<Urb>& queue, UsbClock::time_point& wakeAt) {
         Urb urb = queue.front();
         usbdevfs_urb* fields = urb.fields();
         const UsbPortState port = function->portState();
-        int status = 0;
-        bool ended = false;
-        if (!port.connected) {
-            status = -ENODEV;
-            ended = true;
-        } else if (!port.enabled) {
-            status = -EPROTO;
-            ended = true;
-        } else if (halted[endpoint]) {
-            status = -EPIPE;
-            ended = true;
-        } else {
+        int status = !port.connected    ? -ENODEV
+                     : !port.enabled    ? -EPROTO
+                     : halted[endpoint] ? -EPIPE
+                                        : 0;
+        if (status == 0) {
             auto rest = urb.bytes().subspan(static_cast<std::size_t>(fields->actual_length));
             const bool in = (endpoint & 0x80) != 0;
             UsbDataResult result =
                 in ? function->dataIn(endpoint, rest) : function->dataOut(endpoint, rest);
             fields->actual_length += static_cast<int>(std::min(result.bytes, rest.size()));
-            switch (result.handshake) {
-                case UsbHandshake::Stall:
-                    halted[endpoint] = true;
-                    status = -EPIPE;
-                    ended = true;
-                    break;
-                case UsbHandshake::Error:
-                    status = -EPROTO;
-                    ended = true;
-                    break;
-                case UsbHandshake::Nak:
-                    wakeAt = std::min(wakeAt, result.retryAt);
-                    return false;
-                case UsbHandshake::Ack:
-                    ended = fields->actual_length == fields->buffer_length ||
-                            (in && result.shortPacket);
-                    if (!ended) return result.bytes > 0;
-                    break;
+            if (result.handshake == UsbHandshake::Nak) {
+                wakeAt = std::min(wakeAt, result.retryAt);
+                return false;
             }
+            halted[endpoint] = result.handshake == UsbHandshake::Stall;
+            status = halted[endpoint]                          ? -EPIPE
+                     : result.handshake == UsbHandshake::Error ? -EPROTO
+                                                               : 0;
+            const bool whole =
+                fields->actual_length == fields->buffer_length || (in && result.shortPacket);
+            if (status == 0 && !whole) return result.bytes > 0;
         }
         queue.pop_front();
         finish(urb, status);
-        return ended;
+        return true;
     }
 
     // Standard requests on endpoint 0: descriptors, as the device would answer them.
@@ -317,18 +302,6 @@ struct LibusbRig::State final : UsbFunctionEvents {
             }
         }
         umockdev_ioctl_client_complete(client, -1, EINVAL);
-    }
-
-    // Fails everything in flight as a vanished device does; they stay reapable.
-    void disconnect() {
-        gone = true;
-        for (auto& [endpoint, queue] : queues) {
-            while (!queue.empty()) {
-                Urb urb = queue.front();
-                queue.pop_front();
-                finish(urb, -ENODEV);
-            }
-        }
     }
 
     // The low byte of the request's 32-bit argument: an endpoint or a configuration value.
@@ -441,8 +414,12 @@ struct LibusbRig::State final : UsbFunctionEvents {
         return message;
     }
 
+    // What is in flight fails as on a vanished device, and stays reapable.
     void unplug() {
-        disconnect();
+        gone = true;
+        for (auto& [endpoint, queue] : queues) {
+            for (; !queue.empty(); queue.pop_front()) finish(queue.front(), -ENODEV);
+        }
         umockdev_testbed_uevent(testbed, kSysPath, "remove");
         umockdev_testbed_remove_device(testbed, kSysPath);
         if (function != nullptr) function->bind(nullptr);
