@@ -47,10 +47,7 @@ class SharedRegistry : public RegistryTest {
 
     // Starts registry_writer on a database; -1 when it cannot be started.
     pid_t spawnWriter(std::vector<std::string> args) {
-        return spawnWriterOn(databaseFile(), std::move(args));
-    }
-    pid_t spawnWriterOn(const std::filesystem::path& file, std::vector<std::string> args) {
-        args.insert(args.begin(), {REGISTRY_WRITER, file.string(), kInstance});
+        args.insert(args.begin(), {REGISTRY_WRITER, databaseFile().string(), kInstance});
         std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
@@ -104,22 +101,6 @@ TEST_F(SharedRegistry, ProcessesWriteTheSameFileAtOnce) {
             std::vector<std::uint8_t> data = readValue(settings_, name, &status);
             ASSERT_EQ(status, STATUS_SUCCESS) << std::string(name.begin(), name.end());
             ASSERT_EQ(data, dword(i)) << std::string(name.begin(), name.end());
-        }
-    }
-}
-
-TEST_F(SharedRegistry, ProcessesCreateANewFileAtOnce) {
-    constexpr int kRounds = 25;
-    constexpr int kWriters = 4;
-    for (int round = 0; round < kRounds; ++round) {
-        const auto file = folder() / ("new" + std::to_string(round)) / "registry.sqlite";
-        std::vector<pid_t> writers;
-        for (int w = 0; w < kWriters; ++w) {
-            writers.push_back(spawnWriterOn(file, {"W" + std::to_string(w), "5"}));
-        }
-        for (pid_t writer : writers) {
-            ASSERT_GT(writer, 0);
-            ASSERT_EQ(waitForExit(writer), 0) << "round " << round;
         }
     }
 }

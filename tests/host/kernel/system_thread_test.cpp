@@ -3,7 +3,6 @@
 // the object outlives its handle while the thread runs.
 #include <atomic>
 
-#include "host/kernel/failure_injection.h"
 #include "host/kernel/live_objects.h"
 #include "tests/host/kernel/kernel_style_thread.h"
 #include "tests/support/kernel_test.h"
@@ -58,34 +57,6 @@ TEST_F(SystemThreadTest, TerminateEndsTheThreadFromANestedCallOfKernelStyleCode)
     EXPECT_EQ(KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
     EXPECT_EQ(steps, 1);
     ObDereferenceObject(thread);
-}
-
-TEST_F(SystemThreadTest, FailedCreationAndBadHandlesAreRefused) {
-    injection::failNthOfTag(injection::kThreadSite, 1);
-    Work work;
-    HANDLE handle = nullptr;
-    EXPECT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
-                                   countAndWait, &work),
-              STATUS_INSUFFICIENT_RESOURCES);
-    KeInitializeEvent(&work.go, NotificationEvent, TRUE);
-    ASSERT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
-                                   countAndWait, &work),
-              STATUS_SUCCESS);
-    int notAType = 0;
-    PVOID object = nullptr;
-    EXPECT_EQ(ObReferenceObjectByHandle(handle, 0, reinterpret_cast<_OBJECT_TYPE*>(&notAType),
-                                        KernelMode, &object, nullptr),
-              STATUS_OBJECT_TYPE_MISMATCH);
-    ASSERT_EQ(ObReferenceObjectByHandle(handle, 0, nullptr, KernelMode, &object, nullptr),
-              STATUS_SUCCESS);
-    EXPECT_EQ(ZwClose(handle), STATUS_SUCCESS);
-    for (HANDLE bad : {handle, reinterpret_cast<HANDLE>(0x7FF0)}) {
-        EXPECT_EQ(ObReferenceObjectByHandle(bad, 0, *PsThreadType, KernelMode, &object, nullptr),
-                  STATUS_INVALID_HANDLE);
-        EXPECT_EQ(ZwClose(bad), STATUS_INVALID_HANDLE);
-    }
-    KeWaitForSingleObject(object, Executive, KernelMode, FALSE, nullptr);
-    ObDereferenceObject(object);
 }
 
 }  // namespace
