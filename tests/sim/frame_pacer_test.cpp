@@ -41,12 +41,5 @@ TEST(FramePacer, SlotsThatPassWithoutARequestAreMissed) {
         << "the late frame starts the grid again: the next is one interval after it";
 }
 
-TEST(FramePacer, AsFastAsPossibleIsDueAtOnce) {
-    FramePacer pacer;
-    pacer.configure(FramePacing::AsFastAsPossible, 10.0);
-    EXPECT_EQ(pacer.schedule(kStart + 123ms), kStart + 123ms);
-    EXPECT_EQ(pacer.schedule(kStart + 124ms), kStart + 124ms);
-}
-
 }  // namespace
 }  // namespace bayercam::sim

@@ -51,10 +51,9 @@ class TestDriver {
 };
 
 // Handlers for common device behaviours.
-inline Handler completeWith(NTSTATUS status, ULONG_PTR information = 0) {
+inline Handler completeWith(NTSTATUS status) {
     return [=](PDEVICE_OBJECT, PIRP irp) {
         irp->IoStatus.Status = status;
-        irp->IoStatus.Information = information;
         IoCompleteRequest(irp, IO_NO_INCREMENT);
         return status;
     };
@@ -69,13 +68,10 @@ inline Handler holdPending(PIRP& held) {
     };
 }
 
-// Passes the request down to `lower` with `routine` (when given) set on the next location.
-inline Handler forwardTo(PDEVICE_OBJECT* lower, PIO_COMPLETION_ROUTINE routine = nullptr,
-                         PVOID context = nullptr, bool onSuccess = true, bool onError = true,
-                         bool onCancel = true) {
+// Passes the request down to `lower`.
+inline Handler forwardTo(PDEVICE_OBJECT* lower) {
     return [=](PDEVICE_OBJECT, PIRP irp) {
         IoCopyCurrentIrpStackLocationToNext(irp);
-        if (routine) IoSetCompletionRoutine(irp, routine, context, onSuccess, onError, onCancel);
         return IoCallDriver(*lower, irp);
     };
 }
