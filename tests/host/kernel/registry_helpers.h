@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -16,10 +15,6 @@ inline UNICODE_STRING unicode(const std::wstring& text) {
     return UNICODE_STRING{static_cast<USHORT>(text.size() * sizeof(WCHAR)),
                           static_cast<USHORT>(text.size() * sizeof(WCHAR)),
                           const_cast<PWSTR>(text.c_str())};
-}
-inline UNICODE_STRING unicode(const wchar_t* text) {
-    auto bytes = static_cast<USHORT>(std::wcslen(text) * sizeof(WCHAR));
-    return UNICODE_STRING{bytes, bytes, const_cast<PWSTR>(text)};
 }
 UNICODE_STRING unicode(std::wstring&& text) = delete;
 
@@ -59,16 +54,13 @@ struct PartialQuery {
     }
 };
 
-// The buffer starts filled with 0xCC, so a test can see which bytes the call wrote. Another
-// information class fills `buffer` alike (info() and data() then do not apply).
-inline PartialQuery queryPartial(
-    HANDLE key, const std::wstring& name, ULONG length,
-    KEY_VALUE_INFORMATION_CLASS informationClass = KeyValuePartialInformation) {
+// The buffer starts filled with 0xCC, so a test can see which bytes the call wrote.
+inline PartialQuery queryPartial(HANDLE key, const std::wstring& name, ULONG length) {
     PartialQuery query;
     query.buffer.assign(length, 0xCC);
     UNICODE_STRING valueName = unicode(name);
-    query.status = ZwQueryValueKey(key, &valueName, informationClass, query.buffer.data(), length,
-                                   &query.resultLength);
+    query.status = ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, query.buffer.data(),
+                                   length, &query.resultLength);
     return query;
 }
 
