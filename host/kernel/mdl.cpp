@@ -46,16 +46,10 @@ bool check(const MDL* mdl, const char* service) {
     return false;
 }
 
+// Chains of secondary buffers are not kept: no request here carries more than one MDL.
 void attach(PMDL mdl, PIRP irp, BOOLEAN secondary) {
-    if (!secondary || !irp->MdlAddress) {
-        if (secondary)
-            verifier::report("IoAllocateMdl: secondary buffer for a request with no MDL");
-        irp->MdlAddress = mdl;
-        return;
-    }
-    PMDL last = irp->MdlAddress;
-    while (last->Next) last = last->Next;
-    last->Next = mdl;
+    if (secondary) verifier::report("IoAllocateMdl: secondary buffers are not supported");
+    irp->MdlAddress = mdl;
 }
 
 }  // namespace
