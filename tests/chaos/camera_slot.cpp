@@ -44,7 +44,6 @@ NTSTATUS removeDevice(CameraSlot& slot, host::ks::KsClient& client) {
     slot.pin = nullptr;
     slot.clientFilter = nullptr;
     slot.queued.clear();
-    slot.pictureSizes.clear();
     return status;
 }
 

@@ -40,7 +40,6 @@ struct CameraSlot {
     host::ks::KsFilterHandle streamFilter = nullptr;
     host::ks::KsPinHandle pin = nullptr;
     KS_DATAFORMAT_VIDEOINFOHEADER format{};
-    std::vector<ULONG> pictureSizes;  // every picture size a frame of this pin may carry
     std::vector<QueuedFrame> queued;  // in the order they come back
 
     // The client lane's own; a removal clears it holding presence exclusively.

@@ -1,10 +1,12 @@
 #include "tests/chaos/chaos_lane.h"
 
 #include <thread>
+#include <utility>
 
 #include "host/kernel/verifier.h"
 #include "tests/chaos/property_fuzz.h"
 #include "tests/chaos/stream_actions.h"
+#include "tests/support/deadline.h"
 
 namespace bayercam::chaos {
 namespace {
@@ -15,8 +17,6 @@ ActionResult idle(CameraSlot&, ActionContext& context) {
     std::this_thread::sleep_for(std::chrono::milliseconds(context.rng.between(0, 150)));
     return STATUS_SUCCESS;
 }
-
-ActionResult notApplicable(CameraSlot&, ActionContext&) { return std::nullopt; }
 
 ActionResult allocationFault(CameraSlot&, ActionContext& context) {
     return injectAllocationFault(context);
@@ -30,40 +30,36 @@ ActionResult streamIntersection(CameraSlot& slot, ActionContext& context) {
     return fuzzIntersection(slot, slot.streamFilter, context);
 }
 
-ActionResult openClientFilter(CameraSlot& slot, ActionContext& context) {
-    if (slot.device == nullptr || slot.clientFilter != nullptr) return std::nullopt;
-    host::ks::KsFilterHandle filter = nullptr;
-    NTSTATUS status = context.client.openFilter(slot.device, L"GLOBAL", &filter);
-    if (NT_SUCCESS(status)) slot.clientFilter = filter;
-    return status;
-}
-
-ActionResult closeClientFilter(CameraSlot& slot, ActionContext& context) {
-    if (slot.clientFilter == nullptr) return std::nullopt;
-    NTSTATUS status = context.client.closeFilter(slot.clientFilter);
-    slot.clientFilter = nullptr;
-    return status;
-}
-
-ActionResult clientProperty(CameraSlot& slot, ActionContext& context) {
-    return fuzzProperty(slot.clientFilter, context);
-}
-
-ActionResult clientIntersection(CameraSlot& slot, ActionContext& context) {
-    return fuzzIntersection(slot, slot.clientFilter, context);
-}
-
-// By ActionKind. The client lane acts holding the slot's presence shared.
+// By ActionKind.
 constexpr Perform kDeviceActions[kActionKinds] = {
     attachCamera,     detachCamera,      stopDevice,         startDevice,        unplugCamera,
     replugCamera,     injectCameraFault, allocationFault,    openStreamFilter,   closeStreamFilter,
     createStreamPin,  closeStreamPin,    setStreamPinState,  setStreamPinFormat, queueStreamFrames,
     takeStreamFrames, streamProperty,    streamIntersection, triggerCamera,      idle};
-constexpr Perform kClientActions[kActionKinds] = {
-    notApplicable, notApplicable,  notApplicable,      notApplicable,    notApplicable,
-    notApplicable, notApplicable,  notApplicable,      openClientFilter, closeClientFilter,
-    notApplicable, notApplicable,  notApplicable,      notApplicable,    notApplicable,
-    notApplicable, clientProperty, clientIntersection, notApplicable,    idle};
+
+// The client lane's filter: opened, closed, sent properties and intersections.
+ActionResult clientAction(ActionKind kind, CameraSlot& slot, ActionContext& context) {
+    host::ks::KsFilterHandle& filter = slot.clientFilter;
+    switch (kind) {
+        case ActionKind::OpenFilter: {
+            if (slot.device == nullptr || filter != nullptr) return std::nullopt;
+            NTSTATUS status = context.client.openFilter(slot.device, L"GLOBAL", &filter);
+            if (!NT_SUCCESS(status)) filter = nullptr;
+            return status;
+        }
+        case ActionKind::CloseFilter:
+            if (filter == nullptr) return std::nullopt;
+            return context.client.closeFilter(std::exchange(filter, nullptr));
+        case ActionKind::PropertyFuzz:
+            return fuzzProperty(filter, context);
+        case ActionKind::Intersect:
+            return fuzzIntersection(slot, filter, context);
+        case ActionKind::Idle:
+            return idle(slot, context);
+        default:
+            return std::nullopt;
+    }
+}
 
 }  // namespace
 
@@ -86,19 +82,21 @@ void ChaosLane::step(std::uint64_t index) {
         [&](const std::string& what) { shared_.fault(id_, index, what); },
     };
     ActionResult result;
-    {
-        Deadline deadline(shared_.watchdog, id_,
-                          "#" + std::to_string(index) + " " + actionName(action.kind));
-        const auto kind = std::size_t(action.kind);
-        if (role_ == LaneRole::Device) {
-            result = kDeviceActions[kind](slot_, context);
-        } else {
-            std::shared_lock presence(slot_.presence);
-            result = kClientActions[kind](slot_, context);
-        }
-    }
+    const std::string what = "lane " + std::to_string(id_) + " #" + std::to_string(index) + " " +
+                             actionName(action.kind);
+    testing::WithDeadline(
+        what, shared_.deadline,
+        [&] {
+            if (role_ == LaneRole::Device) {
+                result = kDeviceActions[std::size_t(action.kind)](slot_, context);
+            } else {
+                std::shared_lock presence(slot_.presence);
+                result = clientAction(action.kind, slot_, context);
+            }
+            lookForFaults(index);  // on the thread that acted, whose IRQL it checks
+        },
+        [&] { shared_.hang(what); });
     shared_.record.end(entry, result);
-    lookForFaults(index);
 }
 
 void ChaosLane::lookForFaults(std::uint64_t index) {

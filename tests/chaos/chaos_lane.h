@@ -1,5 +1,5 @@
 // One lane of the run: a thread that draws actions from its own generator and performs them on
-// one camera, each under the watchdog's deadline, recording each in the run record and
+// one camera, each under the run's deadline, recording each in the run record and
 // looking for verifier failures and a raised IRQL after each.
 #pragma once
 
@@ -13,7 +13,6 @@
 #include "host/ks/ks_client.h"
 #include "tests/chaos/action_catalogue.h"
 #include "tests/chaos/camera_slot.h"
-#include "tests/chaos/deadline_watchdog.h"
 #include "tests/chaos/run_record.h"
 
 namespace bayercam::chaos {
@@ -24,7 +23,9 @@ struct RunShared {
     host::ks::KsClient& client;
     std::mutex pnp;
     RunRecord& record;
-    DeadlineWatchdog& watchdog;
+    std::chrono::milliseconds deadline;  // of any one action
+    // Reports a hang of the action named, with the recent history, and ends the process.
+    std::function<void(const std::string& what)> hang;
     // Reports a fault found while lane was at step, with the recent history.
     std::function<void(int lane, std::uint64_t step, const std::string& what)> fault;
 };

@@ -19,6 +19,7 @@
 #include "driver/entry/driver_entry.h"
 #include "host/kernel/failure_injection.h"
 #include "tests/chaos/chaos_lane.h"
+#include "tests/support/deadline.h"
 #include "tests/support/kernel_snapshot.h"
 #include "tests/support/scratch_registry.h"
 #include "tests/support/test_camera.h"
@@ -34,7 +35,6 @@ struct RunOptions {
     bool verbose = false;
 };
 
-constexpr int kTeardownLane = -1;
 constexpr std::size_t kLoggedActions = 40;
 constexpr std::size_t kFindingsWithHistory = 3;
 
@@ -65,28 +65,25 @@ class ChaosRun {
     explicit ChaosRun(const RunOptions& options)
         : options_(options),
           record_(kLoggedActions, options.verbose),
-          watchdog_(std::chrono::milliseconds(std::int64_t(options.deadlineSeconds * 1000)),
-                    [this](int lane, const std::string& what) { hang(lane, what); }) {}
+          deadline_(std::int64_t(options.deadlineSeconds * 1000)) {}
 
     int run();
 
   private:
-    void hang(int lane, const std::string& what);
+    void hang(const std::string& what);
     void fault(int lane, std::uint64_t step, const std::string& what);
     void runLanes(host::ks::KsClient& client, std::vector<std::unique_ptr<CameraSlot>>& slots);
-    void tearDown(std::unique_ptr<host::ks::KsClient> client,
-                  std::vector<std::unique_ptr<CameraSlot>> slots);
 
     const RunOptions options_;
     RunRecord record_;
-    DeadlineWatchdog watchdog_;
+    const std::chrono::milliseconds deadline_;
     std::mutex reportMutex_;
     std::size_t reported_ = 0;  // guarded by reportMutex_
 };
 
-void ChaosRun::hang(int lane, const std::string& what) {
-    std::printf("HANG: seed %llu: lane %d is still in %s after %.1f s\nrecent actions:\n",
-                static_cast<unsigned long long>(options_.seed), lane, what.c_str(),
+void ChaosRun::hang(const std::string& what) {
+    std::printf("HANG: seed %llu: %s is still running after %.1f s\nrecent actions:\n",
+                static_cast<unsigned long long>(options_.seed), what.c_str(),
                 options_.deadlineSeconds);
     printLines(record_.recent());
     std::printf("replay: chaos_runner --seed %llu --cameras %d\n",
@@ -117,7 +114,8 @@ void ChaosRun::runLanes(host::ks::KsClient& client,
         client,
         {},
         record_,
-        watchdog_,
+        deadline_,
+        [this](const std::string& what) { hang(what); },
         [this](int lane, std::uint64_t step, const std::string& what) { fault(lane, step, what); }};
     std::vector<std::unique_ptr<ChaosLane>> lanes;
     for (auto& slot : slots) {
@@ -131,14 +129,6 @@ void ChaosRun::runLanes(host::ks::KsClient& client,
     std::vector<std::thread> threads;
     for (auto& lane : lanes) threads.emplace_back([&lane, until] { lane->run(until); });
     for (std::thread& thread : threads) thread.join();
-}
-
-void ChaosRun::tearDown(std::unique_ptr<host::ks::KsClient> client,
-                        std::vector<std::unique_ptr<CameraSlot>> slots) {
-    Deadline deadline(watchdog_, kTeardownLane, "teardown");
-    for (auto& slot : slots) removeCamera(*slot, *client, record_);
-    slots.clear();
-    client.reset();
 }
 
 int ChaosRun::run() {
@@ -157,7 +147,14 @@ int ChaosRun::run() {
 
     const std::size_t injected = host::injection::injectedCount();
     host::injection::reset();
-    tearDown(std::move(client), std::move(slots));
+    testing::WithDeadline(
+        "teardown", deadline_,
+        [&] {
+            for (auto& slot : slots) removeCamera(*slot, *client, record_);
+            slots.clear();
+            client.reset();
+        },
+        [this] { hang("teardown"); });
     const std::string left = audit.problems(std::chrono::seconds(2));
     for (const std::string& line : record_.summary(injected)) std::printf("%s\n", line.c_str());
     std::printf("left behind at the end:\n%s", left.c_str());

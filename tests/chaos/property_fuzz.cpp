@@ -56,13 +56,13 @@ ActionResult fuzzProperty(host::ks::KsFilterHandle filter, ActionContext& contex
     if (id == static_cast<ULONG>(CameraProperty::ExTrigger) && rng.chance(80)) values[0] = 0;
     const std::uint8_t requestLength = drawLength(rng);
     const std::uint8_t dataLength = drawLength(rng);
-    fuzz::FuzzSeed seed;
-    fuzz::PropertyRequestSeed(seed, id, verb, values, requestLength, dataLength);
+    const std::vector<std::uint8_t> request =
+        fuzz::PropertyRequestBytes(id, verb, values, requestLength, dataLength);
     char text[96];
     std::snprintf(text, sizeof(text), "id %u verb 0x%X lengths %u/%u value %02X%02X%02X%02X", id,
                   verb, requestLength, dataLength, values[3], values[2], values[1], values[0]);
     context.note(text);
-    fuzz::FuzzInput in(seed.data().data(), seed.data().size());
+    fuzz::FuzzInput in(request.data(), request.size());
     return fuzz::SendPropertyRequest(context.client, filter, in);
 }
 

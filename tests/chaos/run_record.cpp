@@ -33,7 +33,6 @@ void RunRecord::note(std::uint64_t id, const std::string& detail) {
 
 void RunRecord::end(std::uint64_t id, ActionResult result) {
     std::lock_guard lock(mutex_);
-    if (result) ++statuses_[static_cast<ULONG>(*result)];
     auto entry =
         std::find_if(entries_.begin(), entries_.end(), [id](const Entry& e) { return e.id == id; });
     if (entry == entries_.end()) return;
@@ -41,11 +40,6 @@ void RunRecord::end(std::uint64_t id, ActionResult result) {
     entry->outcome = result ? statusName(*result) : "skipped";
     if (echo_) std::printf("%s\n", format(*entry).c_str());
     if (!result) entries_.erase(entry);
-}
-
-void RunRecord::status(NTSTATUS status) {
-    std::lock_guard lock(mutex_);
-    ++statuses_[static_cast<ULONG>(status)];
 }
 
 void RunRecord::add(Count what, std::uint64_t n) {
@@ -96,10 +90,6 @@ std::vector<std::string> RunRecord::summary(std::size_t injectedAllocations) con
     lines.push_back("faults injected: " + count(Count::CameraFaults) + " camera, " +
                     count(Count::AllocationFaults) + " allocation armed, " +
                     std::to_string(injectedAllocations) + " allocation failed");
-    lines.push_back("statuses seen:");
-    for (const auto& [status, n] : statuses_) {
-        lines.push_back("  " + statusName(static_cast<NTSTATUS>(status)) + " " + std::to_string(n));
-    }
     lines.push_back("faults found: " + std::to_string(findings_.size()));
     for (const std::string& finding : findings_) lines.push_back("  " + finding);
     return lines;

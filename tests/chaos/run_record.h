@@ -1,6 +1,6 @@
 // What a run did: a ring of the most recent actions of every lane, in the order they began, with
 // what each was doing and how it ended (printed with a failure, so that it can be read with its
-// history), how often each action ran or did not apply, the statuses and frames seen, the faults
+// history), how often each action ran or did not apply, the frames seen, the faults
 // injected and the faults found. Thread-safe.
 #pragma once
 
@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -31,7 +30,6 @@ class RunRecord {
     // An action that did not apply leaves the ring, so the ring holds what acted.
     void end(std::uint64_t id, ActionResult result);
 
-    void status(NTSTATUS status);
     void add(Count what, std::uint64_t n = 1);
     // A fault of the system under test, with the context to read it by.
     void finding(std::string what);
@@ -61,7 +59,6 @@ class RunRecord {
     std::deque<Entry> entries_;                                      // guarded by mutex_
     std::uint64_t nextId_ = 0;                                       // guarded by mutex_
     std::array<std::array<std::uint64_t, 2>, kActionKinds> ran_{};   // ran, skipped; by mutex_
-    std::map<ULONG, std::uint64_t> statuses_;                        // guarded by mutex_
     std::array<std::uint64_t, std::size_t(Count::Kinds)> counts_{};  // guarded by mutex_
     std::vector<std::string> findings_;                              // guarded by mutex_
 };

@@ -20,11 +20,9 @@ void expectSoundRegion(CameraDevice* device, std::string_view what) {
                           offered.biHeight == h;
     if (inside && followed) return;
     fuzzFailure(std::string(what) + ": region " + std::to_string(w) + "x" + std::to_string(h) +
-                " at " + std::to_string(x) + "," + std::to_string(y) + ", output " +
-                std::to_string(outputWidth) + "x" + std::to_string(device->outputHeight) +
-                ", offered " + std::to_string(offered.biWidth) + "x" +
-                std::to_string(offered.biHeight) + " in " + std::to_string(offered.biSizeImage) +
-                " bytes: not inside the sensor or not following the region");
+                " at " + std::to_string(x) + "," + std::to_string(y) + ", offered " +
+                std::to_string(offered.biWidth) + "x" + std::to_string(offered.biHeight) +
+                ": not inside the sensor or not following the region");
 }
 
 }  // namespace bayercam::fuzz

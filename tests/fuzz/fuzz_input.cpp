@@ -44,26 +44,4 @@ std::vector<std::uint8_t> FuzzInput::bytesOrPatched(std::vector<std::uint8_t> ba
     return base;
 }
 
-FuzzSeed& FuzzSeed::u8(std::uint8_t value) {
-    data_.push_back(value);
-    return *this;
-}
-
-FuzzSeed& FuzzSeed::u16(std::uint16_t value) {
-    return u8(static_cast<std::uint8_t>(value)).u8(static_cast<std::uint8_t>(value >> 8));
-}
-
-FuzzSeed& FuzzSeed::u32(std::uint32_t value) {
-    return u16(static_cast<std::uint16_t>(value)).u16(static_cast<std::uint16_t>(value >> 16));
-}
-
-FuzzSeed& FuzzSeed::bytes(std::span<const std::uint8_t> values) {
-    data_.insert(data_.end(), values.begin(), values.end());
-    return *this;
-}
-
-FuzzSeed& FuzzSeed::block(std::span<const std::uint8_t> values) {
-    return u16(static_cast<std::uint16_t>(values.size())).bytes(values);
-}
-
 }  // namespace bayercam::fuzz

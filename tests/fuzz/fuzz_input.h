@@ -1,6 +1,5 @@
-// The bytes of one fuzz input read as a sequence of fields, and the writer that lays out
-// inputs the same way. Reading past the end gives zeros and empty spans, so every input, however
-// short, decodes to something.
+// The bytes of one fuzz input read as a sequence of fields. Reading past the end gives zeros and
+// empty spans, so every input, however short, decodes to something.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +18,7 @@ class FuzzInput {
     std::uint32_t u32();  // little-endian
     // The next `count` bytes, fewer when the input ends first.
     std::span<const std::uint8_t> take(std::size_t count);
-    // A block written by FuzzSeed::block: a 16-bit length, then that many bytes.
+    // A block: a 16-bit length, then that many bytes.
     std::span<const std::uint8_t> block();
     std::span<const std::uint8_t> rest();
     // Raw bytes (a block), or the base with up to seven patches of up to eight bytes each.
@@ -28,20 +27,6 @@ class FuzzInput {
 
   private:
     std::span<const std::uint8_t> bytes_;
-};
-
-// Lays out a seed input field by field, in the order a target reads them.
-class FuzzSeed {
-  public:
-    FuzzSeed& u8(std::uint8_t value);
-    FuzzSeed& u16(std::uint16_t value);
-    FuzzSeed& u32(std::uint32_t value);
-    FuzzSeed& bytes(std::span<const std::uint8_t> values);
-    FuzzSeed& block(std::span<const std::uint8_t> values);
-    const std::vector<std::uint8_t>& data() const { return data_; }
-
-  private:
-    std::vector<std::uint8_t> data_;
 };
 
 }  // namespace bayercam::fuzz

@@ -87,12 +87,24 @@ NTSTATUS SendPropertyRequest(host::ks::KsClient& client, host::ks::KsFilterHandl
                            dataLength != 0 ? data.data() : nullptr, dataLength, &returned);
 }
 
-FuzzSeed& PropertyRequestSeed(FuzzSeed& seed, ULONG id, ULONG verb,
-                              std::span<const std::uint8_t> value, std::uint8_t requestLength,
-                              std::uint8_t dataLength) {
-    std::vector<std::uint8_t> data(sizeof(KSPROPERTY), 0);
-    data.insert(data.end(), value.begin(), value.end());
-    return seed.u8(0).u32(id).u32(verb).u8(requestLength).u8(dataLength).block(value).block(data);
+std::vector<std::uint8_t> PropertyRequestBytes(ULONG id, ULONG verb,
+                                               std::span<const std::uint8_t> value,
+                                               std::uint8_t requestLength,
+                                               std::uint8_t dataLength) {
+    std::vector<std::uint8_t> bytes{0};  // the camera's own set
+    auto add = [&bytes](std::uint64_t field, int size) {
+        for (int i = 0; i < size; ++i) bytes.push_back(std::uint8_t(field >> (8 * i)));
+    };
+    add(id, 4);
+    add(verb, 4);
+    add(requestLength, 1);
+    add(dataLength, 1);
+    add(value.size(), 2);
+    bytes.insert(bytes.end(), value.begin(), value.end());
+    add(sizeof(KSPROPERTY) + value.size(), 2);
+    bytes.resize(bytes.size() + sizeof(KSPROPERTY), 0);
+    bytes.insert(bytes.end(), value.begin(), value.end());
+    return bytes;
 }
 
 }  // namespace bayercam::fuzz

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <span>
+#include <vector>
 
 #include "host/ks/ks_client.h"
 #include "tests/fuzz/fuzz_input.h"
@@ -19,12 +20,11 @@ constexpr std::uint8_t kMinimumLength = 0;
 NTSTATUS SendPropertyRequest(host::ks::KsClient& client, host::ks::KsFilterHandle filter,
                              FuzzInput& in);
 
-// Lays out one request as SendPropertyRequest reads it: the camera's own set, the lengths by
+// The input SendPropertyRequest decodes into one request: the camera's own set, the lengths by
 // choice, `value` after the KSPROPERTY header in the request and at the same offset in the data
 // buffer, where the handlers read it.
-FuzzSeed& PropertyRequestSeed(FuzzSeed& seed, ULONG id, ULONG verb,
-                              std::span<const std::uint8_t> value,
-                              std::uint8_t requestLength = kMinimumLength,
-                              std::uint8_t dataLength = kMinimumLength);
+std::vector<std::uint8_t> PropertyRequestBytes(ULONG id, ULONG verb,
+                                               std::span<const std::uint8_t> value,
+                                               std::uint8_t requestLength, std::uint8_t dataLength);
 
 }  // namespace bayercam::fuzz

@@ -14,6 +14,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using host::ks::KsClient;
+using namespace std::chrono_literals;
+
+// Longer than a frame read that runs into its time-out and the next one. Without a grabber
+// thread no picture can come, and the wait only confirms that none does.
+constexpr auto kFrameWait = 6000ms;
+constexpr auto kNoPictureWait = 500ms;
 
 constexpr const char* kStepNames[kLifeSteps] = {
     "load",         "attach",      "open filter", "intersect",   "create pin", "acquire",
@@ -23,8 +29,9 @@ constexpr const char* kStepNames[kLifeSteps] = {
 
 class Life {
   public:
-    Life(PDEVICE_OBJECT physicalDevice, const LifeOptions& options, LifeRecord& record)
-        : physicalDevice_(physicalDevice), options_(options), record_(record) {}
+    Life(PDEVICE_OBJECT physicalDevice, const std::function<void(LifeStep)>& onStep,
+         LifeRecord& record)
+        : physicalDevice_(physicalDevice), onStep_(onStep), record_(record) {}
 
     void live() {
         client_ = std::make_unique<KsClient>();
@@ -36,7 +43,7 @@ class Life {
     // Runs one step and records what it reported; true when it succeeded.
     template <class Body>
     bool step(LifeStep which, Body&& body) {
-        if (options_.onStep) options_.onStep(which);
+        if (onStep_) onStep_(which);
         const NTSTATUS status = body();
         record_.status[std::size_t(which)] = status;
         if (!record_.hitStep && host::injection::injectedCount() != 0) record_.hitStep = which;
@@ -92,8 +99,7 @@ class Life {
     // Waits for client frames until one carries a picture; STATUS_TIMEOUT past the deadline.
     NTSTATUS nextPicture(host::ks::StreamFrame* frame) {
         const ULONG bytes = format_.VideoInfoHeader.bmiHeader.biSizeImage;
-        const auto deadline =
-            Clock::now() + (record_.grabberThread ? options_.frameWait : options_.noPictureWait);
+        const auto deadline = Clock::now() + (record_.grabberThread ? kFrameWait : kNoPictureWait);
         while (Clock::now() < deadline) {
             NTSTATUS status = client_->queueFrame(pin_, bytes);
             if (status != STATUS_SUCCESS) return status;
@@ -111,7 +117,7 @@ class Life {
             camera->frameGrabber != nullptr && camera->frameGrabber->thread != nullptr;
         record_.deviceRegion = {camera->roiX, camera->roiY, camera->roiW, camera->roiH};
         record_.frameBytes = format_.VideoInfoHeader.bmiHeader.biSizeImage;
-        for (int i = 0; i < options_.pictures; ++i) {
+        for (int i = 0; i < kLifePictures; ++i) {
             host::ks::StreamFrame frame;
             NTSTATUS status = nextPicture(&frame);
             if (status != STATUS_SUCCESS) return status;
@@ -121,7 +127,7 @@ class Life {
     }
 
     PDEVICE_OBJECT physicalDevice_;
-    const LifeOptions& options_;
+    const std::function<void(LifeStep)>& onStep_;
     LifeRecord& record_;
     std::unique_ptr<KsClient> client_;
     host::ks::KsDeviceHandle device_ = nullptr;
@@ -161,17 +167,16 @@ std::optional<LifeStep> LifeRecord::firstFailure() const {
     return std::nullopt;
 }
 
-LifeRecord LiveDeviceLife(PDEVICE_OBJECT physicalDevice, const LifeOptions& options) {
+LifeRecord LiveDeviceLife(PDEVICE_OBJECT physicalDevice,
+                          const std::function<void(LifeStep)>& onStep) {
     LifeRecord record;
-    Life(physicalDevice, options, record).live();
+    Life(physicalDevice, onStep, record).live();
     return record;
 }
 
 std::vector<std::string> PictureProblems(const LifeRecord& record,
-                                         const sim::SimulatedCamera& camera,
-                                         const LifeOptions& options) {
+                                         const sim::SimulatedCamera& camera, const Region& region) {
     std::vector<std::string> problems;
-    const Region& region = options.region;
     const Region& device = record.deviceRegion;
     if (!record.pictures.empty() &&
         (device.x != region.x || device.y != region.y || device.width != region.width ||

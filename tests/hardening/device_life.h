@@ -58,29 +58,20 @@ struct LifeRecord {
     std::optional<LifeStep> firstFailure() const;
 };
 
-struct LifeOptions {
-    int pictures = 2;
-    // How long the Frames step waits for each picture: longer than a frame read that runs into
-    // its time-out and the next one. Without a grabber thread no picture can come, and the
-    // wait only confirms for noPictureWait that none does.
-    std::chrono::milliseconds frameWait{6000};
-    std::chrono::milliseconds noPictureWait{500};
-    // The region the stored settings give; delivered pictures are compared with the camera's
-    // frames over it.
-    Region region;
-    // Called as each step begins.
-    std::function<void(LifeStep)> onStep;
-};
+// The pictures the Frames step waits for.
+constexpr int kLifePictures = 2;
 
-// Lives the whole life once over the camera behind physicalDevice (whose registry key is bound).
-LifeRecord LiveDeviceLife(PDEVICE_OBJECT physicalDevice, const LifeOptions& options);
+// Lives the whole life once over the camera behind physicalDevice (whose registry key is bound),
+// calling onStep as each step begins.
+LifeRecord LiveDeviceLife(PDEVICE_OBJECT physicalDevice,
+                          const std::function<void(LifeStep)>& onStep);
 
-// What is wrong with the pictures of a life, one line each: a region that is not the stored one,
+// What is wrong with the pictures of a life, one line each: a region that is not `region`, the
+// stored one,
 // a wrong size, or a picture that is no whole frame the camera sent. The comparison converts
 // the camera's frames with the driver's own reference kernels, from the pool: no failure may be
 // armed to count these allocations.
 std::vector<std::string> PictureProblems(const LifeRecord& record,
-                                         const sim::SimulatedCamera& camera,
-                                         const LifeOptions& options);
+                                         const sim::SimulatedCamera& camera, const Region& region);
 
 }  // namespace bayercam::testing

@@ -21,7 +21,8 @@ namespace bayercam::testing {
 namespace {
 
 namespace injection = host::injection;
-using namespace std::chrono_literals;
+// A small region keeps the comparison of each picture with the camera's frames cheap.
+constexpr Region kRegion{64, 32, 128, 64};
 
 std::string StatusText(NTSTATUS status) {
     char text[16];
@@ -50,11 +51,10 @@ class DeviceLifeWalk : public CameraTest {
         // chunks (the start applies it from the stored settings). A loaded machine may lose
         // a frame to it now and then, which the pictures' wait allows for.
         storeSetting(L"Timeout", 1000);
-        // A small region keeps the comparison of each picture with the camera's frames cheap.
-        storeSetting(L"RoiX", ULONG(options_.region.x));
-        storeSetting(L"RoiY", ULONG(options_.region.y));
-        storeSetting(L"RoiW", ULONG(options_.region.width));
-        storeSetting(L"RoiH", ULONG(options_.region.height));
+        storeSetting(L"RoiX", ULONG(kRegion.x));
+        storeSetting(L"RoiY", ULONG(kRegion.y));
+        storeSetting(L"RoiW", ULONG(kRegion.width));
+        storeSetting(L"RoiH", ULONG(kRegion.height));
     }
 
     // A camera fresh from the box on each run: its frame numbers start at zero again, as the
@@ -76,11 +76,11 @@ class DeviceLifeWalk : public CameraTest {
             [sites](ULONG tag) { return sites->counts(tag); }));
         replug();
         const host::testing::KernelSnapshot before;
-        LifeOptions options = options_;
-        options.onStep = [sites](LifeStep step) { sites->enterStep(step); };
         LifeRecord record;
-        WithDeadline("run " + std::to_string(failing), std::chrono::seconds(120),
-                     [&] { record = LiveDeviceLife(bus->physicalDeviceObject(), options); });
+        WithDeadline("run " + std::to_string(failing), std::chrono::seconds(120), [&] {
+            record = LiveDeviceLife(bus->physicalDeviceObject(),
+                                    [sites](LifeStep step) { sites->enterStep(step); });
+        });
         // From here on nothing counts: the checks allocate, and no failure may hit them.
         const bool injected = injection::injectedCount() != 0;
         injection::setCountFilter(
@@ -108,8 +108,6 @@ class DeviceLifeWalk : public CameraTest {
         }
         return std::make_shared<AllocationSites>(1, 2);
     }
-    LifeOptions options_{
-        .pictures = 2, .frameWait = 6000ms, .region = {64, 32, 128, 64}, .onStep = {}};
     std::array<int, kLifeSteps> hits_{};
     int reported_ = 0;  // runs in which a step reported the failure
     int absorbed_ = 0;  // runs that absorbed it and still did everything
@@ -118,20 +116,20 @@ class DeviceLifeWalk : public CameraTest {
 
 void DeviceLifeWalk::checkOutcome(const LifeRecord& record, bool injected,
                                   const std::string& where) {
-    for (const std::string& problem : PictureProblems(record, *camera, options_)) {
+    for (const std::string& problem : PictureProblems(record, *camera, kRegion)) {
         ADD_FAILURE() << where << problem;
     }
     const std::optional<LifeStep> failed = record.firstFailure();
     if (!injected) {
         EXPECT_FALSE(failed) << where << "a step failed with no allocation failing";
-        EXPECT_EQ(int(record.pictures.size()), options_.pictures) << where;
+        EXPECT_EQ(int(record.pictures.size()), kLifePictures) << where;
         return;
     }
     ASSERT_TRUE(record.hitStep) << where;
     if (!failed) {
         // Absorbed: a camera exchange or a frame read that failed for want of memory is silent
         // by design; what shows is that the life still does everything it should.
-        EXPECT_EQ(int(record.pictures.size()), options_.pictures)
+        EXPECT_EQ(int(record.pictures.size()), kLifePictures)
             << where << "the failure was swallowed";
         return;
     }

@@ -168,32 +168,6 @@ std::vector<std::string> ActivityLog::problems() const {
     return problems_;
 }
 
-PropertyValues ReadWritableProperties(host::ks::KsClient& client, host::ks::KsFilterHandle filter) {
-    PropertyValues values;
-    for (ULONG id = 0; id < CAMERA_PROPERTY_COUNT; ++id) {
-        const bool plain = !Special(id) || id == ULONG(CameraProperty::ExTrigger) ||
-                           id == ULONG(CameraProperty::Timeout);
-        if (!Readable(id) || !Writable(id) || !plain) continue;
-        EXPECT_EQ(GetCameraProperty(client, filter, id, &values[id]), STATUS_SUCCESS)
-            << "property " << id;
-    }
-    return values;
-}
-
-// In id order: white balance before the gains, which it would otherwise overwrite.
-void RestoreProperties(host::ks::KsClient& client, host::ks::KsFilterHandle filter,
-                       const PropertyValues& values) {
-    for (const auto& [id, value] : values) {
-        EXPECT_EQ(SetCameraProperty(client, filter, id, value), STATUS_SUCCESS)
-            << "property " << id;
-    }
-    for (const auto& [id, value] : values) {
-        LONG now = 0;
-        EXPECT_EQ(GetCameraProperty(client, filter, id, &now), STATUS_SUCCESS);
-        EXPECT_EQ(now, value) << "property " << id << " restored";
-    }
-}
-
 void AddPropertyChurn(ActivityThreads& threads, host::ks::KsClient& client,
                       host::ks::KsFilterHandle filter, std::uint64_t seed, int setters,
                       ActivityLog& log) {

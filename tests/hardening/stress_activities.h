@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -28,12 +27,6 @@ struct ActivityLog {
     mutable std::mutex lock_;
     std::vector<std::string> problems_;  // guarded by lock_
 };
-
-// The values of the properties that can be read and set, and writing them back.
-using PropertyValues = std::map<ULONG, LONG>;
-PropertyValues ReadWritableProperties(host::ks::KsClient& client, host::ks::KsFilterHandle filter);
-void RestoreProperties(host::ks::KsClient& client, host::ks::KsFilterHandle filter,
-                       const PropertyValues& values);
 
 // Every writable property set to random values (edges and beyond included) on `threads`
 // threads, and every readable one read on another; a handler answers only success or

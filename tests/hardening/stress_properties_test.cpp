@@ -1,9 +1,10 @@
 // Every writable property changed on several threads while frames stream, and filters opened
-// and closed beside the streaming one; afterwards the settings go back and the device delivers
-// whole pictures again.
+// and closed beside the streaming one; afterwards the device delivers pictures again.
 #include <gtest/gtest.h>
 
+#include "driver/control/camera_properties.h"
 #include "driver/usb/frame_transfer.h"
+#include "tests/driver/control/property_client.h"
 #include "tests/hardening/stress_activities.h"
 
 namespace bayercam::testing {
@@ -16,28 +17,25 @@ constexpr auto kPictureDeadline = std::chrono::seconds(60);
 TEST_F(StressPropertiesTest, EveryWritablePropertyChangesOnFourThreadsWhileFramesStream) {
     const std::uint64_t seed = StressSeed(0x51A7E);
     SCOPED_TRACE("seed " + std::to_string(seed) + " (BAYERCAM_STRESS_SEED repeats it)");
-    open();
-    const PropertyValues initial = ReadWritableProperties(*client, filter);
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
+    startStreaming();
     ActivityLog log;
+    CheckingConsumer consumer(*client, pin, imageBytes(), frameDuration(), 0);
     {
-        CheckingConsumer consumer(*client, pin, imageBytes(), frameDuration(), 0);
         ActivityThreads threads;
         AddPropertyChurn(threads, *client, filter, seed, 4, log);
         EXPECT_TRUE(consumer.awaitPictures(12, kPictureDeadline)) << "pictures keep coming";
         EXPECT_TRUE(Eventually([&] { return log.requests >= 3000; }, kPictureDeadline));
-        threads.stop();
-        consumer.stop();
-        EXPECT_EQ(consumer.problems(), std::vector<std::string>{});
     }
     EXPECT_EQ(log.problems(), std::vector<std::string>{});
-    ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
-    ASSERT_EQ(client->closePin(pin), STATUS_SUCCESS);
-    pin = nullptr;
-    RestoreProperties(*client, filter, initial);
+    // Whatever the churn left set, frames flow again once trigger mode is off.
     InterlockedExchange(&transferTimeoutMs, 2000);
-    expectCaptureWorks(seed);
+    ASSERT_EQ(SetCameraProperty(*client, filter, ULONG(CameraProperty::ExTrigger), 0),
+              STATUS_SUCCESS);
+    EXPECT_TRUE(consumer.awaitPictures(consumer.pictures() + 2, kPictureDeadline))
+        << "pictures come after the churn";
+    consumer.stop();
+    EXPECT_EQ(consumer.problems(), std::vector<std::string>{});
+    ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
 }
 
 // Second filters come and go, each with a pin of its own that must find the camera busy; the
@@ -62,8 +60,6 @@ TEST_F(StressPropertiesTest, FiltersOpenAndCloseBesideTheStreamingOne) {
     EXPECT_GT(log.secondPins, 0u) << "second pins were created";
     EXPECT_EQ(device()->roiW, SENSOR_WIDTH) << "the streaming pin's region stayed";
     ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
-    ASSERT_EQ(client->closePin(pin), STATUS_SUCCESS);
-    pin = nullptr;
     expectCaptureWorks(seed);
 }
 

@@ -84,8 +84,6 @@ TEST_F(StressStatesTest, EveryTransitionThousandsOfTimesWithFramesQueued) {
     ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
     consumer.stop();
     EXPECT_EQ(consumer.problems(), std::vector<std::string>{});
-    ASSERT_EQ(client->closePin(pin), STATUS_SUCCESS);
-    pin = nullptr;
     triggerMode(false);
     expectCaptureWorks(seed);
 }

@@ -1,10 +1,8 @@
 #include "tests/hardening/stress_support.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <future>
 #include <sstream>
 
 namespace bayercam::testing {
@@ -88,14 +86,12 @@ void ActivityThreads::stop() {
 }
 
 CheckingConsumer::CheckingConsumer(host::ks::KsClient& client, host::ks::KsPinHandle pin,
-                                   ULONG imageBytes, LONGLONG frameDuration, std::size_t keep,
-                                   std::uint64_t samplingSeed)
+                                   ULONG imageBytes, LONGLONG frameDuration, std::size_t keep)
     : client_(client),
       pin_(pin),
       imageBytes_(imageBytes),
       frameDuration_(frameDuration),
       keep_(keep),
-      sampling_(samplingSeed),
       thread_([this] {
           while (!stop_) takeOne();
       }) {}
@@ -119,13 +115,9 @@ void CheckingConsumer::takeOne() {
     std::lock_guard guard(lock_);
     if (!problem.empty()) problems_.push_back(std::move(problem));
     if (frame.header.DataUsed == 0) return;
-    const int arrival = pictures_++;
-    if (kept_.size() < keep_) {
-        kept_.emplace_back(arrival, std::move(frame));
-    } else if (std::size_t slot = sampling_.below(std::uint64_t(arrival + 1)); slot < keep_) {
-        // Each picture so far stays with the same chance keep / pictures.
-        kept_[slot] = {arrival, std::move(frame)};
-    }
+    ++pictures_;
+    kept_.push_back(std::move(frame));
+    if (kept_.size() > keep_) kept_.pop_front();
 }
 
 bool CheckingConsumer::awaitPictures(int count, std::chrono::milliseconds deadline) const {
@@ -139,12 +131,7 @@ std::vector<std::string> CheckingConsumer::problems() const {
 
 std::vector<StreamFrame> CheckingConsumer::keptPictures() const {
     std::lock_guard guard(lock_);
-    std::vector<std::pair<int, StreamFrame>> byArrival = kept_;
-    std::sort(byArrival.begin(), byArrival.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<StreamFrame> pictures;
-    for (auto& [arrival, frame] : byArrival) pictures.push_back(std::move(frame));
-    return pictures;
+    return {kept_.begin(), kept_.end()};
 }
 
 bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
@@ -158,19 +145,6 @@ bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds dea
 
 std::string WithSeed(const char* what, std::uint64_t seed) {
     return std::string(what) + " (seed " + std::to_string(seed) + ")";
-}
-
-void WithDeadline(const std::string& what, std::chrono::seconds deadline,
-                  const std::function<void()>& work) {
-    std::packaged_task<void()> task(work);
-    std::future<void> done = task.get_future();
-    std::thread thread(std::move(task));
-    if (done.wait_for(deadline) != std::future_status::ready) {
-        std::fprintf(stderr, "HANG: %s did not return within %lld s\n", what.c_str(),
-                     static_cast<long long>(deadline.count()));
-        std::abort();
-    }
-    thread.join();
 }
 
 LONGLONG StressTest::frameDuration() const { return context()->videoInfo.AvgTimePerFrame; }
@@ -193,6 +167,9 @@ void StressTest::expectWholePicture(const StreamFrame& frame, const PictureSetti
 
 void StressTest::expectCaptureWorks(std::uint64_t seed) {
     WithDeadline(WithSeed("a capture after the stress", seed), std::chrono::seconds(120), [this] {
+        if (pin != nullptr) {
+            ASSERT_EQ(client->closePin(pin), STATUS_SUCCESS);
+        }
         ASSERT_EQ(createPin(), STATUS_SUCCESS);
         ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
         StreamFrame frame;

@@ -1,12 +1,13 @@
 // What the stress and fault-schedule tests share: a seed that a failure prints, threads that
 // run an activity until told to stop, a consumer that checks every frame it takes back, the
-// frame number a delivered picture carries, deadlines on every wait, and and the check that capture
+// frame number a delivered picture carries, deadlines on every wait, and the check that capture
 // still works after.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -16,6 +17,7 @@
 
 #include "tests/chaos/chaos_rng.h"
 #include "tests/driver/streaming/capture_fixture.h"
+#include "tests/support/deadline.h"
 
 namespace bayercam::testing {
 
@@ -52,11 +54,11 @@ class ActivityThreads {
 };
 
 // Queues full-size frames on a pin and takes them back, each wait bounded; checks every frame
-// and keeps an even sample of the pictures for the test to compare (in the order they came).
+// and keeps the last `keep` pictures for the test to compare.
 class CheckingConsumer {
   public:
     CheckingConsumer(host::ks::KsClient& client, host::ks::KsPinHandle pin, ULONG imageBytes,
-                     LONGLONG frameDuration, std::size_t keep = 4, std::uint64_t samplingSeed = 0);
+                     LONGLONG frameDuration, std::size_t keep);
     ~CheckingConsumer() { stop(); }
     void stop();
 
@@ -77,20 +79,15 @@ class CheckingConsumer {
     std::atomic<int> pictures_{0};
     std::atomic<bool> stop_{false};
     mutable std::mutex lock_;
-    std::vector<std::string> problems_;              // guarded by lock_
-    std::vector<std::pair<int, StreamFrame>> kept_;  // by arrival; guarded by lock_
-    chaos::ChaosRng sampling_;                       // guarded by lock_
+    std::vector<std::string> problems_;  // guarded by lock_
+    std::deque<StreamFrame> kept_;       // guarded by lock_
     std::thread thread_;
 };
 
 // Polls `done` until it holds or the deadline passes; false on the deadline.
 bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds deadline);
 
-// Runs `work` on a thread and waits for it at most `deadline`; a call that does not return in
-// time is a hang: the run aborts with `what` (which names the seed of a seeded run), as nothing
-// could clean up after it.
-void WithDeadline(const std::string& what, std::chrono::seconds deadline,
-                  const std::function<void()>& work);
+// What a seeded step names in a hang report.
 std::string WithSeed(const char* what, std::uint64_t seed);
 
 class StressTest : public CaptureTest {
@@ -106,7 +103,8 @@ class StressTest : public CaptureTest {
     // reference, so it is neither torn nor mixed from two frames.
     void expectWholePicture(const StreamFrame& frame, const PictureSettings& settings = {});
 
-    // A new pin on the open filter runs and delivers a whole picture with the default settings.
+    // A new pin on the open filter (in place of the stopped one) runs and delivers a whole
+    // picture with the default settings.
     void expectCaptureWorks(std::uint64_t seed);
 };
 
