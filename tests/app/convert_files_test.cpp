@@ -122,15 +122,6 @@ TEST_F(ConvertFiles, ExistingOutputIsReplacedWhole) {
     EXPECT_EQ(entries(dir_.path()), (std::vector<std::string>{"in.raw", "out.bgra"}));
 }
 
-TEST_F(ConvertFiles, BgraOutputIsFourBytesPerPixelWithoutHeader) {
-    const fs::path in = writeRaw("in.raw", 40 * 24);
-    ASSERT_EQ(convert(in, dir_ / "frame.bgra", "40x24").exitCode, 0);
-    EXPECT_EQ(fs::file_size(dir_ / "frame.bgra"), 40u * 24u * 4u);
-    // --format overrides the name.
-    ASSERT_EQ(convert(in, dir_ / "frame.dat", "40x24", {"--format", "bgra"}).exitCode, 0);
-    EXPECT_EQ(fs::file_size(dir_ / "frame.dat"), 40u * 24u * 4u);
-}
-
 // A link is followed to the file it names; a FIFO or "-" is written through as a stream.
 TEST_F(ConvertFiles, OutputLinksAreFollowedAndStreamsWrittenThrough) {
     const fs::path in = writeRaw("in.raw", 128);
