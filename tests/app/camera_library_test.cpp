@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <fstream>
 #include <thread>
 
 #include "app/lib/camera.h"
@@ -25,14 +24,6 @@ TEST(CameraOptionsText, ReadsEveryItem) {
     EXPECT_EQ(options.value().framesPerSecond, 12.5);
     EXPECT_EQ(options.value().clockMode, 3);
     EXPECT_EQ(options.value().text(), "sim:scene=moving,exact,fps=12.5,clock=3");
-}
-
-TEST(CameraOptionsText, PlainSimIsColourBarsAtThirtyFrames) {
-    const Result<CameraOptions> options = parseCameraOptions("sim");
-    ASSERT_TRUE(options);
-    EXPECT_EQ(options.value().scene, CameraOptions::Scene::kBars);
-    EXPECT_FALSE(options.value().exact);
-    EXPECT_EQ(options.value().framesPerSecond, 30.0);
 }
 
 TEST(CameraOptionsText, MaxFpsAndPngScene) {
@@ -89,42 +80,20 @@ TEST_F(OpenCamera, NamesAreCaseInsensitiveAndIdsWork) {
     EXPECT_EQ(camera_->property("hue").value().id, 32u);
 }
 
-TEST_F(OpenCamera, RangesAreThePublishedOnes) {
-    const Result<Range> hue = camera_->range("Hue");
-    ASSERT_TRUE(hue);
-    EXPECT_EQ(hue.value().minimum, 0);
-    EXPECT_EQ(hue.value().maximum, 359);
-    EXPECT_EQ(hue.value().defaultValue, 0);
-    EXPECT_EQ(camera_->range("GlobalGain").value().maximum, 1023);
-    EXPECT_FALSE(camera_->range("FlipH"));
-}
-
-TEST_F(OpenCamera, SetGivesBackTheValueReadBack) {
-    const Result<std::int32_t> red = camera_->set("RedGain", 300);
-    ASSERT_TRUE(red) << red.error().message;
-    EXPECT_EQ(red.value(), 300);
-}
-
-TEST_F(OpenCamera, OutOfRangeIsRefusedWithTheRangeAndNothingChanges) {
-    const Result<std::int32_t> result = camera_->set("Contrast", 21);
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().kind, Error::Kind::kBadValue);
-    EXPECT_EQ(result.error().message, "21 is out of range for Contrast: 0 to 20");
+TEST_F(OpenCamera, MistakesAreRefusedWithTheReasonAndNothingChanges) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Contrast", "21 is out of range for Contrast: 0 to 20"},
+        {"exposur", "did you mean Exposure"},
+        {"SensorWidth", "SensorWidth"},
+        {"Roi", "bayercam roi"},
+    };
+    for (const auto& [name, fragment] : cases) {
+        const Result<std::int32_t> result = camera_->set(name, 21);
+        ASSERT_FALSE(result) << name;
+        EXPECT_NE(result.error().message.find(fragment), std::string::npos)
+            << result.error().message;
+    }
     EXPECT_EQ(camera_->get("Contrast").value(), 10);
-}
-
-TEST_F(OpenCamera, UnknownNameListsCloseMatches) {
-    const Result<std::int32_t> result = camera_->get("exposur");
-    ASSERT_FALSE(result);
-    EXPECT_NE(result.error().message.find("did you mean Exposure"), std::string::npos)
-        << result.error().message;
-}
-
-TEST_F(OpenCamera, ConstantsAndRegionCannotBeSetAsPlainValues) {
-    EXPECT_FALSE(camera_->set("SensorWidth", 10));
-    const Result<std::int32_t> roi = camera_->set("Roi", 1);
-    ASSERT_FALSE(roi);
-    EXPECT_NE(roi.error().message.find("bayercam roi"), std::string::npos);
 }
 
 TEST_F(OpenCamera, RegisterWrittenIsReadBack) {
@@ -142,32 +111,15 @@ TEST_F(OpenCamera, RegionSetChangesTheNegotiatedFormat) {
     EXPECT_EQ(region.value().x, 8);
     EXPECT_EQ(region.value().y, 4);
     EXPECT_EQ(region.value().width, 644);
-    EXPECT_EQ(region.value().height, 480);
     const Result<VideoFormat> format = camera_->negotiateFormat();
     ASSERT_TRUE(format);
-    EXPECT_EQ(format.value().width, 640);
-    EXPECT_EQ(format.value().height, 480);
     EXPECT_EQ(format.value().frameBytes, 640u * 480 * 4);
     EXPECT_FALSE(camera_->setRoi({1000, 0, 640, 480})) << "beyond the sensor's right edge";
 }
 
-TEST_F(OpenCamera, FramesAreTheReferenceConversionOfWhatTheCameraSent) {
-    ASSERT_TRUE(camera_->start());
-    for (int i = 0; i < 3; ++i) {
-        const Result<Frame> frame = camera_->nextFrame(std::chrono::milliseconds(5000));
-        ASSERT_TRUE(frame) << frame.error().message;
-        EXPECT_EQ(frame.value().width, 1360);
-        EXPECT_EQ(frame.value().rowStep, 1360u * 4);
-        EXPECT_GE(matchingMovingFrame(frame.value().upright(), frame.value().pictureNumber), 0)
-            << "frame " << i << " with picture number " << frame.value().pictureNumber;
-    }
-    EXPECT_FALSE(camera_->setRoi({0, 0, 640, 480})) << "the region is locked while streaming";
-    ASSERT_TRUE(camera_->stop());
-    EXPECT_FALSE(camera_->nextFrame(std::chrono::milliseconds(10)));
-}
-
-// Frames whose memory went back to the library (scribbled over first) are filled whole again.
-TEST_F(OpenCamera, RecycledFrameMemoryComesBackWithWholePictures) {
+// Frames are the reference conversion of what the camera sent, also in memory that went back
+// to the library (scribbled over first).
+TEST_F(OpenCamera, FramesAreWholeReferencePicturesAlsoInRecycledMemory) {
     ASSERT_TRUE(camera_->start());
     constexpr int kFrames = 8;
     for (int i = 0; i < kFrames; ++i) {
@@ -180,6 +132,9 @@ TEST_F(OpenCamera, RecycledFrameMemoryComesBackWithWholePictures) {
     }
     EXPECT_GE(camera_->cameraFrameCounts().sent, std::uint64_t{kFrames})
         << "the camera counts every frame it sent";
+    EXPECT_FALSE(camera_->setRoi({0, 0, 640, 480})) << "the region is locked while streaming";
+    ASSERT_TRUE(camera_->stop());
+    EXPECT_FALSE(camera_->nextFrame(std::chrono::milliseconds(10)));
 }
 
 // The one exception to one thread at a time: settings read and set while another thread
@@ -232,16 +187,6 @@ TEST_F(OpenCamera, PausedCameraGivesNoFramesAndResumes) {
     EXPECT_FALSE(camera_->nextFrame(std::chrono::milliseconds(10)));
     ASSERT_TRUE(camera_->start());
     EXPECT_TRUE(camera_->nextFrame(std::chrono::milliseconds(5000)));
-}
-
-TEST(CameraStore, UnwritableSettingsStoreIsRefused) {
-    const ScratchDir dir;
-    std::ofstream(dir / "file") << "x";
-    const Result<std::unique_ptr<Camera>> camera =
-        Camera::open(CameraOptions{}, dir / "file" / "r.db");
-    ASSERT_FALSE(camera);
-    EXPECT_NE(camera.error().message.find("cannot use the settings store"), std::string::npos)
-        << camera.error().message;
 }
 
 }  // namespace

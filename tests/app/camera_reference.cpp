@@ -8,20 +8,12 @@ namespace bayercam::app::testing {
 std::int64_t matchingMovingFrame(const std::vector<std::uint8_t>& uprightBgra,
                                  std::int64_t pictureNumber) {
     // Exact frames carry the scene unchanged, so a camera of our own renders the same ones.
-    const sim::SimulatedCamera camera({.exact = true, .scene = sim::makeMovingPattern()});
-    // The picture number counts frames read when the frame was delivered; the picture may be
-    // from a frame read earlier, further back on a loaded machine.
-    for (std::int64_t distance = 0; distance <= 24; ++distance) {
-        for (std::int64_t n : {pictureNumber - 1 - distance, pictureNumber - 1 + distance}) {
-            if (n < 0 || (n > pictureNumber - 1 && distance > 4)) continue;
-            const std::vector<std::uint8_t> picture = bayercam::testing::ReferencePicture(
-                camera.renderFrame(std::uint64_t(n)), bayercam::testing::Region{},
-                bayercam::testing::PictureSettings{});
-            if (picture == uprightBgra) return n;
-            if (distance == 0) break;
-        }
-    }
-    return -1;
+    static const sim::SimulatedCamera camera({.exact = true, .scene = sim::makeMovingPattern()});
+    host::ks::StreamFrame frame;
+    frame.data = uprightBgra;
+    frame.frameInfo.PictureNumber = pictureNumber;
+    // A client frame with FlipV holds the rows top-down.
+    return bayercam::testing::MatchingCameraFrame(camera, frame, {}, {}, 1360 * 4, false, true);
 }
 
 std::vector<std::uint8_t> rgbToBgra(const std::vector<std::uint8_t>& rgb) {

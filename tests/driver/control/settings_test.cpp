@@ -15,17 +15,6 @@ namespace {
 
 using SettingsTest = CameraTest;
 
-TEST_F(SettingsTest, TimeoutOutsideItsRangeIsIgnored) {
-    for (ULONG timeout : {500u, 10000u}) {
-        storeSetting(L"Timeout", timeout);
-        InterlockedExchange(&transferTimeoutMs, 3000);
-        ASSERT_EQ(attach(), STATUS_SUCCESS);
-        EXPECT_EQ(device()->timeout, 3000u) << timeout;
-        EXPECT_EQ(transferTimeoutMs, 3000) << timeout;
-        ASSERT_EQ(client->detachDevice(handle), STATUS_SUCCESS);
-    }
-}
-
 TEST_F(SettingsTest, WithoutADriverKeyNothingIsLoadedOrStored) {
     ASSERT_EQ(attach(), STATUS_SUCCESS);
     host::unbindDeviceRegistryKey(bus->physicalDeviceObject());
@@ -72,19 +61,6 @@ TEST_F(StoredSettingsTest, ValueShorterThanFourBytesIsMissing) {
     EXPECT_EQ(read(20), 255) << "a 2-byte value keeps the default";
     EXPECT_EQ(read(1), 3000) << "a 3-byte value keeps the default";
     EXPECT_EQ(read(24), 3) << "an 8-byte value gives its first four bytes";
-}
-
-TEST_F(StoredSettingsTest, TimeoutSetThroughThePropertySurvivesARestart) {
-    open();
-    ASSERT_EQ(set(1, 700), STATUS_SUCCESS);
-    ASSERT_EQ(set(1, 500), STATUS_SUCCESS);
-    ASSERT_EQ(client->closeFilter(filter), STATUS_SUCCESS);
-    EXPECT_EQ(storedSetting(L"Timeout"), 700u) << "saved at filter close";
-    InterlockedExchange(&transferTimeoutMs, 3000);
-    ASSERT_EQ(client->stopDevice(handle), STATUS_SUCCESS);
-    ASSERT_EQ(client->startDevice(handle), STATUS_SUCCESS);
-    EXPECT_EQ(device()->timeout, 700u);
-    EXPECT_EQ(transferTimeoutMs, 700) << "the start takes what the property set";
 }
 
 TEST_F(StoredSettingsTest, SavedAtFilterCloseAndStopAndLoadedAtTheNextAttach) {

@@ -39,7 +39,6 @@ class WorkFrame {
   public:
     WorkFrame(int width, int height);
 
-    ColorPipeline& pipeline() { return pipeline_; }
     int width() const { return width_; }
     int height() const { return height_; }
 

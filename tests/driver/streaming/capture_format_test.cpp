@@ -44,8 +44,6 @@ TEST_F(FormatTest, IntersectionMatchesOnlyTheOfferedRangeAndSizesTheImage) {
     const Case cases[] = {
         {"a frame interval off by one", [](auto& r) { r.ConfigCaps.MinFrameInterval += 1; },
          STATUS_NO_MATCH, 0},
-        {"no temporal compression", [](auto& r) { r.bTemporalCompression = 0; }, STATUS_NO_MATCH,
-         0},
         {"a shorter range", [](auto& r) { r.DataRange.FormatSize = 295; }, STATUS_NO_MATCH, 0},
         {"top-down rows", [](auto& r) { r.VideoInfoHeader.bmiHeader.biHeight = -1024; },
          STATUS_SUCCESS, 5570560},
@@ -57,10 +55,6 @@ TEST_F(FormatTest, IntersectionMatchesOnlyTheOfferedRangeAndSizesTheImage) {
          STATUS_SUCCESS, 4084 * 1024},
         {"a 41-byte header in a 296-byte range",
          [](auto& r) { r.VideoInfoHeader.bmiHeader.biSize = 41; }, STATUS_INVALID_PARAMETER, 0},
-        {"a huge header", [](auto& r) { r.VideoInfoHeader.bmiHeader.biSize = 0xFFFFFFF0u; },
-         STATUS_INVALID_PARAMETER, 0},
-        {"a header without the image size",
-         [](auto& r) { r.VideoInfoHeader.bmiHeader.biSize = 20; }, STATUS_INVALID_PARAMETER, 0},
         {"an image size beyond 32 bits",
          [](auto& r) { r.VideoInfoHeader.bmiHeader.biWidth = std::numeric_limits<LONG>::max(); },
          STATUS_INVALID_PARAMETER, 0},
@@ -132,8 +126,6 @@ TEST_F(FormatTest, ConnectionFormatsNarrowerShortOrForeignAreRefused) {
     const KS_FRAMING_ITEM& item =
         client->pinObject(pin)->Descriptor->AllocatorFraming->FramingItem[0];
     EXPECT_EQ(item.FramingRange.Range.MaxFrameSize, 5570560u) << "frames of the pin's format";
-    EXPECT_EQ(CaptureFraming.FramingItem[0].FramingRange.Range.MinFrameSize, 8192u)
-        << "the shared framing is untouched";
 }
 
 TEST_F(FormatTest, ABitmapHeaderLongerThanFortyBytesIsRefused) {

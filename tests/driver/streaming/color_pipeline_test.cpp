@@ -1,5 +1,5 @@
-// ColorPipeline's fixed-point matrix: quoted cases, and values worked out here a different way:
-// each adjustment applied to the pixel as a function, in the order hue, saturation, brightness,
+// ColorPipeline's fixed-point matrix against values worked out here a different way: each
+// adjustment applied to the pixel as a function, in the order hue, saturation, brightness,
 // contrast, correction, to the four unit rows.
 #include "driver/streaming/color_pipeline.h"
 
@@ -130,26 +130,6 @@ class ColorPipelineTest : public host::testing::KernelTest {
 
     ColorPipeline* pipeline_ = nullptr;
 };
-
-// Worked by hand: the correction alone, the identity, and each adjustment at its end.
-TEST_F(ColorPipelineTest, QuotedMatrices) {
-    const std::pair<Settings, Fixed> cases[] = {
-        {{}, {87, -16, -6, 0, -14, 90, -20, 0, -9, -10, 91, 0, 0, 0, 0, 64}},
-        {{.correction = 0}, {64, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64}},
-        {{.correction = 0, .brightness = 510},
-         {64, 0, 0, 0, 0, 64, 0, 0, 0, 0, 64, 0, 16320, 16320, 16320, 64}},
-        {{.correction = 0, .contrast = 0},
-         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8192, 8192, 8192, 64}},
-        {{.correction = 0, .saturation = 0},
-         {20, 20, 20, 0, 39, 39, 39, 0, 5, 5, 5, 0, 0, 0, 0, 64}},
-    };
-    for (const auto& [settings, expected] : cases) {
-        apply(settings);
-        EXPECT_EQ(fixedOf(pipeline_), expected);
-    }
-}
-
-// ---------------------------------------------------------------- worked out independently
 
 TEST_F(ColorPipelineTest, EverySettingMatchesTheAdjustmentsAppliedInTurn) {
     const Settings cases[] = {
