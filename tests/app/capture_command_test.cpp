@@ -121,14 +121,11 @@ TEST_F(CameraTool, CaptureRefusesBadInputBeforeCreatingAnything) {
 }
 
 // The wait follows the camera's pace and the driver's Timeout; only gaps in picture numbers
-// count as lost; a camera that sends nothing is explained.
+// count as lost; a camera that sends nothing is explained. (Whether a Timeout a little shorter
+// than the frame interval catches a frame depends on timing, so its message is tested alone.)
 TEST_F(CameraTool, SlowCamerasAreWaitedForAndSilentOnesExplained) {
     const std::tuple<const char*, std::vector<std::string>, int, const char*> cases[] = {
         {"sim:scene=moving,exact,fps=0.25", {"Timeout=5000"}, 0, "lost 0:"},
-        {"sim:scene=moving,exact,fps=1.5",
-         {"Timeout=600"},
-         1,
-         "Timeout (600 ms) is shorter than the camera's frame interval (667 ms)"},
         {"sim:scene=moving,exact", {"Timeout=600", "ExTrigger=1"}, 1, "external trigger"},
     };
     for (const auto& [camera, settings, exitCode, fragment] : cases) {

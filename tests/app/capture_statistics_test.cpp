@@ -1,5 +1,6 @@
 // What a capture counts from the picture numbers and presentation times of the frames taken.
 #include "app/tool/capture_statistics.h"
+#include "app/tool/frame_patience.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,20 @@ TEST(CaptureStatistics, LostFramesAreGapsFromPictureOneAndTheRateSpansTheRun) {
         EXPECT_EQ(statistics.lost(), lost) << "first picture " << pictures[0];
         EXPECT_NEAR(statistics.framesPerSecond(), framesPerSecond, 0.01);
     }
+}
+
+// A camera slower than the driver's Timeout is named as the cause, with a Timeout that would do.
+TEST(FramePatience, ATimeoutShorterThanTheFrameIntervalIsNamed) {
+    using std::chrono::milliseconds;
+    const FramePatience slow{milliseconds(600), std::chrono::microseconds(666667)};
+    EXPECT_EQ(slow.limit(), milliseconds(600 + 1334 + 1000));
+    const std::string message = slow.noFrameMessage();
+    EXPECT_NE(message.find("Timeout (600 ms) is shorter than the camera's frame interval (667 ms)"),
+              std::string::npos)
+        << message;
+    EXPECT_NE(message.find("Timeout=1167"), std::string::npos) << message;
+    const FramePatience fast{milliseconds(600), std::chrono::microseconds(33333)};
+    EXPECT_EQ(fast.noFrameMessage().find("shorter than"), std::string::npos);
 }
 
 }  // namespace
