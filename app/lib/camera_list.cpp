@@ -11,12 +11,15 @@ namespace {
 
 // usb:VID:PID:SERIAL when the serial tells the camera apart, else usb:VID:PID:BUS:ADDRESS.
 std::string usbChoiceText(const host::UsbDeviceInfo& device) {
-    char text[64];
-    std::snprintf(text, sizeof text, "usb:%04x:%04x", device.vendor, device.product);
+    char ids[64];
+    std::snprintf(ids, sizeof ids, "usb:%04x:%04x:", device.vendor, device.product);
+    std::string text = ids;
     if (!device.serial.empty() && device.serial.find(':') == std::string::npos) {
-        return text + (":" + device.serial);
+        return text.append(device.serial);
     }
-    return text + (":" + std::to_string(device.bus) + ":" + std::to_string(device.address));
+    return text.append(std::to_string(device.bus))
+        .append(":")
+        .append(std::to_string(device.address));
 }
 
 }  // namespace

@@ -140,7 +140,10 @@ UsbDeviceInfo describe(libusb_device* device, libusb_device_handle* handle) {
     std::array<std::uint8_t, 8> ports{};
     int depth = libusb_get_port_numbers(device, ports.data(), ports.size());
     info.port = std::to_string(info.bus);
-    for (int i = 0; i < depth; ++i) info.port += (i == 0 ? "-" : ".") + std::to_string(ports[i]);
+    for (int i = 0; i < depth; ++i) {
+        info.port += i == 0 ? '-' : '.';
+        info.port += std::to_string(ports[i]);
+    }
     info.serial = serialOf(handle, descriptor.iSerialNumber);
     return info;
 }
