@@ -1,14 +1,18 @@
-// Conformance of pin processing: asynchronous attempts, one pass at a time, none lost, only in
-// RUN; the leading-edge stream pointer and eject; the reference clock. These tests run threads:
+// What the real driver would not show of the class driver: the device mutex and the device list
+// under other threads; processing attempts held for RUN, coalesced and never lost; stream
+// pointers and reference clocks misused; the reference clock's time. These tests run threads:
 // label concurrency.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
-#include "tests/host/ks/ks_fixture.h"
+#include "host/ks/ks_client.h"
+#include "tests/host/ks/test_minidriver.h"
+#include "tests/support/kernel_test.h"
 
 namespace bayercam::host::ks::testing {
 namespace {
@@ -28,20 +32,92 @@ bool waitForCounter(LONG volatile* counter, LONG value) {
     return true;
 }
 
-class Processing : public KsHostTest {
+// A lower device standing for the bus, the test minidriver loaded and its pin connected.
+class KsClassDriver : public bayercam::host::testing::KernelTest {
   protected:
     void SetUp() override {
-        KsHostTest::SetUp();
-        ASSERT_NO_FATAL_FAILURE(connectPin());
+        KernelTest::SetUp();
+        testDriver = TestDriver{};
+        ASSERT_EQ(IoCreateDevice(&busDriver_, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &lower_),
+                  STATUS_SUCCESS);
+        ASSERT_EQ(client_->loadDriver(TestDriverEntry), STATUS_SUCCESS);
+        ASSERT_EQ(client_->attachDevice(lower_, &device_), STATUS_SUCCESS);
+        ASSERT_EQ(client_->openFilter(device_, L"GLOBAL", &filter_), STATUS_SUCCESS);
+        KSDATAFORMAT format{};
+        format.FormatSize = sizeof(KSDATAFORMAT);
+        format.SampleSize = 4096;
+        format.MajorFormat = KSDATAFORMAT_TYPE_VIDEO;
+        format.SubFormat = kTestSubFormat;
+        format.Specifier = KSDATAFORMAT_SPECIFIER_VIDEOINFO;
+        ASSERT_EQ(client_->createPin(filter_, 0, &format, &pin_), STATUS_SUCCESS);
         pin_ks_ = client_->pinObject(pin_);
     }
+    void TearDown() override {
+        client_.reset();
+        if (lower_ != nullptr) IoDeleteDevice(lower_);
+        KernelTest::TearDown();
+    }
     void attempt() { KsPinAttemptProcessing(pin_ks_, TRUE); }
+
+    DRIVER_OBJECT busDriver_{};
+    PDEVICE_OBJECT lower_ = nullptr;
+    std::unique_ptr<KsClient> client_ = std::make_unique<KsClient>();
+    KsDeviceHandle device_ = nullptr;
+    KsFilterHandle filter_ = nullptr;
+    KsPinHandle pin_ = nullptr;
     PKSPIN pin_ks_ = nullptr;
 };
 
+// The driver creates its factory under the device mutex; a release without the acquire is what
+// shows a forgotten acquire.
+TEST_F(KsClassDriver, TheDeviceMutexExcludesOtherThreadsNestsAndReportsAStrayRelease) {
+    PKSDEVICE device = client_->deviceObject(device_);
+    KsAcquireDevice(device);
+    KsAcquireDevice(device);
+    std::atomic<bool> entered{false};
+    std::thread other([&] {
+        KsAcquireDevice(device);
+        entered = true;
+        KsReleaseDevice(device);
+    });
+    std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(entered) << "another thread got the mutex while it was held";
+    KsReleaseDevice(device);
+    KsReleaseDevice(device);
+    other.join();
+    EXPECT_TRUE(entered);
+    KsReleaseDevice(device);
+    expectVerifierFailure("KsReleaseDevice");
+}
+
+// Arrival and removal of one device come from the PnP thread while clients use another device
+// from theirs: looking a handle up must not race with the list of devices changing.
+TEST_F(KsClassDriver, ClientCallsOnOneDeviceRaceArrivalAndRemovalOfAnother) {
+    const PKSDEVICE first = client_->deviceObject(device_);
+    PDEVICE_OBJECT secondLower = nullptr;
+    ASSERT_EQ(IoCreateDevice(&busDriver_, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &secondLower),
+              STATUS_SUCCESS);
+    std::atomic<bool> done{false};
+    std::atomic<int> wrongLookups{0};
+    std::thread user([&] {
+        while (!done) {
+            if (client_->deviceObject(device_) != first) ++wrongLookups;
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        KsDeviceHandle second = nullptr;
+        ASSERT_EQ(client_->attachDevice(secondLower, &second), STATUS_SUCCESS) << "round " << i;
+        ASSERT_EQ(client_->detachDevice(second), STATUS_SUCCESS) << "round " << i;
+    }
+    done = true;
+    user.join();
+    IoDeleteDevice(secondLower);
+    EXPECT_EQ(wrongLookups, 0) << "lookups of the first device that did not find it";
+}
+
 // Attempts outside RUN are held for RUN; an attempt returns while its pass waits, and attempts
 // during a pass coalesce into one more pass.
-TEST_F(Processing, AttemptsAreHeldForRunAndCoalesceDuringAPass) {
+TEST_F(KsClassDriver, AttemptsAreHeldForRunAndCoalesceDuringAPass) {
     KEVENT gate;
     KeInitializeEvent(&gate, NotificationEvent, FALSE);
     testDriver.passGate = &gate;
@@ -62,7 +138,7 @@ TEST_F(Processing, AttemptsAreHeldForRunAndCoalesceDuringAPass) {
     EXPECT_EQ(testDriver.passesOutsideRun, 0);
 }
 
-TEST_F(Processing, PassesRunOneAtATimeAndTheLastAttemptIsNeverLost) {
+TEST_F(KsClassDriver, PassesRunOneAtATimeAndTheLastAttemptIsNeverLost) {
     testDriver.passDelayUs = 50;
     ASSERT_EQ(client_->setPinState(pin_, KSSTATE_RUN), STATUS_SUCCESS);
     std::vector<std::thread> callers;
@@ -85,35 +161,7 @@ TEST_F(Processing, PassesRunOneAtATimeAndTheLastAttemptIsNeverLost) {
     EXPECT_EQ(testDriver.passesOutsideRun, 0);
 }
 
-// Frames come back in order; a buffer queued again is the client's own memory, filled again with
-// no fresh zeroed copy in between. The headers' contents are checked with the driver.
-TEST_F(Processing, EjectedFramesComeBackInOrderAndRequeuedBuffersAreReused) {
-    testDriver.ejectFrames = TRUE;
-    ASSERT_EQ(client_->queueFrame(pin_, 64, true), STATUS_SUCCESS);
-    ASSERT_EQ(client_->queueFrame(pin_, 32, false), STATUS_SUCCESS);
-    ASSERT_EQ(client_->setPinState(pin_, KSSTATE_RUN), STATUS_SUCCESS);
-    StreamFrame first, second, third;
-    attempt();
-    ASSERT_EQ(client_->waitFrame(pin_, 10s, &first), STATUS_SUCCESS);
-    attempt();
-    ASSERT_EQ(client_->waitFrame(pin_, 10s, &second), STATUS_SUCCESS);
-    EXPECT_EQ(first.data[0], 1) << "written by pass 1";
-    EXPECT_EQ(second.data[0], 2) << "written by pass 2";
-
-    std::fill(first.data.begin(), first.data.end(), std::uint8_t{0xAB});
-    const std::uint8_t* memory = first.data.data();
-    ASSERT_EQ(client_->queueFrame(pin_, std::move(first.data), false), STATUS_SUCCESS);
-    attempt();
-    ASSERT_EQ(client_->waitFrame(pin_, 10s, &third), STATUS_SUCCESS);
-    EXPECT_EQ(third.data.data(), memory) << "the client's own buffer came back";
-    EXPECT_EQ(third.header.FrameExtent, 64u);
-    EXPECT_EQ(third.data[0], 3) << "written by pass 3";
-    EXPECT_EQ(third.data[63], 0xAB) << "bytes the pass did not write stay as the client left them";
-    attempt();
-    EXPECT_EQ(client_->waitFrame(pin_, 20ms, &third), STATUS_TIMEOUT) << "a pass without a frame";
-}
-
-TEST_F(Processing, PointersLeftLockedOrUnlockedTwiceAreReported) {
+TEST_F(KsClassDriver, PointersLeftLockedOrUnlockedTwiceAreReported) {
     KSSTREAM_POINTER stray{};
     stray.Pin = pin_ks_;
     KsStreamPointerUnlock(&stray, TRUE);
@@ -129,9 +177,7 @@ TEST_F(Processing, PointersLeftLockedOrUnlockedTwiceAreReported) {
     EXPECT_EQ(client_->waitFrame(pin_, 0ms, &frame), STATUS_SUCCESS) << "the frame still returns";
 }
 
-using ReferenceClock = Processing;
-
-TEST_F(ReferenceClock, AdvancesMonotonicallyOnlyInRunAndRestartsAtStop) {
+TEST_F(KsClassDriver, ReferenceClockAdvancesMonotonicallyOnlyInRunAndRestartsAtStop) {
     PIKSREFERENCECLOCK clock = nullptr;
     ASSERT_EQ(KsPinGetReferenceClockInterface(pin_ks_, &clock), STATUS_SUCCESS);
     LONGLONG system = 0;
@@ -162,13 +208,12 @@ TEST_F(ReferenceClock, AdvancesMonotonicallyOnlyInRunAndRestartsAtStop) {
     EXPECT_EQ(clock->Release(), 1u) << "the pin's own reference remains";
 }
 
-TEST_F(ReferenceClock, AReferenceKeptPastCloseIsAVerifierFailure) {
-    testDriver.keepClock = TRUE;
-    ASSERT_EQ(client_->setPinState(pin_, KSSTATE_ACQUIRE), STATUS_SUCCESS);
-    ASSERT_NE(testDriver.clock, nullptr);
+TEST_F(KsClassDriver, AReferenceClockKeptPastCloseIsReported) {
+    PIKSREFERENCECLOCK clock = nullptr;
+    ASSERT_EQ(KsPinGetReferenceClockInterface(pin_ks_, &clock), STATUS_SUCCESS);
     ASSERT_EQ(client_->closePin(pin_), STATUS_SUCCESS);
     expectVerifierFailure("still referenced");
-    EXPECT_EQ(testDriver.clock->Release(), 0u) << "the last reference frees the clock";
+    EXPECT_EQ(clock->Release(), 0u) << "the last reference frees the clock";
 }
 
 }  // namespace
