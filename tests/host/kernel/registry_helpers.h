@@ -19,13 +19,13 @@ inline UNICODE_STRING unicode(const std::wstring& text) {
 UNICODE_STRING unicode(std::wstring&& text) = delete;
 
 // ZwCreateKey with the driver's attributes; root null means an absolute path.
-inline NTSTATUS createKey(HANDLE root, const std::wstring& path, HANDLE& key,
-                          ULONG* disposition = nullptr, ACCESS_MASK access = KEY_ALL_ACCESS) {
+inline NTSTATUS createKey(HANDLE root, const std::wstring& path, HANDLE& key) {
     UNICODE_STRING name = unicode(path);
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, root,
                                nullptr);
-    return ZwCreateKey(&key, access, &attributes, 0, nullptr, REG_OPTION_NON_VOLATILE, disposition);
+    return ZwCreateKey(&key, KEY_ALL_ACCESS, &attributes, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                       nullptr);
 }
 
 inline NTSTATUS setValue(HANDLE key, const std::wstring& name, ULONG type,
