@@ -5,7 +5,6 @@
 #include "app/lib/camera.h"
 #include "bayercam/usb_ids.h"
 #include "sim/simulated_camera.h"
-#include "tests/app/camera_reference.h"
 #include "tests/app/scratch_dir.h"
 #include "tests/app/tool_process.h"
 #include "tests/host/usb/libusb_rig.h"
@@ -45,25 +44,6 @@ class LibusbCameraTest : public ::testing::Test {
                                     .logPackets = false}};
     host::testing::LibusbRig rig;
 };
-
-TEST_F(LibusbCameraTest, LivePicturesMatchTheReferenceWhileSettingsTravel) {
-    auto camera = open("usb:" + idsText(false) + ":BC0042");
-    ASSERT_NE(camera, nullptr);
-    ASSERT_TRUE(camera->start());
-    simulated.setMemory(0x1234, 0x5A);
-    for (std::uint32_t i = 0; i < 3; ++i) {
-        const Result<Frame> frame = camera->nextFrame(5000ms);
-        ASSERT_TRUE(frame) << frame.error().message;
-        EXPECT_GE(matchingMovingFrame(frame.value().upright(), frame.value().pictureNumber), 0)
-            << "picture " << i;
-        ASSERT_TRUE(camera->writeRegister(200 + i, 7 + i));
-        EXPECT_EQ(simulated.registerEntry(200 + i).value, 7 + i) << "register " << 200 + i;
-    }
-    const Result<std::uint8_t> memory = camera->readMemory(0x1234);
-    ASSERT_TRUE(memory) << memory.error().message;
-    EXPECT_EQ(memory.value(), 0x5A);
-    EXPECT_TRUE(camera->stop());
-}
 
 // Unplugged mid-stream, the camera is gone; plugged in again, it starts from power-up.
 TEST_F(LibusbCameraTest, UnplugWhileStreamingSaysTheCameraIsGoneAndReplugStreamsAgain) {
