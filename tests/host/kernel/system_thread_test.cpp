@@ -1,10 +1,8 @@
-// System threads: the thread object is signalled when the routine ends, PsTerminateSystemThread
-// ends it from any depth (also in code built without exceptions), references are counted and
-// the object outlives its handle while the thread runs.
+// System threads: the thread object is signalled when the routine ends, references are counted
+// and the object outlives its handle while the thread runs.
 #include <atomic>
 
 #include "host/kernel/live_objects.h"
-#include "tests/host/kernel/kernel_style_thread.h"
 #include "tests/support/kernel_test.h"
 
 namespace bayercam::host {
@@ -49,14 +47,6 @@ TEST_F(SystemThreadTest, TheObjectIsSignalledOnlyWhenTheRoutineEnds) {
     EXPECT_EQ(KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
     EXPECT_EQ(work.steps.load(), 2);
     EXPECT_EQ(ObDereferenceObject(thread), 0) << "the ended thread let go of its own reference";
-}
-
-TEST_F(SystemThreadTest, TerminateEndsTheThreadFromANestedCallOfKernelStyleCode) {
-    volatile LONG steps = 0;
-    PVOID thread = start(KernelStyleThreadRoutine, const_cast<LONG*>(&steps));
-    EXPECT_EQ(KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
-    EXPECT_EQ(steps, 1);
-    ObDereferenceObject(thread);
 }
 
 }  // namespace

@@ -28,7 +28,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr std::size_t kFrameBytes = 1392640;
-const RigDevice kCamera{kCameraUsbVendorId, kCameraUsbProductId, "BC0042"};
 
 UsbSelector ids(std::uint16_t vendor, std::uint16_t product,
                 std::optional<std::string> serial = std::nullopt) {
@@ -81,7 +80,7 @@ class LibusbBusTest : public KernelTest {
         folder_ = pattern;
         setRegistryPath(folder_ / "registry.sqlite");
         InterlockedExchange(&transferTimeoutMs, 3000);
-        rig.plug(camera, kCamera);
+        rig.plug(camera);
     }
     void TearDown() override {
         driver.reset();
@@ -93,7 +92,7 @@ class LibusbBusTest : public KernelTest {
     }
 
     void start() {
-        bus = std::make_unique<LibusbBus>(ids(kCamera.vendor, kCamera.product));
+        bus = std::make_unique<LibusbBus>(ids(kCameraUsbVendorId, kCameraUsbProductId));
         driver = std::make_unique<DriverOver>(*bus);
         ASSERT_EQ(driver->attach(), STATUS_SUCCESS);
         ASSERT_TRUE(StartSensor(driver->device()));
@@ -176,7 +175,7 @@ TEST_F(LibusbBusTest, CancelFromAnotherThreadEndsTheRead) {
 
 TEST_F(LibusbBusTest, OpeningSaysWhyItCannot) {
     for (const UsbSelector& selector :
-         {ids(0x1234, 0x5678), ids(kCamera.vendor, kCamera.product, "nope")}) {
+         {ids(0x1234, 0x5678), ids(kCameraUsbVendorId, kCameraUsbProductId, "nope")}) {
         try {
             LibusbBus opened(selector);
             ADD_FAILURE() << "opened a camera that is not there";

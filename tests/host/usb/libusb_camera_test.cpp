@@ -14,19 +14,17 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const host::testing::RigDevice kCamera{kCameraUsbVendorId, kCameraUsbProductId, "BC0042"};
-
 // "vvvv:pppp" (upper: false) or "VID_VVVV&PID_PPPP" (upper: true) for the build's ids.
 std::string idsText(bool upper) {
     char text[32];
-    std::snprintf(text, sizeof text, upper ? "VID_%04X&PID_%04X" : "%04x:%04x", kCamera.vendor,
-                  kCamera.product);
+    std::snprintf(text, sizeof text, upper ? "VID_%04X&PID_%04X" : "%04x:%04x", kCameraUsbVendorId,
+                  kCameraUsbProductId);
     return text;
 }
 
 class LibusbCameraTest : public ::testing::Test {
   protected:
-    void SetUp() override { rig.plug(simulated, kCamera); }
+    void SetUp() override { rig.plug(simulated); }
 
     std::unique_ptr<Camera> open(const std::string& choice) {
         Result<CameraOptions> options = parseCameraOptions(choice);
@@ -57,7 +55,7 @@ TEST_F(LibusbCameraTest, UnplugWhileStreamingSaysTheCameraIsGoneAndReplugStreams
     EXPECT_NE(after.error().message.find("unplugged"), std::string::npos) << after.error().message;
     camera.reset();
     sim::SimulatedCamera replugged{{.exact = true, .scene = nullptr, .logPackets = false}};
-    rig.plug(replugged, kCamera);
+    rig.plug(replugged);
     camera = open("usb");
     ASSERT_NE(camera, nullptr);
     ASSERT_TRUE(camera->start());

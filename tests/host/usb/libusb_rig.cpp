@@ -16,8 +16,12 @@
 #include <map>
 #include <span>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
+
+#include "bayercam/usb_ids.h"
 
 namespace bayercam::host::testing {
 namespace {
@@ -37,7 +41,7 @@ struct Urb {
     }
 };
 
-std::vector<std::uint8_t> stringDescriptor(const std::string& text) {
+std::vector<std::uint8_t> stringDescriptor(std::string_view text) {
     std::vector<std::uint8_t> out{static_cast<std::uint8_t>(2 + 2 * text.size()), 3};
     for (char c : text) out.insert(out.end(), {static_cast<std::uint8_t>(c), 0});
     return out;
@@ -61,7 +65,6 @@ struct LibusbRig::State final : UsbFunctionEvents {
 
     UsbFunction* function = nullptr;
     std::vector<std::uint8_t> deviceDescriptor;
-    std::string serial;
     bool gone = false;
     bool attached = false;
     bool claimedElsewhere = false;
@@ -250,7 +253,7 @@ struct LibusbRig::State final : UsbFunctionEvents {
         if (request == 6 && type == 1) answer = deviceDescriptor;
         if (request == 6 && type == 2 && index == 0) answer = function->configurationDescriptor();
         if (request == 6 && type == 3 && index == 0) answer = {4, 3, 0x09, 0x04};
-        if (request == 6 && type == 3 && index == 3) answer = stringDescriptor(serial);
+        if (request == 6 && type == 3 && index == 3) answer = stringDescriptor(kRigSerial);
         if (answer.empty()) return finish(urb, -EPIPE);
         const std::size_t asked = bytes[6] | bytes[7] << 8;
         const std::size_t moved = std::min({asked, answer.size(), bytes.size() - 8});
@@ -383,14 +386,11 @@ struct LibusbRig::State final : UsbFunctionEvents {
     }
 
     // Empty, or why umockdev would not take the device.
-    std::string plug(UsbFunction& device, const RigDevice& ids) {
+    std::string plug(UsbFunction& device) {
         function = &device;
-        serial = ids.serial;
         deviceDescriptor = device.deviceDescriptor();
-        deviceDescriptor[8] = static_cast<std::uint8_t>(ids.vendor & 0xFF);
-        deviceDescriptor[9] = static_cast<std::uint8_t>(ids.vendor >> 8);
-        deviceDescriptor[10] = static_cast<std::uint8_t>(ids.product & 0xFF);
-        deviceDescriptor[11] = static_cast<std::uint8_t>(ids.product >> 8);
+        const std::uint16_t ids[] = {kCameraUsbVendorId, kCameraUsbProductId};  // little-endian
+        std::memcpy(&deviceDescriptor[8], ids, sizeof ids);
         const std::vector<std::uint8_t> config = device.configurationDescriptor();
         // The kernel configures a new device with its first configuration.
         device.setConfiguration(config.size() > 5 ? config[5] : 1);
@@ -431,9 +431,9 @@ LibusbRig::LibusbRig() : state_(std::make_unique<State>()) {}
 
 LibusbRig::~LibusbRig() = default;
 
-void LibusbRig::plug(UsbFunction& function, const RigDevice& device) {
+void LibusbRig::plug(UsbFunction& function) {
     std::string failure;
-    state_->run([&] { failure = state_->plug(function, device); });
+    state_->run([&] { failure = state_->plug(function); });
     if (!failure.empty()) throw std::runtime_error(failure);
 }
 

@@ -6,17 +6,13 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
 
 #include "host/usb/usb_function.h"
 
 namespace bayercam::host::testing {
 
-struct RigDevice {
-    std::uint16_t vendor = 0;  // replace the function's own ids, as the build's ids
-    std::uint16_t product = 0;
-    std::string serial;
-};
+// The serial number the plugged device reports.
+inline constexpr const char* kRigSerial = "BC0042";
 
 class LibusbRig {
   public:
@@ -25,8 +21,9 @@ class LibusbRig {
     LibusbRig(const LibusbRig&) = delete;
     LibusbRig& operator=(const LibusbRig&) = delete;
 
-    // Attaches the function as bus 1, address 2, configured as the kernel leaves a new device.
-    void plug(UsbFunction& function, const RigDevice& device);
+    // Attaches the function as bus 1, address 2, configured as the kernel leaves a new device,
+    // with the build's vendor and product ids in place of the function's own.
+    void plug(UsbFunction& function);
     // Pulls the device out: transfers in flight end with ENODEV, the node and its sysfs entry go.
     void unplug();
     // Another process holds the interface: claims fail with EBUSY.
