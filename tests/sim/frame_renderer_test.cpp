@@ -8,7 +8,6 @@
 #include <cmath>
 
 #include "sim/camera_protocol.h"
-#include "sim/sensor_noise.h"
 #include "sim/simulated_camera.h"
 
 namespace bayercam::sim {
@@ -53,19 +52,6 @@ std::string firstDifference(const std::vector<std::uint8_t>& got,
 #define EXPECT_FRAME_EQ(got, expected) \
     EXPECT_TRUE((got) == (expected))   \
         << "first difference at " << firstDifference(got, expected) << "; "
-
-TEST(SensorNoise, AdvancingEqualsSteppingOneByOne) {
-    for (std::uint64_t start :
-         {std::uint64_t{1}, std::uint64_t{0x9E3779B97F4A7C16}, ~std::uint64_t{0}}) {
-        std::uint64_t stepped = start;
-        std::uint64_t done = 0;
-        for (std::uint64_t steps : {0u, 1u, 2u, 63u, 64u, 1000u, 174080u}) {
-            for (; done < steps; ++done) stepped = noiseStep(stepped);
-            EXPECT_EQ(noiseAdvance(start, steps), stepped)
-                << steps << " steps from " << std::hex << start;
-        }
-    }
-}
 
 TEST(FrameRenderer, AStillSceneFollowsEveryChangeOfSettings) {
     auto bars = makeColorBars();

@@ -20,44 +20,8 @@ NTSTATUS countAndKeep(PDEVICE_OBJECT, PIRP, PVOID runs) {
     return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
-class IrpTest : public testing::KernelTest {
-  protected:
-    PIRP requestWith(CCHAR locations) {
-        PIRP irp = IoAllocateIrp(locations, FALSE);
-        IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
-        IoSetCompletionRoutine(irp, countAndKeep, &creatorRuns_, TRUE, TRUE, TRUE);
-        return irp;
-    }
-    void TearDown() override {
-        devices_.reset();  // the device objects go before the leak check
-        KernelTest::TearDown();
-    }
-
-    std::atomic<int> creatorRuns_{0};
-    std::optional<testing::TestDriver> devices_{std::in_place};
-    testing::TestDriver& driver_ = *devices_;
-};
-
-TEST_F(IrpTest, CallingWithNoLocationLeftIsReportedAndTheCallerKeepsTheRequest) {
-    PDEVICE_OBJECT bottom = driver_.addDevice(completeWith(STATUS_SUCCESS));
-    PDEVICE_OBJECT top = driver_.addDevice(forwardTo(&bottom), bottom);
-    PIRP irp = requestWith(1);  // one short of the stack's two
-    EXPECT_EQ(IoCallDriver(top, irp), STATUS_INVALID_PARAMETER);
-    const auto failures = takeVerifierFailures();
-    ASSERT_EQ(failures.size(), 2u);
-    EXPECT_NE(failures[0].find("IoCopyCurrentIrpStackLocationToNext on a request with no next"),
-              std::string::npos)
-        << failures[0];
-    EXPECT_NE(failures[1].find("no stack location left"), std::string::npos) << failures[1];
-    irp->IoStatus.Status = STATUS_INVALID_PARAMETER;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    EXPECT_EQ(creatorRuns_, 1);
-    IoFreeIrp(irp);
-}
-
-// A driver that holds one request with a cancel routine, as a queue of length one.
+// What the holding device saw in its cancel routine.
 struct Holder {
-    PIRP held = nullptr;
     std::atomic<int> cancelRoutineRuns{0};
     KIRQL irqlInCancel = 0;
     bool routineClearedInCancel = false;
@@ -83,28 +47,60 @@ bool completeHeld(PIRP irp) {
     return true;
 }
 
-class IrpCancelTest : public IrpTest {
+// A device that holds each request with a cancel routine, and requests whose creator's
+// completion routine counts its runs.
+class IrpTest : public testing::KernelTest {
   protected:
     void SetUp() override {
-        IrpTest::SetUp();
+        KernelTest::SetUp();
         holder = &holder_;
         device_ = driver_.addDevice([](PDEVICE_OBJECT, PIRP irp) {
             IoMarkIrpPending(irp);
-            holder->held = irp;
             IoSetCancelRoutine(irp, cancelHeld);
             return STATUS_PENDING;
         });
+    }
+    void TearDown() override {
+        devices_.reset();  // the device objects go before the leak check
+        KernelTest::TearDown();
+    }
+    PIRP requestWith(CCHAR locations) {
+        PIRP irp = IoAllocateIrp(locations, FALSE);
+        IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+        IoSetCompletionRoutine(irp, countAndKeep, &creatorRuns_, TRUE, TRUE, TRUE);
+        return irp;
     }
     PIRP send() {
         PIRP irp = requestWith(device_->StackSize);
         EXPECT_EQ(IoCallDriver(device_, irp), STATUS_PENDING);
         return irp;
     }
+
+    std::atomic<int> creatorRuns_{0};
+    std::optional<testing::TestDriver> devices_{std::in_place};
+    testing::TestDriver& driver_ = *devices_;
     Holder holder_;
     PDEVICE_OBJECT device_ = nullptr;
 };
 
-TEST_F(IrpCancelTest, CancelRunsTheRoutineOnceUnderTheCancelLock) {
+TEST_F(IrpTest, CallingWithNoLocationLeftIsReportedAndTheCallerKeepsTheRequest) {
+    PDEVICE_OBJECT bottom = driver_.addDevice(completeWith(STATUS_SUCCESS));
+    PDEVICE_OBJECT top = driver_.addDevice(forwardTo(&bottom), bottom);
+    PIRP irp = requestWith(1);  // one short of the stack's two
+    EXPECT_EQ(IoCallDriver(top, irp), STATUS_INVALID_PARAMETER);
+    const auto failures = takeVerifierFailures();
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_NE(failures[0].find("IoCopyCurrentIrpStackLocationToNext on a request with no next"),
+              std::string::npos)
+        << failures[0];
+    EXPECT_NE(failures[1].find("no stack location left"), std::string::npos) << failures[1];
+    irp->IoStatus.Status = STATUS_INVALID_PARAMETER;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    EXPECT_EQ(creatorRuns_, 1);
+    IoFreeIrp(irp);
+}
+
+TEST_F(IrpTest, CancelRunsTheRoutineOnceUnderTheCancelLock) {
     PIRP irp = send();
     EXPECT_TRUE(IoCancelIrp(irp));
     EXPECT_EQ(holder_.irqlInCancel, DISPATCH_LEVEL);
@@ -114,7 +110,7 @@ TEST_F(IrpCancelTest, CancelRunsTheRoutineOnceUnderTheCancelLock) {
     IoFreeIrp(irp);
 }
 
-TEST_F(IrpCancelTest, CancelRacingCompletionCompletesEachRequestExactlyOnce) {
+TEST_F(IrpTest, CancelRacingCompletionCompletesEachRequestExactlyOnce) {
     int cancelledWins = 0;
     for (int i = 0; i < 1000; ++i) {
         creatorRuns_ = 0;

@@ -106,14 +106,6 @@ class LibusbBusTest : public KernelTest {
         return ok;
     }
 
-    // A frame read the camera never answers, once all its chunks are in flight.
-    std::future<bool> unansweredRead() {
-        camera.faults().neverAnswer = true;
-        auto read = std::async(std::launch::async, [this] { return readFrame(); });
-        while (bus->transfersInFlight() < 22) std::this_thread::sleep_for(1ms);
-        return read;
-    }
-
     sim::SimulatedCamera camera{exactMovingCamera()};
     LibusbRig rig;
     std::unique_ptr<LibusbBus> bus;
@@ -167,7 +159,9 @@ TEST_F(LibusbBusTest, FaultedReadFailsAndTheNextSucceeds) {
 
 TEST_F(LibusbBusTest, CancelFromAnotherThreadEndsTheRead) {
     start();
-    auto read = unansweredRead();
+    camera.faults().neverAnswer = true;
+    auto read = std::async(std::launch::async, [this] { return readFrame(); });
+    while (bus->transfersInFlight() < 22) std::this_thread::sleep_for(1ms);
     CancelTransfers(driver->device());
     EXPECT_FALSE(read.get());
     EXPECT_EQ(bus->transfersInFlight(), 0u);
