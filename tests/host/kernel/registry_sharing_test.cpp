@@ -27,6 +27,9 @@ class SharedRegistry : public RegistryTest {
     void SetUp() override {
         RegistryTest::SetUp();
         bindDeviceRegistryKey(&pdo_, kInstance);
+        openSettings();
+    }
+    void openSettings() {
         ASSERT_EQ(IoOpenDeviceRegistryKey(&pdo_, PLUGPLAY_REGKEY_DRIVER, READ_CONTROL, &driverKey_),
                   STATUS_SUCCESS);
         ASSERT_EQ(createKey(driverKey_, L"Settings", settings_), STATUS_SUCCESS);
@@ -91,9 +94,7 @@ TEST_F(SharedRegistry, ProcessesWriteTheSameFileAtOnce) {
 
     closeKeys();
     closeRegistry();
-    ASSERT_EQ(IoOpenDeviceRegistryKey(&pdo_, PLUGPLAY_REGKEY_DRIVER, READ_CONTROL, &driverKey_),
-              STATUS_SUCCESS);
-    ASSERT_EQ(createKey(driverKey_, L"Settings", settings_), STATUS_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(openSettings());
     for (const wchar_t* prefix : {L"Parent", L"First", L"Second"}) {
         for (int i = 0; i < kWrites; ++i) {
             std::wstring name = prefix + std::to_wstring(i);

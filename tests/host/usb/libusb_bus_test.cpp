@@ -19,6 +19,7 @@
 #include "host/ks/ks_client.h"
 #include "host/usb/usb_bus.h"
 #include "sim/simulated_camera.h"
+#include "tests/app/scratch_dir.h"
 #include "tests/host/usb/libusb_rig.h"
 #include "tests/support/kernel_test.h"
 
@@ -75,10 +76,7 @@ class LibusbBusTest : public KernelTest {
   protected:
     void SetUp() override {
         KernelTest::SetUp();
-        std::string pattern = std::filesystem::temp_directory_path() / "libusb-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        setRegistryPath(folder_ / "registry.sqlite");
+        setRegistryPath(dir / "registry.sqlite");
         InterlockedExchange(&transferTimeoutMs, 3000);
         rig.plug(camera);
     }
@@ -88,7 +86,6 @@ class LibusbBusTest : public KernelTest {
         EXPECT_EQ(rig.urbsInFlight(), 0u) << "every URB was reaped";
         KernelTest::TearDown();
         closeRegistry();
-        std::filesystem::remove_all(folder_);
     }
 
     void start() {
@@ -111,9 +108,7 @@ class LibusbBusTest : public KernelTest {
     std::unique_ptr<LibusbBus> bus;
     std::unique_ptr<DriverOver> driver;
     std::vector<std::uint8_t> frame;
-
-  private:
-    std::filesystem::path folder_;
+    app::testing::ScratchDir dir;
 };
 
 TEST_F(LibusbBusTest, AttachSendsTheSameSensorProgrammingAsTheInProcessBus) {
