@@ -7,6 +7,7 @@
 
 #include "sim/bayer_mosaic.h"
 #include "sim/camera_protocol.h"
+#include "tests/app/scratch_dir.h"
 
 namespace bayercam::sim {
 namespace {
@@ -33,11 +34,9 @@ std::filesystem::path writeTinyPng(int width, int height, bool sixteenBits = fal
                        {std::uint16_t(10 * x + y), std::uint16_t(100 + x), std::uint16_t(200 - y)});
         }
     }
-    auto path =
-        std::filesystem::temp_directory_path() /
-        ("bayercam_tiny_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         "_" + std::to_string(width) + "x" + std::to_string(height) + (sixteenBits ? "_16" : "") +
-         ".png");
+    static const app::testing::ScratchDir scratch;
+    auto path = scratch / ("tiny_" + std::to_string(width) + "x" + std::to_string(height) +
+                           (sixteenBits ? "_16" : "") + ".png");
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     image.width = width;
@@ -73,10 +72,8 @@ TEST(PngScene, TinyImageCroppedAtTheOriginIsMosaicedPixelByPixelIn8Or16Bits) {
             EXPECT_EQ(raw[y * kSensorWidth + x], expected) << "at (" << x << ", " << y << ")";
         }
     }
-    const auto sixteen = writeTinyPng(5, 3, true);
-    EXPECT_EQ(loadPng(sixteen).rgb, loadPng(path).rgb) << "16-bit samples scaled to 8, any gamma";
-    std::filesystem::remove(sixteen);
-    std::filesystem::remove(path);
+    EXPECT_EQ(loadPng(writeTinyPng(5, 3, true)).rgb, loadPng(path).rgb)
+        << "16-bit samples scaled to 8, any gamma";
 }
 
 // A 2 x 2 image stretched over the sensor, or covering it with its shape kept: each source pixel
@@ -107,7 +104,6 @@ TEST(PngScene, TinyImageFillsTheSensorByItsFit) {
             EXPECT_EQ(raw[at.y * kSensorWidth + at.x], at.value) << at.what;
         }
     }
-    std::filesystem::remove(path);
 }
 
 }  // namespace

@@ -28,13 +28,6 @@ class VerifierReports : public testing::KernelTest {
     }
 
   public:
-    // A request for the device with a creator routine that keeps it.
-    PIRP requestFor(PDEVICE_OBJECT device) {
-        PIRP irp = IoAllocateIrp(device->StackSize, FALSE);
-        IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
-        IoSetCompletionRoutine(irp, keep, nullptr, TRUE, TRUE, TRUE);
-        return irp;
-    }
     PDEVICE_OBJECT device(testing::Handler handler) { return devices_->addDevice(handler); }
 
     std::optional<testing::TestDriver> devices_{std::in_place};
@@ -124,7 +117,9 @@ const Misuse kMisuses[] = {
      [](VerifierReports& t) {
          static PIRP held = nullptr;
          PDEVICE_OBJECT device = t.device(holdPending(held));
-         PIRP irp = t.requestFor(device);
+         PIRP irp = IoAllocateIrp(device->StackSize, FALSE);
+         IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+         IoSetCompletionRoutine(irp, keep, nullptr, TRUE, TRUE, TRUE);
          IoCallDriver(device, irp);
          IoFreeIrp(irp);  // refused: the request is not freed
          IoCompleteRequest(held, IO_NO_INCREMENT);
