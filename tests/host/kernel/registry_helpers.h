@@ -45,12 +45,9 @@ struct PartialQuery {
     ULONG resultLength = 0xFFFFFFFF;
     std::vector<std::uint8_t> buffer;
 
-    const KEY_VALUE_PARTIAL_INFORMATION& info() const {
-        return *reinterpret_cast<const KEY_VALUE_PARTIAL_INFORMATION*>(buffer.data());
-    }
     std::vector<std::uint8_t> data() const {
-        const std::uint8_t* start = buffer.data() + offsetof(KEY_VALUE_PARTIAL_INFORMATION, Data);
-        return {start, start + info().DataLength};
+        const auto* info = reinterpret_cast<const KEY_VALUE_PARTIAL_INFORMATION*>(buffer.data());
+        return {info->Data, info->Data + info->DataLength};
     }
 };
 

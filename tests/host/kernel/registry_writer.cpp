@@ -20,16 +20,6 @@ bool succeeded(NTSTATUS status, const char* what) {
     return false;
 }
 
-bool writeDwords(HANDLE key, const std::string& prefix, int count) {
-    const std::wstring widePrefix(prefix.begin(), prefix.end());
-    for (int i = 0; i < count; ++i) {
-        if (!succeeded(setDword(key, widePrefix + std::to_wstring(i), i), "set value")) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,7 +37,13 @@ int main(int argc, char** argv) {
         !succeeded(createKey(driverKey, L"Settings", settings), "create Settings")) {
         return 1;
     }
-    const bool ok = writeDwords(settings, argv[3], std::atoi(argv[4]));
+    const std::string prefix = argv[3];
+    bool ok = true;
+    for (int i = 0; ok && i < std::atoi(argv[4]); ++i) {
+        ok = succeeded(
+            setDword(settings, std::wstring(prefix.begin(), prefix.end()) + std::to_wstring(i), i),
+            "set value");
+    }
     ZwClose(settings);
     ZwClose(driverKey);
     return ok ? 0 : 1;
