@@ -1,17 +1,106 @@
 // The USB bus stand-in itself: an abort waits only for what was queued before it, a request
 // queued while the bus thread is busy is still moved, and requests the bus cannot serve are
 // refused. Cancel, abort, stalls, unplugs and the chunked frame read are tested with the driver.
+#include "host/usb/usb_bus.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
+#include <memory>
 #include <vector>
 
-#include "tests/host/usb/usb_bus_fixture.h"
+#include "driver/usb/usb_requests.h"
+#include "platform/usb.h"
+#include "sim/simulated_camera.h"
+#include "tests/host/usb/holding_function.h"
+#include "tests/support/kernel_test.h"
 
 namespace bayercam::host::testing {
 namespace {
 
 using namespace std::chrono_literals;
+
+// One transfer or pipe request sent to the bus's physical device object through its own IRP
+// without waiting, for tests that act while it is pending. The completion routine keeps the
+// IRP and signals. It must have completed before destruction.
+class PendingTransfer {
+  public:
+    // A bulk transfer of the buffer on the pipe, in or out by the direction flag.
+    PendingTransfer(PDEVICE_OBJECT pdo, USBD_PIPE_HANDLE pipe, std::uint8_t* buffer, ULONG length,
+                    bool in)
+        : PendingTransfer(pdo, URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER, pipe) {
+        UsbBuildInterruptOrBulkTransferRequest(
+            &urb_, sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER), pipe, buffer, nullptr, length,
+            USBD_SHORT_TRANSFER_OK | (in ? USBD_TRANSFER_DIRECTION_IN : 0), nullptr);
+    }
+    // A pipe request (abort, reset).
+    PendingTransfer(PDEVICE_OBJECT pdo, USHORT function, USBD_PIPE_HANDLE pipe)
+        : pdo_(pdo), irp_(IoAllocateIrp(static_cast<CCHAR>(pdo->StackSize + 1), FALSE)) {
+        KeInitializeEvent(&done_, NotificationEvent, FALSE);
+        urb_.UrbPipeRequest.Hdr.Length = sizeof(_URB_PIPE_REQUEST);
+        urb_.UrbPipeRequest.Hdr.Function = function;
+        urb_.UrbPipeRequest.PipeHandle = pipe;
+    }
+    ~PendingTransfer() { IoFreeIrp(irp_); }
+
+    NTSTATUS send() {
+        PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp_);
+        next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+        next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
+        next->Parameters.Others.Argument1 = &urb_;
+        IoSetCompletionRoutine(irp_, signalDone, &done_, TRUE, TRUE, TRUE);
+        return IofCallDriver(pdo_, irp_);
+    }
+    bool wait(unsigned milliseconds) {
+        LARGE_INTEGER timeout{.QuadPart = -static_cast<LONGLONG>(milliseconds) * 10000};
+        return KeWaitForSingleObject(&done_, Executive, KernelMode, FALSE, &timeout) ==
+               STATUS_SUCCESS;
+    }
+    bool done() { return wait(0); }
+    void cancel() { IoCancelIrp(irp_); }
+    NTSTATUS status() const { return irp_->IoStatus.Status; }
+    ULONG moved() const { return urb_.UrbBulkOrInterruptTransfer.TransferBufferLength; }
+
+  private:
+    static NTSTATUS signalDone(PDEVICE_OBJECT, PIRP, PVOID event) {
+        KeSetEvent(static_cast<PKEVENT>(event), 1, FALSE);
+        return STATUS_MORE_PROCESSING_REQUIRED;
+    }
+
+    PDEVICE_OBJECT pdo_;
+    PIRP irp_;
+    URB urb_{};
+    KEVENT done_;
+};
+
+// A simulated camera behind a bus, seen through a HoldingFunction and configured by the driver's
+// own requests.
+class UsbBusTest : public KernelTest {
+  protected:
+    void SetUp() override {
+        KernelTest::SetUp();
+        camera = std::make_unique<sim::SimulatedCamera>(sim::SimulatedCameraOptions{
+            .pacing = sim::FramePacing::AsFastAsPossible, .scene = nullptr});
+        holding = std::make_unique<HoldingFunction>(*camera);
+        bus = std::make_unique<UsbBus>(*holding);
+        usb.physicalDevice = usb.lowerDevice = bus->physicalDeviceObject();
+        ASSERT_EQ(ConfigureDevice(&usb), STATUS_SUCCESS);
+    }
+    void TearDown() override {
+        holding->release();  // a failed test may leave the bus thread held
+        ReleaseConfiguration(&usb);
+        bus.reset();
+        KernelTest::TearDown();
+    }
+    PDEVICE_OBJECT pdo() const { return bus->physicalDeviceObject(); }
+    USBD_PIPE_HANDLE pipe(ULONG index) { return PipeOf(&usb, index)->PipeHandle; }
+
+    std::unique_ptr<sim::SimulatedCamera> camera;
+    std::unique_ptr<HoldingFunction> holding;
+    std::unique_ptr<UsbBus> bus;
+    UsbTarget usb{};
+};
 
 // The abort finds the bus thread inside an attempt on the pipe's only read, so it waits for that
 // read. A read queued meanwhile is no part of the abort: the abort completes after the first read
