@@ -75,7 +75,7 @@ void readFrames(benchmark::State& state) {
     if (overLibusb) {
         const Threads before = threadIds();
         rig = std::make_unique<host::testing::LibusbRig>();
-        rig->plug(camera, {bayercam::kCameraUsbVendorId, bayercam::kCameraUsbProductId, "B1"});
+        rig->plug(camera);
         // The threads the rig and umockdev started are the emulation's.
         for (const std::string& id : threadIds()) {
             if (before.count(id) == 0) emulating.insert(id);
