@@ -5,14 +5,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "tests/driver/streaming/capture_fixture.h"
+
 namespace bayercam::app::testing {
 
 // The camera frame number whose reference conversion equals the picture (BGRA, rows packed,
-// top row first, the full sensor), searched around the driver's picture number; -1 if none.
+// top row first, of the region with the flips), searched around the driver's picture number;
+// -1 if none.
 std::int64_t matchingMovingFrame(const std::vector<std::uint8_t>& uprightBgra,
-                                 std::int64_t pictureNumber);
-
-// RGB (3 bytes a pixel, as a PNG decodes) widened to BGRA with alpha 255.
-std::vector<std::uint8_t> rgbToBgra(const std::vector<std::uint8_t>& rgb);
+                                 std::int64_t pictureNumber,
+                                 const bayercam::testing::Region& region = {}, bool flipH = false,
+                                 bool flipV = false);
 
 }  // namespace bayercam::app::testing

@@ -13,16 +13,12 @@
 
 namespace bayercam::app::testing {
 
-// A file's bytes; empty when it cannot be read.
-std::string contents(const std::filesystem::path& file);
-
 class CameraTool : public host::testing::KernelTest {
   protected:
     // bayercam with this test's store and a camera that sends frames exactly.
     ToolRun run(std::vector<std::string> args,
                 const std::string& camera = "sim:scene=moving,exact,fps=max") const;
 
-    static void expectError(const ToolRun& run, int exitCode, const std::string& fragment);
     static void expectOutput(const ToolRun& run, const std::string& fragment);
 
     ScratchDir dir_;

@@ -20,7 +20,7 @@ TEST(ToolCommandLine, EverySubcommandHasHelp) {
 
 TEST(ToolCommandLine, AMistypedCommandIsNamedAfterGlobalOptionsToo) {
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"captur"}, {"--camera", "sim", "captur"},
+         {std::vector<std::string>{"--camera", "sim", "captur"},
           {"--registry=/nonexistent/r.db", "captur", "-n", "1"}}) {
         const ToolRun typo = runBayercam(args);
         EXPECT_EQ(typo.exitCode, 2);

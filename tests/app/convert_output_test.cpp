@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <string>
@@ -27,27 +26,6 @@ std::vector<std::uint8_t> randomRaw(int width, int height) {
     std::vector<std::uint8_t> raw(static_cast<std::size_t>(width) * height);
     for (std::uint8_t& value : raw) value = static_cast<std::uint8_t>(sample(random));
     return raw;
-}
-
-std::vector<std::uint8_t> readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Reports the first pixel where the PNG differs from the driver's BGRA frame.
-::testing::AssertionResult pngMatchesBgra(const DecodedPng& png,
-                                          const std::vector<std::uint8_t>& bgra, int width) {
-    for (std::size_t i = 0; i < bgra.size() / 4; ++i) {
-        const std::uint8_t* got = &png.rgb[i * 3];
-        const std::uint8_t* want = &bgra[i * 4];
-        if (got[0] != want[2] || got[1] != want[1] || got[2] != want[0]) {
-            return ::testing::AssertionFailure()
-                   << "pixel (" << i % width << ", " << i / width << "): expected RGB "
-                   << int(want[2]) << "," << int(want[1]) << "," << int(want[0]) << " got "
-                   << int(got[0]) << "," << int(got[1]) << "," << int(got[2]);
-        }
-    }
-    return ::testing::AssertionSuccess();
 }
 
 class ConvertOutput : public host::testing::KernelTest {
@@ -89,14 +67,6 @@ struct SettingsCase {
     host::ConversionSettings settings;
 };
 
-// The driver's conversion, hosted as the tool hosts it: the files must hold its picture.
-host::ConvertedPicture driverPicture(const std::vector<std::uint8_t>& raw, int width, int height,
-                                     std::int32_t phase, const host::ConversionSettings& settings) {
-    return host::convertRawFrame(raw, width, height, phase, settings).value();
-}
-
-void PrintTo(const SettingsCase& settingsCase, std::ostream* out) { *out << settingsCase.name; }
-
 class ConvertMatchesDriver : public ConvertOutput,
                              public ::testing::WithParamInterface<SettingsCase> {};
 
@@ -107,12 +77,13 @@ constexpr int kHeight = 21;
 // A row whose arguments name a format writes .bgra and compares bytes; the others write PNG.
 TEST_P(ConvertMatchesDriver, OutputIsTheDriversFrame) {
     const std::vector<std::uint8_t> raw = randomRaw(kWidth, kHeight);
+    // The driver's conversion, hosted as the tool hosts it: the files must hold its picture.
     const host::ConvertedPicture expected =
-        driverPicture(raw, kWidth, kHeight, GetParam().phase, GetParam().settings);
+        host::convertRawFrame(raw, kWidth, kHeight, GetParam().phase, GetParam().settings).value();
     if (GetParam().args.empty() || GetParam().args.front() != "--format") {
         const DecodedPng png = convertToPng(raw, kWidth, kHeight, GetParam().args);
         ASSERT_EQ(png.rgb.size(), std::size_t(kWidth) * kHeight * 3);
-        EXPECT_TRUE(pngMatchesBgra(png, expected.bgra, kWidth));
+        EXPECT_TRUE(rgbToBgra(png.rgb) == expected.bgra) << "the PNG is not the driver's picture";
         return;
     }
     std::vector<std::string> args{
@@ -120,7 +91,8 @@ TEST_P(ConvertMatchesDriver, OutputIsTheDriversFrame) {
     args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
     const ToolRun run = runBayercam(args);
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(readBytes(dir_ / "out.raw"), expected.bgra);
+    const std::string written = contents(dir_ / "out.raw");
+    EXPECT_EQ(std::vector<std::uint8_t>(written.begin(), written.end()), expected.bgra);
 }
 
 const SettingsCase kSettingsCases[] = {
@@ -199,7 +171,7 @@ TEST_F(ConvertOutput, JsonReportsTheSettingsAndTheMeasuredGains) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const nlohmann::json report = nlohmann::json::parse(run.out);
     const host::ConvertedPicture driver =
-        driverPicture(raw, kWidth, kHeight, 1, {.whiteBalance = 1, .hue = 16});
+        host::convertRawFrame(raw, kWidth, kHeight, 1, {.whiteBalance = 1, .hue = 16}).value();
     EXPECT_EQ(report["output"], (dir_ / "out.png").string());
     EXPECT_EQ(report["width"], kWidth);
     EXPECT_EQ(report["bayerPattern"], "BGGR");

@@ -21,10 +21,7 @@ std::vector<std::string> convertWith(std::vector<std::string> extra) {
 }
 
 void expectUsageError(const ToolRun& run, const std::string& fragment) {
-    EXPECT_EQ(run.exitCode, 2) << "stderr: " << run.err;
-    EXPECT_EQ(run.err.rfind("bayercam: ", 0), 0u) << "stderr: " << run.err;
-    EXPECT_NE(run.err.find(fragment), std::string::npos)
-        << "expected stderr to contain: " << fragment << "\ngot: " << run.err;
+    expectError(run, 2, fragment);
     EXPECT_EQ(run.out, "");
 }
 
@@ -85,11 +82,8 @@ TEST(BayercamUsage, EveryMistakeExitsTwoAndSaysWhatIsWrong) {
          "RedGain=513 is out of range: RedGain takes 1 to 512 (default 128)"},
         {convertSet("Hue=0x168"),
          "Hue=0x168 (360) is out of range: Hue takes 0 to 359 (default 0)"},
-        {convertSet("Brightness=-1"),
-         "Brightness=-1 is out of range: Brightness takes 0 to 510 (default 255)"},
         {convertSet("Brightness"), "--set expects NAME=VALUE, got 'Brightness'"},
         {convertSet("Hue=ten"), "Hue needs a whole number (decimal or 0x-hex), got 'ten'"},
-        {convertSet("Hue="), "got ''"},
     };
     for (const UsageCase& c : cases) {
         SCOPED_TRACE(c.fragment);

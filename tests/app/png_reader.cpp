@@ -27,4 +27,15 @@ DecodedPng readPng(const std::filesystem::path& path) {
     return decoded;
 }
 
+std::vector<std::uint8_t> rgbToBgra(const std::vector<std::uint8_t>& rgb) {
+    std::vector<std::uint8_t> bgra(rgb.size() / 3 * 4);
+    for (std::size_t i = 0; i < rgb.size() / 3; ++i) {
+        bgra[i * 4 + 0] = rgb[i * 3 + 2];
+        bgra[i * 4 + 1] = rgb[i * 3 + 1];
+        bgra[i * 4 + 2] = rgb[i * 3 + 0];
+        bgra[i * 4 + 3] = 255;
+    }
+    return bgra;
+}
+
 }  // namespace bayercam::app::testing

@@ -18,4 +18,7 @@ struct DecodedPng {
 
 DecodedPng readPng(const std::filesystem::path& path);
 
+// RGB (3 bytes a pixel, as a PNG decodes) widened to BGRA with alpha 255.
+std::vector<std::uint8_t> rgbToBgra(const std::vector<std::uint8_t>& rgb);
+
 }  // namespace bayercam::app::testing

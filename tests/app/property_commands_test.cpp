@@ -51,14 +51,12 @@ TEST_F(CameraTool, PropsListsAllSixtyNineWithWhatGetAndSetDo) {
 TEST_F(CameraTool, SettingMistakesSayWhatIsWrongAndChangeNothing) {
     const std::pair<std::vector<std::string>, const char*> cases[] = {
         {{"set", "Brightnes=3"}, "did you mean Brightness"},
-        {{"set", "Brightness=600"}, "600 is out of range for Brightness: 0 to 510"},
         {{"set", "Brightness"}, "expected NAME=VALUE"},
         {{"set", "R[2000]=1"}, "R[0 to 1023]"},
         {{"set", "M[3]=1"}, "camera memory is read only"},
         {{"get", "Exposure=3"}, "use 'bayercam set'"},
         {{"get", "CameraByte"}, "get M[ADDR]"},
         {{"set", "FlipH=5"}, "FlipH is a switch: 0 or 1, not 5"},
-        {{"set", "Timeout=10000"}, "10000 is out of range for Timeout: 501 to 9999"},
         {{"set", "Clock=0"}, "the driver ignores writes to it"},
         {{"set", "Exposure=100", "Hue=9999"}, "9999 is out of range for Hue"},
         {{"set", "Exposure=100", "R[3]=0x100000000"}, "register values are 0 to 0xFFFFFFFF"},

@@ -26,7 +26,8 @@ TEST_F(CameraTool, SettingsGoToAFileAndComeBackAfterAReset) {
                  "Exposure = 3 (3 to 1070, default 3)\nGlobalGain = 0 (0 to 1023, default 512)\n"
                  "FlipV = 0");
     expectOutput(run({"settings", "import", file}), "region: x 16, y 8, width 640, height 480");
-    expectOutput(run({"get", "Exposure", "FlipV"}), "Exposure = 100 (3 to 1070, default 3)\nFlipV = 1");
+    expectOutput(run({"get", "Exposure", "FlipV"}),
+                 "Exposure = 100 (3 to 1070, default 3)\nFlipV = 1");
 }
 
 TEST_F(CameraTool, ImportChecksTheWholeFileBeforeChangingAnything) {
@@ -34,7 +35,6 @@ TEST_F(CameraTool, ImportChecksTheWholeFileBeforeChangingAnything) {
         {"not json", "is not a JSON object of settings"},
         {R"({"Exposur": 5})", "unknown setting 'Exposur'; did you mean Exposure?"},
         {R"({"Exposure": "bright"})", "Exposure must be a whole number"},
-        {R"({"Exposure": 100, "FlipH": 5})", "FlipH is a switch"},
         {R"({"Exposure": 100, "RoiW": 7})", "gives an empty picture"},
     };
     for (const auto& [text, fragment] : cases) {

@@ -1,11 +1,13 @@
 #include "tests/app/tool_process.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
 #include <csignal>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -66,5 +68,17 @@ ToolRun ToolProcess::wait() {
 }
 
 ToolRun runBayercam(const std::vector<std::string>& args) { return ToolProcess(args).wait(); }
+
+void expectError(const ToolRun& run, int exitCode, const std::string& fragment) {
+    EXPECT_EQ(run.exitCode, exitCode) << "stderr: " << run.err;
+    EXPECT_EQ(run.err.rfind("bayercam: ", 0), 0u) << "stderr: " << run.err;
+    EXPECT_NE(run.err.find(fragment), std::string::npos)
+        << "expected stderr to contain: " << fragment << "\ngot: " << run.err;
+}
+
+std::string contents(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 }  // namespace bayercam::app::testing

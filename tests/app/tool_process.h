@@ -1,8 +1,9 @@
-// Runs the bayercam executable as a separate process, as a user would.
+// Runs the bayercam executable as a separate process, as a user would, and checks what it says.
 #pragma once
 
 #include <sys/types.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,5 +37,11 @@ class ToolProcess {
 
 // Runs bayercam with args and collects its exit status and output.
 ToolRun runBayercam(const std::vector<std::string>& args);
+
+// Expects the run to end with exitCode and a "bayercam: " message on stderr holding fragment.
+void expectError(const ToolRun& run, int exitCode, const std::string& fragment);
+
+// A file's bytes; empty when it cannot be read.
+std::string contents(const std::filesystem::path& file);
 
 }  // namespace bayercam::app::testing

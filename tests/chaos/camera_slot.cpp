@@ -56,6 +56,15 @@ NTSTATUS arrive(CameraSlot& slot, host::ks::KsClient& client) {
     return status;
 }
 
+// A PnP request on the attached device, holding presence exclusively and the PnP lock.
+template <class Request>
+ActionResult onDevice(CameraSlot& slot, ActionContext& context, Request request) {
+    std::unique_lock presence(slot.presence);
+    if (slot.device == nullptr) return std::nullopt;
+    std::lock_guard pnp(context.pnp);
+    return request();
+}
+
 }  // namespace
 
 CameraSlot::CameraSlot(int index, sim::SimulatedCameraOptions options)
@@ -73,24 +82,15 @@ ActionResult attachCamera(CameraSlot& slot, ActionContext& context) {
 }
 
 ActionResult detachCamera(CameraSlot& slot, ActionContext& context) {
-    std::unique_lock presence(slot.presence);
-    if (slot.device == nullptr) return std::nullopt;
-    std::lock_guard pnp(context.pnp);
-    return removeDevice(slot, context.client);
+    return onDevice(slot, context, [&] { return removeDevice(slot, context.client); });
 }
 
 ActionResult stopDevice(CameraSlot& slot, ActionContext& context) {
-    std::unique_lock presence(slot.presence);
-    if (slot.device == nullptr) return std::nullopt;
-    std::lock_guard pnp(context.pnp);
-    return context.client.stopDevice(slot.device);
+    return onDevice(slot, context, [&] { return context.client.stopDevice(slot.device); });
 }
 
 ActionResult startDevice(CameraSlot& slot, ActionContext& context) {
-    std::unique_lock presence(slot.presence);
-    if (slot.device == nullptr) return std::nullopt;
-    std::lock_guard pnp(context.pnp);
-    return context.client.startDevice(slot.device);
+    return onDevice(slot, context, [&] { return context.client.startDevice(slot.device); });
 }
 
 ActionResult replugCamera(CameraSlot& slot, ActionContext& context) {
@@ -127,7 +127,7 @@ ActionResult injectCameraFault(CameraSlot& slot, ActionContext& context) {
     return STATUS_SUCCESS;
 }
 
-ActionResult injectAllocationFault(ActionContext& context) {
+ActionResult injectAllocationFault(CameraSlot&, ActionContext& context) {
     static const std::pair<ULONG, const char*> kTags[] = {
         {POOL_TAG_CAMERA, "camera"},
         {POOL_TAG_USB, "usb"},

@@ -54,7 +54,7 @@ ActionResult startDevice(CameraSlot& slot, ActionContext& context);
 ActionResult unplugCamera(CameraSlot& slot, ActionContext& context);
 ActionResult replugCamera(CameraSlot& slot, ActionContext& context);
 ActionResult injectCameraFault(CameraSlot& slot, ActionContext& context);
-ActionResult injectAllocationFault(ActionContext& context);
+ActionResult injectAllocationFault(CameraSlot& slot, ActionContext& context);
 ActionResult triggerCamera(CameraSlot& slot, ActionContext& context);
 
 // Closes what is open, removes the device and takes the camera off the bus: the teardown.

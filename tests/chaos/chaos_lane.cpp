@@ -18,10 +18,6 @@ ActionResult idle(CameraSlot&, ActionContext& context) {
     return STATUS_SUCCESS;
 }
 
-ActionResult allocationFault(CameraSlot&, ActionContext& context) {
-    return injectAllocationFault(context);
-}
-
 ActionResult streamProperty(CameraSlot& slot, ActionContext& context) {
     return fuzzProperty(slot.streamFilter, context);
 }
@@ -32,10 +28,11 @@ ActionResult streamIntersection(CameraSlot& slot, ActionContext& context) {
 
 // By ActionKind.
 constexpr Perform kDeviceActions[kActionKinds] = {
-    attachCamera,     detachCamera,      stopDevice,         startDevice,        unplugCamera,
-    replugCamera,     injectCameraFault, allocationFault,    openStreamFilter,   closeStreamFilter,
-    createStreamPin,  closeStreamPin,    setStreamPinState,  setStreamPinFormat, queueStreamFrames,
-    takeStreamFrames, streamProperty,    streamIntersection, triggerCamera,      idle};
+    attachCamera,      detachCamera,       stopDevice,        startDevice,
+    unplugCamera,      replugCamera,       injectCameraFault, injectAllocationFault,
+    openStreamFilter,  closeStreamFilter,  createStreamPin,   closeStreamPin,
+    setStreamPinState, setStreamPinFormat, queueStreamFrames, takeStreamFrames,
+    streamProperty,    streamIntersection, triggerCamera,     idle};
 
 // The client lane's filter: opened, closed, sent properties and intersections.
 ActionResult clientAction(ActionKind kind, CameraSlot& slot, ActionContext& context) {

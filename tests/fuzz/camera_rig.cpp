@@ -5,7 +5,7 @@
 #include "driver/usb/frame_transfer.h"
 #include "host/kernel/pool.h"
 #include "host/kernel/registry_config.h"
-#include "tests/fuzz/kernel_baseline.h"
+#include "tests/fuzz/fuzz_checks.h"
 #include "tests/support/test_camera.h"
 #include "tests/support/usb_port.h"
 

@@ -21,8 +21,8 @@
 #include "app/tool/raw_conversion.h"
 #include "app/tool/raw_file.h"
 #include "app/tool/tool_error.h"
+#include "tests/fuzz/fuzz_checks.h"
 #include "tests/fuzz/fuzz_input.h"
-#include "tests/fuzz/kernel_baseline.h"
 
 namespace bayercam::fuzz {
 namespace {

@@ -7,8 +7,7 @@
 #include <cstdint>
 
 #include "tests/fuzz/camera_rig.h"
-#include "tests/fuzz/device_checks.h"
-#include "tests/fuzz/kernel_baseline.h"
+#include "tests/fuzz/fuzz_checks.h"
 #include "tests/fuzz/property_request.h"
 
 namespace bayercam::fuzz {

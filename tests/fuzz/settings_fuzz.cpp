@@ -13,9 +13,8 @@
 #include <vector>
 
 #include "tests/fuzz/camera_rig.h"
-#include "tests/fuzz/device_checks.h"
+#include "tests/fuzz/fuzz_checks.h"
 #include "tests/fuzz/fuzz_input.h"
-#include "tests/fuzz/kernel_baseline.h"
 #include "tests/support/settings_key.h"
 #include "tests/support/test_camera.h"
 

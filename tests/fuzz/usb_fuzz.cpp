@@ -17,8 +17,8 @@
 #include "driver/device/pool_tags.h"
 #include "sim/camera_protocol.h"
 #include "tests/fuzz/camera_rig.h"
+#include "tests/fuzz/fuzz_checks.h"
 #include "tests/fuzz/fuzz_input.h"
-#include "tests/fuzz/kernel_baseline.h"
 #include "tests/support/observed_camera.h"
 #include "tests/support/test_camera.h"
 

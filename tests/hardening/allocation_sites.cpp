@@ -22,7 +22,15 @@ std::uint64_t mix(std::uint64_t hash, std::uint64_t value) {
     return hash;
 }
 
+constexpr const char* kStepNames[kLifeSteps] = {
+    "load",         "attach",      "open filter", "intersect",   "create pin", "acquire",
+    "pause",        "run",         "frames",      "pause again", "stop",       "close pin",
+    "close filter", "stop device", "detach",      "unload",
+};
+
 }  // namespace
+
+const char* stepName(LifeStep step) { return kStepNames[std::size_t(step)]; }
 
 bool AllocationSites::counts(ULONG tag) {
     const int stepIndex = step_.load();

@@ -18,9 +18,31 @@
 #include <vector>
 
 #include "platform/kernel.h"
-#include "tests/hardening/device_life.h"
 
 namespace bayercam::testing {
+
+// The steps of one device life, in the order it lives them.
+enum class LifeStep {
+    Load,
+    Attach,
+    OpenFilter,
+    Intersect,
+    CreatePin,
+    Acquire,
+    Pause,
+    Run,
+    Frames,
+    PauseAgain,
+    Stop,
+    ClosePin,
+    CloseFilter,
+    StopDevice,
+    Detach,
+    Unload,
+};
+constexpr std::size_t kLifeSteps = std::size_t(LifeStep::Unload) + 1;
+
+const char* stepName(LifeStep step);
 
 class AllocationSites {
   public:

@@ -1,15 +1,15 @@
-// Conversions under threads: white balance switched on and off while frames are converted, and
-// frame time-outs that race the completions of a camera answering close to them. Every picture
-// that comes back must be one camera frame converted with one set of gains.
+// Conversions under threads: white balance switched on and off while frames are converted. Every
+// picture that comes back must be one camera frame converted with one set of gains.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include "driver/control/camera_properties.h"
 #include "driver/pixel/pixel_kernels.h"
 #include "driver/streaming/color_pipeline.h"
-#include "driver/usb/frame_transfer.h"
 #include "sim/scene.h"
-#include "tests/hardening/stress_activities.h"
+#include "tests/driver/control/property_client.h"
+#include "tests/hardening/stress_support.h"
 
 namespace bayercam::testing {
 namespace {
@@ -82,7 +82,19 @@ TEST_F(WhiteBalanceStressTest, SwitchedDuringConversionEachPictureHasOneSetOfGai
     {
         CheckingConsumer consumer(*client, pin, imageBytes(), frameDuration(), 3);
         ActivityThreads threads;
-        AddWhiteBalanceSwitching(threads, *client, filter, seed, log);
+        // While off, the gains are set back to their defaults one by one, as a client would.
+        threads.add(seed, [&](chaos::ChaosRng& random, std::uint64_t round) {
+            const bool on = round % 2 == 0;
+            if (SetCameraProperty(*client, filter, ULONG(CameraProperty::WhiteBalance), on) !=
+                STATUS_SUCCESS) {
+                log.problem("white balance was not switched");
+            }
+            for (CameraProperty gain : {CameraProperty::RedGain, CameraProperty::BlueGain}) {
+                if (!on) SetCameraProperty(*client, filter, ULONG(gain), 128);
+            }
+            ++log.requests;
+            std::this_thread::sleep_for(std::chrono::microseconds(random.below(20000)));
+        });
         EXPECT_TRUE(
             Eventually([&] { return log.requests >= 16 && consumer.pictures() >= 8; }, kDeadline));
         threads.stop();
@@ -111,49 +123,6 @@ TEST_F(WhiteBalanceStressTest, SwitchedDuringConversionEachPictureHasOneSetOfGai
     ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
     ASSERT_EQ(client->closePin(pin), STATUS_SUCCESS);
     pin = nullptr;
-}
-
-using TimeoutStressTest = StressTest;
-
-// The camera sends a frame every 50 ms; the time-out moves between 20 ms and twice what a
-// picture takes, so reads end by time-out and by completion, and often both at nearly once.
-TEST_F(TimeoutStressTest, TimeOutsRaceCompletionsAndOnlyWholePicturesComeBack) {
-    const std::uint64_t seed = StressSeed(0x7130);
-    SCOPED_TRACE("seed " + std::to_string(seed) + " (BAYERCAM_STRESS_SEED repeats it)");
-    open();
-    camera->setPacing(sim::FramePacing::FixedRate, 20.0);
-    ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
-    // The time-outs straddle what one picture takes here (much longer under the sanitizers).
-    const auto start = std::chrono::steady_clock::now();
-    StreamFrame first;
-    ASSERT_EQ(nextPicture(kFullPicture, &first), STATUS_SUCCESS);
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
-    std::vector<StreamFrame> pictures;
-    {
-        CheckingConsumer consumer(*client, pin, imageBytes(), frameDuration(), 3);
-        ActivityThreads threads;
-        AddTimeoutWobble(threads, seed, 20, std::max<LONG>(90, LONG(took.count()) * 2));
-        FrameGrabber* frames = grabber();
-        auto failedReads = [&] {
-            return std::int64_t(camera->counters().requested) -
-                   InterlockedCompareExchange(&frames->framesGrabbed, 0, 0);
-        };
-        EXPECT_TRUE(
-            Eventually([&] { return consumer.pictures() >= 4 && failedReads() >= 3; }, kDeadline))
-            << consumer.pictures() << " pictures, " << failedReads() << " reads that failed";
-        threads.stop();
-        InterlockedExchange(&transferTimeoutMs, 2000);
-        consumer.stop();
-        EXPECT_EQ(consumer.problems(), std::vector<std::string>{});
-        pictures = consumer.keptPictures();
-    }
-    ASSERT_FALSE(pictures.empty());
-    for (const StreamFrame& picture : pictures) expectWholePicture(picture);
-    ASSERT_EQ(setState(KSSTATE_STOP), STATUS_SUCCESS);
-    camera->setPacing(sim::FramePacing::AsFastAsPossible, 30.0);
-    expectCaptureWorks(seed);
 }
 
 }  // namespace

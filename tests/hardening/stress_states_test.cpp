@@ -12,7 +12,7 @@
 #include "driver/control/camera_properties.h"
 #include "driver/usb/frame_transfer.h"
 #include "tests/driver/control/property_client.h"
-#include "tests/hardening/stress_activities.h"
+#include "tests/hardening/stress_support.h"
 
 namespace bayercam::testing {
 namespace {

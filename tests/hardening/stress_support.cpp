@@ -120,10 +120,6 @@ void CheckingConsumer::takeOne() {
     if (kept_.size() > keep_) kept_.pop_front();
 }
 
-bool CheckingConsumer::awaitPictures(int count, std::chrono::milliseconds deadline) const {
-    return Eventually([this, count] { return pictures_ >= count; }, deadline);
-}
-
 std::vector<std::string> CheckingConsumer::problems() const {
     std::lock_guard guard(lock_);
     return problems_;
@@ -134,17 +130,18 @@ std::vector<StreamFrame> CheckingConsumer::keptPictures() const {
     return {kept_.begin(), kept_.end()};
 }
 
-bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 std::string WithSeed(const char* what, std::uint64_t seed) {
     return std::string(what) + " (seed " + std::to_string(seed) + ")";
+}
+
+void ActivityLog::problem(std::string text) {
+    std::lock_guard guard(lock_);
+    if (problems_.size() < 20) problems_.push_back(std::move(text));
+}
+
+std::vector<std::string> ActivityLog::problems() const {
+    std::lock_guard guard(lock_);
+    return problems_;
 }
 
 LONGLONG StressTest::frameDuration() const { return context()->videoInfo.AvgTimePerFrame; }

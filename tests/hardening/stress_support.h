@@ -63,8 +63,6 @@ class CheckingConsumer {
     void stop();
 
     int pictures() const { return pictures_; }
-    // Waits until `count` pictures came back or the deadline passed.
-    bool awaitPictures(int count, std::chrono::milliseconds deadline) const;
     std::vector<std::string> problems() const;
     std::vector<StreamFrame> keptPictures() const;
 
@@ -84,11 +82,19 @@ class CheckingConsumer {
     std::thread thread_;
 };
 
-// Polls `done` until it holds or the deadline passes; false on the deadline.
-bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds deadline);
-
 // What a seeded step names in a hang report.
 std::string WithSeed(const char* what, std::uint64_t seed);
+
+// What activity threads did, and what went wrong, shared by them.
+struct ActivityLog {
+    std::atomic<std::uint64_t> requests{0};
+    void problem(std::string text);
+    std::vector<std::string> problems() const;
+
+  private:
+    mutable std::mutex lock_;
+    std::vector<std::string> problems_;  // guarded by lock_
+};
 
 class StressTest : public CaptureTest {
   protected:

@@ -23,4 +23,13 @@ void WithDeadline(const std::string& what, std::chrono::milliseconds deadline,
     done.get();
 }
 
+bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 }  // namespace bayercam::testing

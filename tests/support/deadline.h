@@ -1,5 +1,5 @@
-// A call that must return in time. One that does not is a hang, which nothing could clean up
-// after: the process ends.
+// Waits with a bound. A call that must return in time and does not is a hang, which nothing
+// could clean up after: the process ends.
 #pragma once
 
 #include <chrono>
@@ -12,5 +12,8 @@ namespace bayercam::testing {
 // `what`, calls `onHang` (to print more, or to end the process its own way) and aborts.
 void WithDeadline(const std::string& what, std::chrono::milliseconds deadline,
                   const std::function<void()>& work, const std::function<void()>& onHang = {});
+
+// Polls `done` until it holds or the deadline passes; false on the deadline.
+bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds deadline);
 
 }  // namespace bayercam::testing

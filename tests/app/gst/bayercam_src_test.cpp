@@ -15,11 +15,13 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "app/gst/bayercam_src.h"
 #include "app/lib/camera.h"
-#include "sim/simulated_camera.h"
+#include "tests/app/camera_reference.h"
 #include "tests/app/scratch_dir.h"
 
 namespace bayercam::app::testing {
@@ -39,20 +41,6 @@ std::vector<std::uint8_t> bytesOf(GstBuffer* buffer) {
     return bytes;
 }
 
-// True when the buffer is the reference picture of a recent frame of the moving scene, with
-// the region and flips as the element shows them (rows top-down).
-bool matchesMovingScene(GstBuffer* buffer, const Region& region, bool flipH, bool flipV) {
-    // Exact frames carry the scene unchanged, so a camera of our own renders the same ones.
-    static const sim::SimulatedCamera renderer({.exact = true, .scene = sim::makeMovingPattern()});
-    host::ks::StreamFrame frame;
-    frame.data = bytesOf(buffer);
-    frame.frameInfo.PictureNumber = buffer ? ULONG(GST_BUFFER_OFFSET(buffer)) : 0;
-    const LONG step = (region.width - region.width % 8) * 4;
-    // A client frame with FlipV holds the rows top-down, as GStreamer does when flip-v is off.
-    return bayercam::testing::MatchingCameraFrame(renderer, frame, region, {}, step, flipH,
-                                                  !flipV) >= 0;
-}
-
 // bayercamsrc in a GstHarness, registered in-process, with a settings store of the test's own.
 // Every test ends with the kernel stand-in's leak check.
 class SourceTest : public host::testing::KernelTest {
@@ -65,9 +53,13 @@ class SourceTest : public host::testing::KernelTest {
         gst_element_register(nullptr, "bayercamsrc", GST_RANK_NONE, BAYERCAM_TYPE_SRC);
     }
     void TearDown() override {
-        if (harness_ != nullptr) gst_harness_teardown(harness_);
-        if (element_ != nullptr) gst_object_unref(element_);
+        stop();
         KernelTest::TearDown();
+    }
+    // Tears the harness down: the element stops and lets go of the camera.
+    void stop() {
+        if (harness_ != nullptr) gst_harness_teardown(std::exchange(harness_, nullptr));
+        if (element_ != nullptr) gst_object_unref(std::exchange(element_, nullptr));
     }
 
     // A harness around bayercamsrc (element_) with these launch-line properties, playing
@@ -99,35 +91,27 @@ std::string regionProperties(const Region& r) {
 
 // ---------------------------------------------------------------- caps and pictures
 
-struct PictureCase {
-    const char* name;
-    Region region;
-    bool flipH;
-    bool flipV;
-};
-
-void PrintTo(const PictureCase& c, std::ostream* out) { *out << c.name; }
-
-class PictureTest : public SourceTest, public ::testing::WithParamInterface<PictureCase> {};
-
-TEST_P(PictureTest, CapsAndPicturesAreTheDriversWithTheRegionAndFlipsUpright) {
-    const PictureCase& c = GetParam();
-    play(regionProperties(c.region) + " flip-h=" + (c.flipH ? "1" : "0") +
-         " flip-v=" + (c.flipV ? "1" : "0"));
-    EXPECT_TRUE(matchesMovingScene(pull().get(), c.region, c.flipH, c.flipV));
-    GstCaps* caps = gst_pad_get_current_caps(harness_->sinkpad);
-    g_autofree gchar* text = gst_caps_to_string(caps);
-    gst_caps_unref(caps);
-    EXPECT_EQ(std::string(text), "video/x-raw, format=(string)BGRx, width=(int)" +
-                                     std::to_string(c.region.width / 8 * 8) + ", height=(int)" +
-                                     std::to_string(c.region.height) +
-                                     ", framerate=(fraction)30/1");
+// The full sensor without flips, and a region whose width is no multiple of 8 with both flips.
+TEST_F(SourceTest, CapsAndPicturesAreTheDriversWithTheRegionAndFlipsUpright) {
+    for (const auto& [region, flips] : {std::pair{kFull, false}, std::pair{kPart, true}}) {
+        SCOPED_TRACE(regionProperties(region));
+        play(regionProperties(region) + (flips ? " flip-h=1 flip-v=1" : " flip-h=0 flip-v=0"));
+        const BufferPtr buffer = pull();
+        ASSERT_TRUE(buffer);
+        EXPECT_GE(matchingMovingFrame(bytesOf(buffer.get()),
+                                      std::int64_t(GST_BUFFER_OFFSET(buffer.get())), region, flips,
+                                      flips),
+                  0);
+        GstCaps* caps = gst_pad_get_current_caps(harness_->sinkpad);
+        g_autofree gchar* text = gst_caps_to_string(caps);
+        gst_caps_unref(caps);
+        EXPECT_EQ(std::string(text), "video/x-raw, format=(string)BGRx, width=(int)" +
+                                         std::to_string(region.width / 8 * 8) + ", height=(int)" +
+                                         std::to_string(region.height) +
+                                         ", framerate=(fraction)30/1");
+        stop();
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(RegionsAndFlips, PictureTest,
-                         ::testing::Values(PictureCase{"Full", kFull, false, false},
-                                           PictureCase{"RegionBothFlips", kPart, true, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------- time
 
@@ -167,17 +151,6 @@ TEST_F(SourceTest, TimesFollowThePictureNumbersAndGapsAreDiscontinuities) {
 
 // ---------------------------------------------------------------- errors
 
-struct ErrorCase {
-    const char* name;
-    const char* properties;
-    const char* warning;  // before the error; "" for none
-    const char* error;
-};
-
-void PrintTo(const ErrorCase& c, std::ostream* out) { *out << c.name; }
-
-class ErrorTest : public SourceTest, public ::testing::WithParamInterface<ErrorCase> {};
-
 // The text of the next message of this type, the others before it dropped.
 std::string nextMessage(GstBus* bus, GstMessageType type) {
     GstMessage* message = gst_bus_timed_pop_filtered(bus, 20 * GST_SECOND, type);
@@ -191,27 +164,28 @@ std::string nextMessage(GstBus* bus, GstMessageType type) {
     return text;
 }
 
-TEST_P(ErrorTest, TheRunEndsInAnElementErrorThatSaysWhy) {
-    play(GetParam().properties, "sim", false);
-    GstBus* bus = gst_bus_new();
-    gst_element_set_bus(harness_->element, bus);
-    gst_element_set_state(harness_->element, GST_STATE_PLAYING);
-    if (*GetParam().warning != '\0') {
-        EXPECT_THAT(nextMessage(bus, GST_MESSAGE_WARNING), HasSubstr(GetParam().warning));
+// A bad camera option, an unusable store, and a camera that stops sending (warned about first).
+TEST_F(SourceTest, TheRunEndsInAnElementErrorThatSaysWhy) {
+    const std::tuple<const char*, const char*, const char*> causes[] = {
+        {"camera=sim:fps=0", "", "fps must be 0.1 to 1000"},
+        {"registry=/dev/null/store.db", "", "cannot use the settings store"},
+        {"camera=sim:fps=0.1 timeout=501", "no frame from the camera for",
+         "it stopped sending frames or is gone"},
+    };
+    for (const auto& [properties, warning, error] : causes) {
+        SCOPED_TRACE(properties);
+        play(properties, "sim", false);
+        GstBus* bus = gst_bus_new();
+        gst_element_set_bus(harness_->element, bus);
+        gst_element_set_state(harness_->element, GST_STATE_PLAYING);
+        if (*warning != '\0') {
+            EXPECT_THAT(nextMessage(bus, GST_MESSAGE_WARNING), HasSubstr(warning));
+        }
+        EXPECT_THAT(nextMessage(bus, GST_MESSAGE_ERROR), HasSubstr(error));
+        gst_object_unref(bus);
+        stop();
     }
-    EXPECT_THAT(nextMessage(bus, GST_MESSAGE_ERROR), HasSubstr(GetParam().error));
-    gst_object_unref(bus);
 }
-
-INSTANTIATE_TEST_SUITE_P(Causes, ErrorTest,
-                         ::testing::Values(ErrorCase{"BadCamera", "camera=sim:fps=0", "",
-                                                     "fps must be 0.1 to 1000"},
-                                           ErrorCase{"UnusableStore", "registry=/dev/null/store.db",
-                                                     "", "cannot use the settings store"},
-                                           ErrorCase{"NoFrames", "camera=sim:fps=0.1 timeout=501",
-                                                     "no frame from the camera for",
-                                                     "it stopped sending frames or is gone"}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------- runs
 
@@ -229,8 +203,7 @@ TEST_F(SourceTest, AHundredRunsLeaveNothingBehindAndKeepTheSettings) {
         }
         gst_element_set_state(harness_->element, GST_STATE_PLAYING);
     }
-    gst_harness_teardown(harness_);
-    harness_ = nullptr;
+    stop();
     Result<std::unique_ptr<Camera>> camera = Camera::open(CameraOptions{}, store());
     ASSERT_TRUE(camera) << camera.error().message;
     EXPECT_EQ(camera.value()->get("Brightness").value(), 300);

@@ -4,31 +4,21 @@
 #include <gtest/gtest.h>
 
 #include "tests/driver/control/property_client.h"
-#include "tests/driver/streaming/capture_fixture.h"
 
 namespace bayercam::testing {
 namespace {
 
 constexpr ULONG kFullFrame = 1360 * 1024 * 4;
-constexpr LONG kFullStep = 1360 * 4;
 
-LONG Atomic(volatile LONG* field) { return InterlockedCompareExchange(field, 0, 0); }
-
-class PropertyCaptureTest : public CaptureTest {
+class PropertyCaptureTest : public PropertyTest {
   protected:
     // Colour bars: a scene whose colours never balance out, so the measurement always moves
     // the gains away from 1.0.
     sim::SimulatedCameraOptions options() const override {
-        sim::SimulatedCameraOptions chosen = CaptureTest::options();
+        sim::SimulatedCameraOptions chosen = PropertyTest::options();
         chosen.scene = sim::makeColorBars();
         return chosen;
     }
-    LONG read(ULONG id) {
-        LONG value = -12345;
-        EXPECT_EQ(GetCameraProperty(*client, filter, id, &value), STATUS_SUCCESS) << "id " << id;
-        return value;
-    }
-    NTSTATUS set(ULONG id, LONG value) { return SetCameraProperty(*client, filter, id, value); }
 };
 
 TEST_F(PropertyCaptureTest, GainsAreReadLiveAndKeptWhenTheBalanceIsSwitchedOff) {
@@ -65,7 +55,7 @@ TEST_F(PropertyCaptureTest, GainsAreReadLiveAndKeptWhenTheBalanceIsSwitchedOff) 
     manual.redGain = measured[0];
     manual.greenGain = measured[1];
     manual.blueGain = measured[2];
-    EXPECT_GE(matchingCameraFrame(frame, Region{}, manual, kFullStep, false, false), 0)
+    EXPECT_GE(matchingCameraFrame(frame, {}, manual), 0)
         << "the picture is converted with the kept gains";
 }
 
@@ -79,7 +69,7 @@ TEST_F(PropertyCaptureTest, RegisterAddress1024LiesBeyondTheShadow) {
     ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
     ASSERT_EQ(set(58, 1024), STATUS_SUCCESS);
     EXPECT_EQ(read(58), 0) << "RegisterRead of address 1024";
-    EXPECT_NE(SetCameraProperty(*client, filter, 57, 1024, 1000000), STATUS_SUCCESS)
+    EXPECT_NE(set(57, 1024, 1000000), STATUS_SUCCESS)
         << "a register write to address 1024 is refused";
     ASSERT_EQ(nextPicture(kFullFrame, &frame), STATUS_SUCCESS);
     EXPECT_LT(frame.frameInfo.PictureNumber, 1000000) << "a register write to address 1024";

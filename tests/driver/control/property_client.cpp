@@ -4,11 +4,6 @@
 
 namespace bayercam::testing {
 
-void PropertyTest::open() {
-    ASSERT_EQ(attach(), STATUS_SUCCESS);
-    ASSERT_EQ(client->openFilter(handle, L"GLOBAL", &filter), STATUS_SUCCESS);
-}
-
 NTSTATUS PropertyTest::send(ULONG id, ULONG verb, PropertyBuffer& data, ULONG length) {
     return SendCameraProperty(*client, filter, id, verb, data, length);
 }
@@ -28,6 +23,11 @@ LONG PropertyTest::read(ULONG id) {
 }
 
 NTSTATUS PropertyTest::setRegion(LONG x, LONG y, LONG width, LONG height) {
+    return SetCameraRegion(*client, filter, x, y, width, height);
+}
+
+NTSTATUS SetCameraRegion(host::ks::KsClient& client, host::ks::KsFilterHandle filter, LONG x,
+                         LONG y, LONG width, LONG height) {
     CameraRoiValue region{};
     region.subSampling = 3;
     region.x = x;
@@ -36,7 +36,8 @@ NTSTATUS PropertyTest::setRegion(LONG x, LONG y, LONG width, LONG height) {
     region.height = height;
     PropertyBuffer data{};
     std::memcpy(data.data(), &region, sizeof(region));
-    return send(static_cast<ULONG>(CameraProperty::Roi), KSPROPERTY_TYPE_SET, data, sizeof(region));
+    return SendCameraProperty(client, filter, ULONG(CameraProperty::Roi), KSPROPERTY_TYPE_SET, data,
+                              sizeof(region));
 }
 
 ULONG PropertySize(ULONG id) {

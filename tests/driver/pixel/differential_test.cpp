@@ -187,13 +187,9 @@ TEST_P(FastLevelsMatchReference, NamedMembersRunTheirPhaseOfTheSelectedLevel) {
     SelectPixelKernelLevel(BestPixelIsa());
 }
 
-std::string levelName(const ::testing::TestParamInfo<PixelIsa>& info) {
-    const char* const names[] = {"Reference", "Sse2", "Avx2", "Avx512"};
-    return names[info.param];
-}
-
 INSTANTIATE_TEST_SUITE_P(Levels, FastLevelsMatchReference,
-                         ::testing::Values(PixelIsaSse2, PixelIsaAvx2, PixelIsaAvx512), levelName);
+                         ::testing::Values(PixelIsaSse2, PixelIsaAvx2, PixelIsaAvx512),
+                         [](const auto& info) { return LevelName(info.param); });
 
 }  // namespace
 }  // namespace bayercam::testing

@@ -16,11 +16,6 @@ namespace {
 
 const char* const kPhaseNames[4] = {"GRBG", "BGGR", "RGGB", "GBRG"};
 
-std::string levelName(const ::testing::TestParamInfo<PixelIsa>& info) {
-    const char* const names[] = {"Reference", "Sse2", "Avx2", "Avx512"};
-    return names[info.param];
-}
-
 class PixelKernels : public host::testing::KernelTest,
                      public ::testing::WithParamInterface<PixelIsa> {
   protected:
@@ -167,7 +162,7 @@ TEST_P(PixelKernels, WhiteBalanceMeasurement) {
 INSTANTIATE_TEST_SUITE_P(Levels, PixelKernels,
                          ::testing::Values(PixelIsaReference, PixelIsaSse2, PixelIsaAvx2,
                                            PixelIsaAvx512),
-                         levelName);
+                         [](const auto& info) { return LevelName(info.param); });
 
 // ---------------------------------------------------------------- gains from sums
 

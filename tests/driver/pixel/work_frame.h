@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "driver/pixel/pixel_kernels.h"
@@ -34,6 +35,12 @@ class GuardedBlock {
 };
 
 using Pixel = std::array<std::uint8_t, 4>;  // blue, green, red, 255
+
+// The name of a kernel level in a parameterised test's name.
+inline std::string LevelName(PixelIsa level) {
+    const char* const names[] = {"Reference", "Sse2", "Avx2", "Avx512"};
+    return names[level];
+}
 
 class WorkFrame {
   public:

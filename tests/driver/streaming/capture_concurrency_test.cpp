@@ -5,50 +5,20 @@
 #include <atomic>
 #include <thread>
 
-#include "driver/control/camera_properties.h"
-#include "driver/control/region_of_interest.h"
-#include "tests/driver/streaming/capture_fixture.h"
+#include "tests/driver/control/property_client.h"
+#include "tests/hardening/stress_support.h"
 
 namespace bayercam::testing {
 namespace {
 
-using CaptureConcurrencyTest = CaptureTest;
-
-constexpr ULONG kFullFrame = 1360 * 1024 * 4;
-
-// Queues frames and takes them back until stopped; counts those that carried a picture.
-class Consumer {
-  public:
-    Consumer(host::ks::KsClient& client, host::ks::KsPinHandle pin)
-        : thread_([this, &client, pin] {
-              while (!stop_) {
-                  if (client.queueFrame(pin, kFullFrame) != STATUS_SUCCESS) continue;
-                  StreamFrame frame;
-                  if (client.waitFrame(pin, std::chrono::milliseconds(200), &frame) ==
-                          STATUS_SUCCESS &&
-                      frame.header.DataUsed != 0) {
-                      ++pictures_;
-                  }
-              }
-          }) {}
-    ~Consumer() {
-        stop_ = true;
-        thread_.join();
-    }
-    int pictures() const { return pictures_; }
-
-  private:
-    std::atomic<bool> stop_{false};
-    std::atomic<int> pictures_{0};
-    std::thread thread_;
-};
+using CaptureConcurrencyTest = StressTest;
 
 // The pause step reaches the driver while a pass may be converting: the stop must wait for it
 // before the run's buffers could go, and every pass must find them intact.
 TEST_F(CaptureConcurrencyTest, PausesRaceProcessingPasses) {
     open();
     ASSERT_EQ(createPin(), STATUS_SUCCESS);
-    Consumer consumer(*client, pin);
+    CheckingConsumer consumer(*client, pin, imageBytes(), frameDuration(), 0);
     for (int cycle = 0; cycle < 25; ++cycle) {
         ASSERT_EQ(setState(KSSTATE_RUN), STATUS_SUCCESS);
         std::this_thread::sleep_for(std::chrono::milliseconds(cycle % 5 * 4));
@@ -59,6 +29,8 @@ TEST_F(CaptureConcurrencyTest, PausesRaceProcessingPasses) {
     }
     ASSERT_EQ(setState(KSSTATE_ACQUIRE), STATUS_SUCCESS);
     EXPECT_EQ(grabber()->rgbFrame, nullptr);
+    consumer.stop();
+    EXPECT_EQ(consumer.problems(), std::vector<std::string>{});
 }
 
 // A region changed through a second filter while pins are created: a pin that is created must
@@ -71,14 +43,7 @@ TEST_F(CaptureConcurrencyTest, PinsCreatedWhileTheRegionChangesCarryTheRegionThe
     std::atomic<bool> done{false};
     std::thread regions([&] {
         for (int i = 0; !done; ++i) {
-            CameraRoiValue roi{};
-            roi.property.Set = CameraPropertySetId;
-            roi.property.Id = static_cast<ULONG>(CameraProperty::Roi);
-            roi.property.Flags = KSPROPERTY_TYPE_SET;
-            roi.width = i % 2 ? 640 : 1360;
-            roi.height = i % 2 ? 480 : 1024;
-            CameraRoiValue data = roi;
-            client->property(second, &roi, sizeof(roi), &data, sizeof(data));
+            SetCameraRegion(*client, second, 0, 0, i % 2 ? 640 : 1360, i % 2 ? 480 : 1024);
         }
     });
     int created = 0;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 
+#include "driver/control/region_of_interest.h"
 #include "driver/pixel/pixel_kernels.h"
 #include "driver/streaming/color_pipeline.h"
 #include "driver/usb/frame_transfer.h"
@@ -56,6 +57,11 @@ std::vector<std::uint8_t> ExpectedClientFrame(const std::vector<std::uint8_t>& p
         }
     }
     return frame;
+}
+
+void SetRegion(CameraDevice* device, const Region& region) {
+    SettingsLockGuard guard(device);
+    SetRoi(device, region.x, region.y, region.width, region.height, 0);
 }
 
 void CaptureTest::SetUp() {

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/ks/frame_queue.h"
 #include "driver/streaming/capture_pin.h"
 #include "driver/streaming/frame_grabber.h"
+#include "host/ks/frame_queue.h"
 #include "tests/support/camera_fixture.h"
 
 namespace bayercam::testing {
@@ -32,6 +32,12 @@ struct Region {
     LONG width = SENSOR_WIDTH;
     LONG height = SENSOR_HEIGHT;
 };
+
+// A field the driver's threads change, read atomically.
+inline LONG Atomic(volatile LONG* field) { return InterlockedCompareExchange(field, 0, 0); }
+
+// Sets the device's region as a region request does, under the settings lock.
+void SetRegion(CameraDevice* device, const Region& region);
 
 // The converted picture (rows packed, image row 0 first) that the scalar reference kernels make
 // of a raw frame, with the region cut out as the driver cuts it.
@@ -72,9 +78,12 @@ class CaptureTest : public CameraTest {
     NTSTATUS nextFrame(ULONG bytes, StreamFrame* frame, bool withFrameInfo = true);
     // Queues and takes frames until one carries a picture (DataUsed != 0).
     NTSTATUS nextPicture(ULONG bytes, StreamFrame* frame);
-    std::int64_t matchingCameraFrame(const StreamFrame& frame, const Region& region,
-                                     const PictureSettings& settings, LONG step, bool flipH,
-                                     bool flipV) {
+    // MatchingCameraFrame on this test's camera, the rows as long as the frame holds them.
+    std::int64_t matchingCameraFrame(const StreamFrame& frame, const Region& region = {},
+                                     const PictureSettings& settings = {}, bool flipH = false,
+                                     bool flipV = false) {
+        if (frame.data.empty()) return -1;
+        const auto step = LONG(frame.data.size() / std::size_t(region.height));
         return MatchingCameraFrame(*camera, frame, region, settings, step, flipH, flipV);
     }
 

@@ -5,7 +5,6 @@
 
 #include <limits>
 
-#include "driver/control/region_of_interest.h"
 #include "tests/driver/streaming/capture_fixture.h"
 
 namespace bayercam::testing {
@@ -25,11 +24,6 @@ struct LongFormat {
     VideoFormat format;
     std::uint8_t tail[16];
 };
-
-void SetRegion(CameraDevice* device, LONG x, LONG y, LONG width, LONG height) {
-    SettingsLockGuard guard(device);
-    SetRoi(device, x, y, width, height, 0);
-}
 
 // ---------------------------------------------------------------- intersection
 
@@ -161,7 +155,7 @@ TEST_F(FormatTest, AChangeWhileRunningIsRefusedWithoutSideEffects) {
 
 TEST_F(PinRegionTest, TheOfferedRangeFollowsTheRegion) {
     open();
-    SetRegion(device(), 7, 3, 100, 100);
+    SetRegion(device(), {7, 3, 100, 100});
     EXPECT_EQ(offeredRange().DataRange.SampleSize, 38400u);
     VideoFormat format = offeredFormat();
     EXPECT_EQ(format.VideoInfoHeader.bmiHeader.biWidth, 96);
@@ -181,11 +175,11 @@ TEST_F(PinRegionTest, TheRegionStaysLockedUntilThePinOfEveryFilterCloses) {
     VideoFormat format = offeredFormat();
     ASSERT_EQ(client->createPin(second, 0, &format.DataFormat, &other), STATUS_SUCCESS);
     ASSERT_EQ(client->closePin(pin), STATUS_SUCCESS);
-    SetRegion(device(), 8, 8, 200, 200);
+    SetRegion(device(), {8, 8, 200, 200});
     EXPECT_EQ(device()->roiW, 1360) << "the other pin still holds the region";
     EXPECT_EQ(offeredRange().DataRange.SampleSize, 5570560u);
     ASSERT_EQ(client->closePin(other), STATUS_SUCCESS);
-    SetRegion(device(), 8, 8, 200, 200);
+    SetRegion(device(), {8, 8, 200, 200});
     EXPECT_EQ(device()->roiW, 200);
     EXPECT_EQ(offeredRange().DataRange.SampleSize, 200u * 200 * 4);
 }

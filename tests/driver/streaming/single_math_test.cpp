@@ -11,9 +11,6 @@
 namespace bayercam::testing {
 namespace {
 
-// The angle of a hue as the hue matrix computes it.
-float hueAngle(int degrees) { return (float)degrees * 3.1415927f / 180.0f; }
-
 float nearestSine(float x) { return (float)std::sin((long double)x); }
 float nearestCosine(float x) { return (float)std::cos((long double)x); }
 
@@ -27,15 +24,6 @@ TEST(SingleMath, SquareRootIsTheRuntimes) {
     const float inputs[] = {0.0f, 1.0f, 2.0f, 3.0f, 0.5f, 1e-40f, 1e30f, 123456.7f, 2.0000002f};
     for (float x : inputs) {
         EXPECT_EQ(hex(SquareRootSingle(x)), hex(std::sqrt(x))) << "sqrt of " << hex(x);
-    }
-}
-
-TEST(SingleMath, SineAndCosineAreTheNearestFloatsAtEveryHue) {
-    for (int degrees = 0; degrees < 360; ++degrees) {
-        const float angle = hueAngle(degrees);
-        EXPECT_EQ(hex(SineSingle(angle)), hex(nearestSine(angle))) << "sine at hue " << degrees;
-        EXPECT_EQ(hex(CosineSingle(angle)), hex(nearestCosine(angle)))
-            << "cosine at hue " << degrees;
     }
 }
 

@@ -1,5 +1,5 @@
 // Frame reads against the simulated camera: chunk layout, data, time-out, failed and short
-// chunks, and cancel, abort and unplug from another thread.
+// chunks, and cancel and abort from another thread.
 #include "driver/usb/frame_transfer.h"
 
 #include <gtest/gtest.h>
@@ -120,12 +120,11 @@ TEST_F(FrameTransferTest, FailedShortOrMissingChunksFailTheRead) {
 }
 
 // Ended by the other thread, not by the time-out.
-TEST_F(FrameTransferTest, CancelAbortOrUnplugFromAnotherThreadEndsTheRead) {
+TEST_F(FrameTransferTest, CancelOrAbortFromAnotherThreadEndsTheRead) {
     CameraOps* ops = device();
     const std::pair<const char*, std::function<void()>> endings[] = {
         {"cancel", [ops] { ops->CancelTransfers(); }},
         {"abort", [ops] { ops->AbortPipes(); }},
-        {"unplug", [this] { camera->unplug(); }},
     };
     for (const auto& [what, end] : endings) {
         camera->faults().neverAnswer = true;
