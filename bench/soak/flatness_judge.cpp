@@ -1,8 +1,9 @@
 #include "bench/soak/flatness_judge.h"
 
-#include <cstdio>
 #include <set>
 #include <sstream>
+
+#include "bench/soak/process_memory.h"
 
 namespace bayercam::soak {
 
@@ -13,12 +14,6 @@ std::string describeUsage(const host::pool::TagUsage& usage) {
     text << usage.blocks << (usage.blocks == 1 ? " block, " : " blocks, ") << usage.bytes
          << " bytes";
     return text.str();
-}
-
-std::string mebibytes(std::uint64_t kib) {
-    char text[32];
-    std::snprintf(text, sizeof(text), "%.1f MiB", double(kib) / 1024.0);
-    return text;
 }
 
 host::pool::TagUsage usageOf(const host::pool::Snapshot& pool, ULONG tag) {

@@ -1,5 +1,6 @@
 #include "bench/soak/process_memory.h"
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -21,6 +22,12 @@ std::optional<ProcessMemory> readProcessMemory() {
     }
     if (!resident || !highWater) return std::nullopt;
     return ProcessMemory{*resident, *highWater};
+}
+
+std::string mebibytes(std::uint64_t kib) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.1f MiB", double(kib) / 1024.0);
+    return text;
 }
 
 }  // namespace bayercam::soak

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace bayercam::soak {
 
@@ -13,5 +14,8 @@ struct ProcessMemory {
 
 // Nothing when the status file cannot be read or lacks either line.
 std::optional<ProcessMemory> readProcessMemory();
+
+// "12.3 MiB"
+std::string mebibytes(std::uint64_t kib);
 
 }  // namespace bayercam::soak

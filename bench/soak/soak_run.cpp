@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -53,12 +52,6 @@ class ScratchStore {
   private:
     std::filesystem::path folder_;
 };
-
-std::string mebibytes(std::uint64_t kib) {
-    char text[32];
-    std::snprintf(text, sizeof(text), "%.1f MiB", double(kib) / 1024.0);
-    return text;
-}
 
 void takeFrame(Camera& camera, FrameTally& tally) {
     Result<Frame> frame = camera.nextFrame(std::chrono::milliseconds(1000));
