@@ -26,7 +26,7 @@ Region parseRegionWords(const std::vector<std::string>& words) {
     return Region{values[0], values[1], values[2], values[3]};
 }
 
-std::string regionText(const Region& region) {
+std::string regionDescription(const Region& region) {
     return "x " + std::to_string(region.x) + ", y " + std::to_string(region.y) + ", width " +
            std::to_string(region.width) + ", height " + std::to_string(region.height);
 }
@@ -122,7 +122,7 @@ nlohmann::ordered_json infoJson(const std::string& camera, const DeviceDescripti
 std::string regionReport(Camera& camera) {
     const Region region = take(camera.roi());
     const VideoFormat format = take(camera.negotiateFormat());
-    return "region: " + regionText(region) + "\npicture: " + std::to_string(format.width) + "x" +
+    return "region: " + regionDescription(region) + "\npicture: " + std::to_string(format.width) + "x" +
            std::to_string(format.height) + "\n";
 }
 

@@ -24,7 +24,7 @@ std::string isoTime(std::chrono::system_clock::time_point time) {
     return text;
 }
 
-std::string regionText(const Region& region) {
+std::string regionValues(const Region& region) {
     return std::to_string(region.x) + "," + std::to_string(region.y) + "," +
            std::to_string(region.width) + "," + std::to_string(region.height);
 }
@@ -53,7 +53,7 @@ ImageText FrameMetadata::pngText() const {
             {"WallClock", isoTime(wallClock)},
             {"Exposure", std::to_string(exposure)},
             {"GlobalGain", std::to_string(globalGain)},
-            {"Region", regionText(region)}};
+            {"Region", regionValues(region)}};
 }
 
 MetadataLog::MetadataLog(const std::string& name)
