@@ -53,9 +53,9 @@ std::string infoText(const DeviceDescription& d) {
     text += printed("Configuration %d: %d interface(s), %zu bytes of descriptors\n",
                     d.configurationValue, d.interfaces, d.descriptorBytes);
     text += "Instance path: " + d.instancePath + "\n";
-    text += d.interfaceNumber ? printed("Interface %d: %zu pipe(s)\n", *d.interfaceNumber,
-                                        d.pipes.size())
-                              : "Pipes: none open\n";
+    text += d.interfaceNumber
+                ? printed("Interface %d: %zu pipe(s)\n", *d.interfaceNumber, d.pipes.size())
+                : "Pipes: none open\n";
     for (std::size_t i = 0; i < d.pipes.size(); ++i) {
         const DeviceDescription::Pipe& pipe = d.pipes[i];
         text += printed("  pipe %zu: endpoint 0x%02X %s %s, packets of %u bytes\n", i,
@@ -122,8 +122,8 @@ nlohmann::ordered_json infoJson(const std::string& camera, const DeviceDescripti
 std::string regionReport(Camera& camera) {
     const Region region = take(camera.roi());
     const VideoFormat format = take(camera.negotiateFormat());
-    return "region: " + regionDescription(region) + "\npicture: " + std::to_string(format.width) + "x" +
-           std::to_string(format.height) + "\n";
+    return "region: " + regionDescription(region) + "\npicture: " + std::to_string(format.width) +
+           "x" + std::to_string(format.height) + "\n";
 }
 
 nlohmann::ordered_json regionReportJson(Camera& camera) {

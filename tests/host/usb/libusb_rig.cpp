@@ -28,6 +28,8 @@ namespace {
 
 constexpr const char* kNode = "/dev/bus/usb/001/002";
 constexpr const char* kSysPath = "/sys/devices/usb1/1-1";
+// The serial number the plugged device reports.
+constexpr const char* kRigSerial = "BC0042";
 // A reap with nothing to give is held this long before it says EAGAIN: the emulated node is a
 // socket that always polls writable, so answering at once would spin libusb's event loop.
 constexpr guint kHeldReapMs = 1;

@@ -11,9 +11,6 @@
 
 namespace bayercam::host::testing {
 
-// The serial number the plugged device reports.
-inline constexpr const char* kRigSerial = "BC0042";
-
 class LibusbRig {
   public:
     LibusbRig();
