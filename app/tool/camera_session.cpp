@@ -1,6 +1,12 @@
 #include "app/tool/camera_session.h"
 
+#include <cmath>
+
 namespace bayercam::app {
+
+namespace {
+constexpr double kLongestWaitSeconds = 86400;
+}  // namespace
 
 void CameraChoice::addOptions(CLI::App& tool) {
     tool.add_option("--camera", camera,
@@ -8,6 +14,17 @@ void CameraChoice::addOptions(CLI::App& tool) {
                     "simulated camera; or usb (the first attached camera with the build's ids), "
                     "usb:VID:PID, usb:VID:PID:SERIAL or usb:VID:PID:BUS:ADDRESS")
         ->capture_default_str();
+    tool.add_option("--wait", waitSeconds,
+                    "With a USB camera: wait up to SECONDS for one to be plugged in (default 0)")
+        ->type_name("SECONDS")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                double seconds = 0;
+                const bool valid = CLI::detail::lexical_cast(text, seconds) && seconds >= 0 &&
+                                   seconds <= kLongestWaitSeconds;  // false for NaN too
+                return valid ? std::string() : "a wait is 0 to 86400 seconds, not " + text;
+            },
+            "", "SECONDS"));
     registryOption =
         tool.add_option("--registry", registry,
                         "Settings store file (default: " + defaultRegistryPath().string() + ")");
@@ -21,7 +38,10 @@ void CameraChoice::checkRegistry() const {
 
 std::unique_ptr<Camera> CameraChoice::open() const {
     checkRegistry();
-    const CameraOptions options = take(parseCameraOptions(camera));
+    CameraOptions options = take(parseCameraOptions(camera));
+    if (options.usb) {
+        options.usb->arrivalWait = std::chrono::milliseconds(std::llround(waitSeconds * 1000));
+    }
     return take(Camera::open(options, registry));
 }
 

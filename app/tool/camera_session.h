@@ -1,5 +1,6 @@
-// What every camera subcommand shares: the global --camera and --registry options, opening the
-// camera they name, and library errors turned into the tool's errors and exit statuses.
+// What every camera subcommand shares: the global --camera, --wait and --registry options,
+// opening the camera they name, and library errors turned into the tool's errors and exit
+// statuses.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -15,9 +16,10 @@ namespace bayercam::app {
 struct CameraChoice {
     std::string camera = "sim";
     std::string registry;  // empty: the default store
+    double waitSeconds = 0;  // how long a USB camera may take to be plugged in
     CLI::Option* registryOption = nullptr;
 
-    // Registers --camera and --registry on the tool.
+    // Registers --camera, --wait and --registry on the tool.
     void addOptions(CLI::App& tool);
     // Throws a usage ToolError for a --registry given as an empty name.
     void checkRegistry() const;

@@ -40,11 +40,12 @@ int reportError(std::string_view message, ExitStatus status) {
 std::string_view commandWord(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view word = argv[i];
-        if (word == "--camera" || word == "--registry") {
+        if (word == "--camera" || word == "--wait" || word == "--registry") {
             ++i;
         } else if (!word.starts_with("-")) {
             return word;
-        } else if (!word.starts_with("--camera=") && !word.starts_with("--registry=")) {
+        } else if (!word.starts_with("--camera=") && !word.starts_with("--wait=") &&
+                   !word.starts_with("--registry=")) {
             return {};  // --help, --version or a mistake: CLI11 says what it is
         }
     }

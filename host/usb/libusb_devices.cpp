@@ -4,10 +4,12 @@
 #include <libusb.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 namespace bayercam::host {
 namespace {
@@ -125,6 +127,87 @@ std::string selectionText(const UsbSelector& selector) {
     return text;
 }
 
+// Sleeps in libusb's event handling until a device with the selector's ids is plugged in.
+// Registered before the devices are listed, so an arrival between listing and waiting counts.
+class ArrivalWatch {
+  public:
+    ArrivalWatch(libusb_context* context, const UsbSelector& selector) : context_(context) {
+        if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) &&
+            libusb_hotplug_register_callback(
+                context, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED, LIBUSB_HOTPLUG_NO_FLAGS,
+                selector.vendor, selector.product, LIBUSB_HOTPLUG_MATCH_ANY, &ArrivalWatch::arrived,
+                &arrivals_, &callback_) == LIBUSB_SUCCESS) {
+            registered_ = true;
+        }
+    }
+    ~ArrivalWatch() {
+        if (registered_) libusb_hotplug_deregister_callback(context_, callback_);
+    }
+    ArrivalWatch(const ArrivalWatch&) = delete;
+    ArrivalWatch& operator=(const ArrivalWatch&) = delete;
+
+    // False when the deadline passed first. Without hot-plug support, the devices are listed
+    // again twice a second instead.
+    bool awaitUntil(std::chrono::steady_clock::time_point deadline) {
+        using namespace std::chrono;
+        for (int seen = arrivals_; arrivals_ == seen;) {
+            const auto left = duration_cast<microseconds>(deadline - steady_clock::now());
+            if (left <= microseconds::zero()) return false;
+            if (!registered_) {
+                std::this_thread::sleep_for(std::min<microseconds>(left, milliseconds(500)));
+                return true;
+            }
+            timeval step{static_cast<time_t>(left.count() / 1000000),
+                         static_cast<suseconds_t>(left.count() % 1000000)};
+            libusb_handle_events_timeout_completed(context_, &step, nullptr);
+        }
+        return true;
+    }
+
+  private:
+    static int LIBUSB_CALL arrived(libusb_context*, libusb_device*, libusb_hotplug_event,
+                                   void* arrivals) {
+        ++*static_cast<int*>(arrivals);
+        return 0;  // stay registered: the arrival may be another camera than the one chosen
+    }
+
+    libusb_context* context_;
+    libusb_hotplug_callback_handle callback_{};
+    bool registered_ = false;
+    int arrivals_ = 0;
+};
+
+libusb_device_handle* openAttached(libusb_context* context, const UsbSelector& selector,
+                                   int* claimedInterface) {
+    libusb_device** raw = nullptr;
+    ssize_t count = libusb_get_device_list(context, &raw);
+    if (count < 0) throw UsbOpenError(UsbOpenProblem::Other, "cannot list the USB devices");
+    std::unique_ptr<libusb_device*, ListFreer> list(raw);
+    std::optional<UsbDeviceInfo> refused;
+    for (ssize_t i = 0; i < count; ++i) {
+        UsbDeviceInfo info = libusb_detail::describe(list.get()[i], nullptr);
+        if (!matches(selector, info)) continue;
+        libusb_device_handle* handle = openAndClaim(list.get()[i], info, claimedInterface);
+        if (handle == nullptr) {
+            if (!refused) refused = info;
+            continue;
+        }
+        if (selector.serial &&
+            libusb_detail::describe(list.get()[i], handle).serial != *selector.serial) {
+            libusb_release_interface(handle, *claimedInterface);
+            libusb_close(handle);
+            continue;
+        }
+        return handle;
+    }
+    if (refused) {
+        throw UsbOpenError(refused->problem,
+                           "USB camera " + selectionText(selector) + ": " + refused->reason);
+    }
+    throw UsbOpenError(UsbOpenProblem::NotFound,
+                       "no USB camera " + selectionText(selector) + " is attached");
+}
+
 }  // namespace
 
 namespace libusb_detail {
@@ -150,32 +233,26 @@ UsbDeviceInfo describe(libusb_device* device, libusb_device_handle* handle) {
 
 libusb_device_handle* openMatching(libusb_context* context, const UsbSelector& selector,
                                    int* claimedInterface) {
-    libusb_device** raw = nullptr;
-    ssize_t count = libusb_get_device_list(context, &raw);
-    if (count < 0) throw UsbOpenError(UsbOpenProblem::Other, "cannot list the USB devices");
-    std::unique_ptr<libusb_device*, ListFreer> list(raw);
-    std::optional<UsbDeviceInfo> refused;
-    for (ssize_t i = 0; i < count; ++i) {
-        UsbDeviceInfo info = describe(list.get()[i], nullptr);
-        if (!matches(selector, info)) continue;
-        libusb_device_handle* handle = openAndClaim(list.get()[i], info, claimedInterface);
-        if (handle == nullptr) {
-            if (!refused) refused = info;
-            continue;
-        }
-        if (selector.serial && describe(list.get()[i], handle).serial != *selector.serial) {
-            libusb_release_interface(handle, *claimedInterface);
-            libusb_close(handle);
-            continue;
-        }
-        return handle;
+    if (selector.arrivalWait <= std::chrono::milliseconds::zero()) {
+        return openAttached(context, selector, claimedInterface);
     }
-    if (refused) {
-        throw UsbOpenError(refused->problem,
-                           "USB camera " + selectionText(selector) + ": " + refused->reason);
+    ArrivalWatch watch(context, selector);
+    const auto deadline = std::chrono::steady_clock::now() + selector.arrivalWait;
+    for (;;) {
+        try {
+            return openAttached(context, selector, claimedInterface);
+        } catch (const UsbOpenError& error) {
+            if (error.problem() != UsbOpenProblem::NotFound) throw;
+            if (!watch.awaitUntil(deadline)) {
+                char waited[32];
+                std::snprintf(waited, sizeof waited, "%g s",
+                              std::chrono::duration<double>(selector.arrivalWait).count());
+                throw UsbOpenError(UsbOpenProblem::NotFound,
+                                   "no USB camera " + selectionText(selector) +
+                                       " was plugged in within " + waited);
+            }
+        }
     }
-    throw UsbOpenError(UsbOpenProblem::NotFound,
-                       "no USB camera " + selectionText(selector) + " is attached");
 }
 
 }  // namespace libusb_detail

@@ -2,6 +2,7 @@
 // is (ids, bus and address, port, serial) and whether this process may open it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -21,6 +22,8 @@ struct UsbSelector {
     std::optional<std::string> serial;
     std::optional<std::uint8_t> bus;
     std::optional<std::uint8_t> address;
+    // How long opening waits for a matching device to be plugged in when none is attached.
+    std::chrono::milliseconds arrivalWait{0};
 };
 
 // Why a device cannot be opened, in the words a person acts on.
@@ -57,8 +60,9 @@ inline constexpr const char* kUdevRuleName = "70-bayercam.rules";
 namespace libusb_detail {
 
 // Opens the first device that matches and claims the first interface of its active
-// configuration, detaching a kernel driver for as long as the interface is claimed. Throws
-// UsbOpenError saying why no device could be opened.
+// configuration, detaching a kernel driver for as long as the interface is claimed; with an
+// arrival wait, a matching device plugged in meanwhile is taken. Throws UsbOpenError saying why
+// no device could be opened.
 libusb_device_handle* openMatching(libusb_context* context, const UsbSelector& selector,
                                    int* claimedInterface);
 

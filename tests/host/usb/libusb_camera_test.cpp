@@ -2,6 +2,8 @@
 // unchanged driver and the simulated camera emulated below libusb.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "app/lib/camera.h"
 #include "bayercam/usb_ids.h"
 #include "sim/simulated_camera.h"
@@ -62,6 +64,25 @@ TEST_F(LibusbCameraTest, UnplugWhileStreamingSaysTheCameraIsGoneAndReplugStreams
     EXPECT_TRUE(camera->nextFrame(5000ms));
     camera.reset();
     rig.unplug();
+}
+
+// A camera plugged in while the tool waits for one is taken; without one, the wait ends.
+TEST_F(LibusbCameraTest, ToolWaitsForACameraToBePluggedIn) {
+    rig.unplug();
+    const std::string registry = (dir / "r.db").string();
+    const ToolRun none =
+        runBayercam({"--camera", "usb", "--wait", "0.3", "--registry", registry, "info"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_NE(none.err.find("plugged in within 0.3 s"), std::string::npos) << none.err;
+    std::thread plugger([this] {
+        std::this_thread::sleep_for(500ms);
+        rig.plug(simulated);
+    });
+    const ToolRun info =
+        runBayercam({"--camera", "usb", "--wait", "20", "--registry", registry, "info"});
+    plugger.join();
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_NE(info.out.find("BC0042"), std::string::npos) << info.out;
 }
 
 TEST_F(LibusbCameraTest, ToolReachesTheCameraThroughUsb) {
