@@ -22,6 +22,7 @@
 #include "tests/app/scratch_dir.h"
 #include "tests/host/usb/libusb_rig.h"
 #include "tests/support/kernel_test.h"
+#include "tests/support/observed_camera.h"
 
 namespace bayercam::host::testing {
 namespace {
@@ -160,6 +161,38 @@ TEST_F(LibusbBusTest, CancelFromAnotherThreadEndsTheRead) {
     CancelTransfers(driver->device());
     EXPECT_FALSE(read.get());
     EXPECT_EQ(bus->transfersInFlight(), 0u);
+}
+
+// Descriptors that lie get over the real USB stack what they get in-process: the device is
+// refused (by the driver's checks, or by libusb before it), no command reaches the camera and
+// nothing is left behind.
+TEST_F(LibusbBusTest, LyingConfigurationsAreRefused) {
+    using Descriptor = std::vector<std::uint8_t>;
+    const std::pair<const char*, void (*)(Descriptor&)> cases[] = {
+        {"total length beyond what the device sent", [](Descriptor& d) { d[2] += 16; }},
+        {"total length shorter than the header", [](Descriptor& d) { d[2] = 5, d[3] = 0; }},
+        {"the last endpoint running 5 bytes past the end",
+         [](Descriptor& d) { d[d.size() - 7] = 12; }},
+        {"a descriptor of length zero", [](Descriptor& d) { d[9 + 9] = 0; }},
+    };
+    rig.unplug();
+    bayercam::testing::ObservedCamera lying(camera);
+    for (auto [what, malform] : cases) {
+        Descriptor descriptor = sim::makeConfigurationDescriptor(sim::DescriptorVariant::Standard);
+        malform(descriptor);
+        lying.replaceConfiguration(descriptor);
+        rig.plug(lying);
+        try {
+            LibusbBus opened(ids(kCameraUsbVendorId, kCameraUsbProductId));
+            DriverOver refused(opened);
+            EXPECT_NE(refused.attach(), STATUS_SUCCESS) << what;
+        } catch (const UsbOpenError& error) {
+            // libusb itself may pass over a device whose descriptors it cannot parse.
+            EXPECT_EQ(error.problem(), UsbOpenProblem::NotFound) << what << ": " << error.what();
+        }
+        EXPECT_TRUE(commandPackets(camera).empty()) << what;
+        rig.unplug();
+    }
 }
 
 TEST_F(LibusbBusTest, OpeningSaysWhyItCannot) {
