@@ -3,6 +3,9 @@
 #include "host/usb/libusb_bus.h"
 
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <future>
@@ -195,6 +198,16 @@ TEST_F(LibusbBusTest, LyingConfigurationsAreRefused) {
     }
 }
 
+// This thread, and so each file it opens, minds file permissions even as root. Capabilities
+// are per thread, and every test runs in a process of its own.
+void MindFilePermissions() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    ASSERT_EQ(syscall(SYS_capget, &header, data), 0);
+    data[0].effective &= ~(1u << CAP_DAC_OVERRIDE | 1u << CAP_DAC_READ_SEARCH);
+    ASSERT_EQ(syscall(SYS_capset, &header, data), 0);
+}
+
 TEST_F(LibusbBusTest, OpeningSaysWhyItCannot) {
     for (const UsbSelector& selector :
          {ids(0x1234, 0x5678), ids(kCameraUsbVendorId, kCameraUsbProductId, "nope")}) {
@@ -204,6 +217,16 @@ TEST_F(LibusbBusTest, OpeningSaysWhyItCannot) {
         } catch (const UsbOpenError& error) {
             EXPECT_EQ(error.problem(), UsbOpenProblem::NotFound) << error.what();
         }
+    }
+    rig.denyAccess();
+    MindFilePermissions();
+    try {
+        LibusbBus opened(ids(kCameraUsbVendorId, kCameraUsbProductId));
+        ADD_FAILURE() << "opened a camera without permission";
+    } catch (const UsbOpenError& error) {
+        EXPECT_EQ(error.problem(), UsbOpenProblem::Permission) << error.what();
+        EXPECT_NE(std::string(error.what()).find("tools/udev/70-bayercam.rules"), std::string::npos)
+            << error.what();
     }
 }
 

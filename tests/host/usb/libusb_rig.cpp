@@ -5,6 +5,7 @@
 #include <linux/ioctl.h>
 #include <linux/usbdevice_fs.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <umockdev.h>
 
 #include <algorithm>
@@ -445,6 +446,13 @@ void LibusbRig::unplug() {
 
 void LibusbRig::setClaimedElsewhere(bool claimed) {
     state_->run([&] { state_->claimedElsewhere = claimed; });
+}
+
+void LibusbRig::denyAccess() {
+    std::string node;
+    state_->run(
+        [&] { node = std::string(umockdev_testbed_get_root_dir(state_->testbed)) + kNode; });
+    if (chmod(node.c_str(), 0) != 0) throw std::runtime_error("cannot deny access to " + node);
 }
 
 std::size_t LibusbRig::urbsInFlight() {

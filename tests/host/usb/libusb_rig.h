@@ -25,6 +25,8 @@ class LibusbRig {
     void unplug();
     // Another process holds the interface: claims fail with EBUSY.
     void setClaimedElsewhere(bool claimed);
+    // The device node is opened only by whoever may ignore file permissions.
+    void denyAccess();
     // URBs submitted and not yet reaped.
     std::size_t urbsInFlight();
 
