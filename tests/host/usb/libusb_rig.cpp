@@ -450,8 +450,11 @@ void LibusbRig::setClaimedElsewhere(bool claimed) {
 
 void LibusbRig::denyAccess() {
     std::string node;
-    state_->run(
-        [&] { node = std::string(umockdev_testbed_get_root_dir(state_->testbed)) + kNode; });
+    state_->run([&] {
+        gchar* root = umockdev_testbed_get_root_dir(state_->testbed);
+        node = std::string(root) + kNode;
+        g_free(root);
+    });
     if (chmod(node.c_str(), 0) != 0) throw std::runtime_error("cannot deny access to " + node);
 }
 
