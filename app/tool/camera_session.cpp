@@ -22,7 +22,9 @@ void CameraChoice::addOptions(CLI::App& tool) {
                 double seconds = 0;
                 const bool valid = CLI::detail::lexical_cast(text, seconds) && seconds >= 0 &&
                                    seconds <= kLongestWaitSeconds;  // false for NaN too
-                return valid ? std::string() : "a wait is 0 to 86400 seconds, not " + text;
+                return valid ? std::string()
+                             : "a wait is 0 to " + CLI::detail::to_string(kLongestWaitSeconds) +
+                                   " seconds, not " + text;
             },
             "", "SECONDS"));
     registryOption =

@@ -84,4 +84,28 @@ host::UsbDataResult ObservedCamera::dataIn(std::uint8_t endpoint, std::span<std:
     return camera_.dataIn(endpoint, buffer);
 }
 
+std::vector<MalformedConfiguration> MalformedConfigurations() {
+    using Descriptor = std::vector<std::uint8_t>;
+    auto setTotalLength = [](Descriptor& d, std::size_t length) {
+        d[2] = std::uint8_t(length & 0xFF);
+        d[3] = std::uint8_t(length >> 8);
+    };
+    const std::pair<const char*, std::function<void(Descriptor&)>> spoils[] = {
+        {"total length shorter than the header", [&](Descriptor& d) { setTotalLength(d, 5); }},
+        {"total length beyond what the device sent",
+         [&](Descriptor& d) { setTotalLength(d, d.size() + 16); }},
+        {"a descriptor of length zero", [](Descriptor& d) { d[9 + 9] = 0; }},
+        {"the last endpoint running 5 bytes past the end",
+         [](Descriptor& d) { d[d.size() - 7] = 12; }},
+        {"no interfaces", [](Descriptor& d) { d = {9, 2, 9, 0, 1, 1, 0, 0x80, 250}; }},
+    };
+    std::vector<MalformedConfiguration> spoiled;
+    for (const auto& [what, spoil] : spoils) {
+        Descriptor descriptor = sim::makeConfigurationDescriptor(sim::DescriptorVariant::Standard);
+        spoil(descriptor);
+        spoiled.push_back({what, std::move(descriptor)});
+    }
+    return spoiled;
+}
+
 }  // namespace bayercam::testing

@@ -65,4 +65,13 @@ class ObservedCamera final : public host::UsbFunction {
     std::vector<FrameAttempt> attempts_;                          // guarded by lock_
 };
 
+struct MalformedConfiguration {
+    const char* what;
+    std::vector<std::uint8_t> descriptor;
+};
+
+// The camera's configuration spoiled in ways a device's answer may lie: lengths that do not add
+// up, and no interface at all. The driver must refuse every one, whatever bus brings it.
+std::vector<MalformedConfiguration> MalformedConfigurations();
+
 }  // namespace bayercam::testing

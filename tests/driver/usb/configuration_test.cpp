@@ -50,27 +50,10 @@ INSTANTIATE_TEST_SUITE_P(Variants, DescriptorVariantTest,
 
 using ConfigurationTest = CameraTest;
 
-void SetTotalLength(std::vector<std::uint8_t>& descriptor, std::size_t length) {
-    descriptor[2] = std::uint8_t(length & 0xFF);
-    descriptor[3] = std::uint8_t(length >> 8);
-}
-
 // A refused configuration leaves the device unconfigured; Start reports the failure and no
 // packet reaches the camera.
 TEST_F(ConfigurationTest, MalformedConfigurationsAreRefused) {
-    using Descriptor = std::vector<std::uint8_t>;
-    const std::pair<const char*, void (*)(Descriptor&)> cases[] = {
-        {"total length shorter than the header", [](Descriptor& d) { SetTotalLength(d, 5); }},
-        {"total length beyond what the device sent",
-         [](Descriptor& d) { SetTotalLength(d, d.size() + 16); }},
-        {"a descriptor of length zero", [](Descriptor& d) { d[9 + 9] = 0; }},
-        {"the last endpoint running 5 bytes past the end",
-         [](Descriptor& d) { d[d.size() - 7] = 12; }},
-        {"no interfaces", [](Descriptor& d) { d = {9, 2, 9, 0, 1, 1, 0, 0x80, 250}; }},
-    };
-    for (auto [what, malform] : cases) {
-        auto descriptor = sim::makeConfigurationDescriptor(sim::DescriptorVariant::Standard);
-        malform(descriptor);
+    for (const auto& [what, descriptor] : MalformedConfigurations()) {
         observed->replaceConfiguration(descriptor);
         EXPECT_EQ(attach(), STATUS_UNSUCCESSFUL) << what;
         EXPECT_EQ(camera->configurationValue(), 0) << what;

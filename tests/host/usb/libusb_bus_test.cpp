@@ -170,19 +170,9 @@ TEST_F(LibusbBusTest, CancelFromAnotherThreadEndsTheRead) {
 // refused (by the driver's checks, or by libusb before it), no command reaches the camera and
 // nothing is left behind.
 TEST_F(LibusbBusTest, LyingConfigurationsAreRefused) {
-    using Descriptor = std::vector<std::uint8_t>;
-    const std::pair<const char*, void (*)(Descriptor&)> cases[] = {
-        {"total length beyond what the device sent", [](Descriptor& d) { d[2] += 16; }},
-        {"total length shorter than the header", [](Descriptor& d) { d[2] = 5, d[3] = 0; }},
-        {"the last endpoint running 5 bytes past the end",
-         [](Descriptor& d) { d[d.size() - 7] = 12; }},
-        {"a descriptor of length zero", [](Descriptor& d) { d[9 + 9] = 0; }},
-    };
     rig.unplug();
     bayercam::testing::ObservedCamera lying(camera);
-    for (auto [what, malform] : cases) {
-        Descriptor descriptor = sim::makeConfigurationDescriptor(sim::DescriptorVariant::Standard);
-        malform(descriptor);
+    for (const auto& [what, descriptor] : bayercam::testing::MalformedConfigurations()) {
         lying.replaceConfiguration(descriptor);
         rig.plug(lying);
         try {
